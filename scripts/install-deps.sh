@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian package Ondrix 3 needs to build, run and test.
+# Only what is missing is installed, so a warm machine pays one dpkg query.
+set -euo pipefail
+
+packages=(
+    # build
+    cmake ninja-build g++ pkg-config make
+    qt6-base-dev qt6-qpa-plugins libgl-dev
+    libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+    libsdl2-dev libjpeg62-turbo-dev libcurl4-openssl-dev ca-certificates
+    # fonts the skins name, through their metric-compatible free clones
+    fonts-liberation fonts-liberation2 fonts-dejavu-core fontconfig
+    # tests, fuzzing, benchmarks
+    googletest libgtest-dev libbenchmark-dev libtag1-dev clang libclang-rt-dev
+    ffmpeg sox python3
+    # end-to-end: a real X server, input, screenshots, a private sound server
+    xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils
+)
+
+installed=$(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${packages[@]}" 2>/dev/null \
+    | awk '$2 == "installed" { print $1 }' || true)
+missing=()
+for p in "${packages[@]}"; do
+    grep -qx "$p" <<<"$installed" || missing+=("$p")
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
