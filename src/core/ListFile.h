@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Play-list text files: "patch.dat", "tracklist.dat", saved ".qdl" lists and "info.qd3".
+// One entry per line, CR LF after every entry, nothing else in the file.
+
+// Decodes a list file's bytes: a BOM picks UTF-16 LE/BE or UTF-8, otherwise the locale's 8-bit
+// encoding; lines end at CR LF, CR or LF; a NUL ends the text.
+QStringList ParseListText(const QByteArray& bytes);
+
+// Encodes entries the way they are written: the locale's 8-bit encoding, no BOM, CR LF each.
+QByteArray FormatListText(const QStringList& entries);
+
+// Reads a list file; raises EFOpenError and leaves target untouched when it cannot be read.
+void LoadListFile(const QString& fileName, QStringList& target);
+QStringList LoadListFile(const QString& fileName);
+
+// Writes a list file atomically: the old file stays whole unless the new one is complete.
+// Raises EFCreateError on failure.
+void SaveListFile(const QString& fileName, const QStringList& entries);
+
+// Entry [index] of a list, raising EListError outside it.
+const QString& ListItem(const QStringList& list, qsizetype index);
