@@ -7,7 +7,8 @@
 // half-way, cannot freeze the player for good.
 struct TransferLimits {
     std::chrono::milliseconds connect{10'000};
-    // no byte arriving for this long ends the transfer (curl counts whole seconds)
+    // no byte arriving for this long ends the transfer; curl counts whole seconds and averages
+    // the speed over its last five or so, so a stall after some data is noticed that much later
     std::chrono::seconds stall{15};
     std::chrono::milliseconds total{60'000};
 };
