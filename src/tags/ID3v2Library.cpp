@@ -34,45 +34,62 @@ uint32_t BigEndian32(const uint8_t* b) {
 void ReadBody(TID3v2Stream& stream, uint64_t count, std::vector<uint8_t>& out) {
     const uint64_t available = std::min(count, stream.Remaining());
     try {
-        out.resize(static_cast<std::size_t>(available));
+        stream.ReadBuffer(out, static_cast<std::size_t>(available));
     } catch (const std::bad_alloc&) {
         out.clear();
         stream.Seek(static_cast<int64_t>(available));
-        return;
     }
-    const std::size_t got = available ? stream.Read(out.data(), out.size()) : 0;
-    if (got < out.size())
-        out.resize(got);
 }
 
-// A file read through the C library in large blocks: the player loads the tag of every track of
-// its play list, so fields are served from a block in memory and large bodies go straight into
-// their own buffer, one read each. Plain reads rather than a memory map, because a file cut short
-// while mapped would kill the process instead of ending the walk.
+// A file read through the C library in blocks: the player loads the tag of every track of its
+// play list, so small fields are served from one block in memory and a large body is read
+// straight into its own buffer together with a look at what follows it, one read each. Plain
+// reads rather than a memory map, because a file cut short while mapped would kill the process
+// instead of ending the walk.
 class TFileStream : public TID3v2Stream {
 public:
     TFileStream(std::FILE* file, uint64_t size) : fFile(file), fSize(size) {}
 
     std::size_t Read(uint8_t* buffer, std::size_t count) override {
-        std::size_t done = 0;
+        std::size_t done = TakeFromBlock(buffer, count);
         while (done < count) {
-            if (fPosition >= fBlockStart && fPosition < fBlockStart + fBlockLength) {
-                const std::size_t offset = static_cast<std::size_t>(fPosition - fBlockStart);
-                const std::size_t n = std::min(count - done, fBlockLength - offset);
-                std::memcpy(buffer + done, fBlock.data() + offset, n);
-                done += n;
-                fPosition += n;
-            } else if (count - done >= fBlock.size()) {
+            if (count - done >= fBlock.size()) {
                 const std::size_t n = ReadAt(buffer + done, count - done);
                 if (n == 0)
                     break;
                 done += n;
                 fPosition += n;
-            } else if (!Fill()) {
+            } else if (Fill()) {
+                done += TakeFromBlock(buffer + done, count - done);
+            } else {
                 break;
             }
         }
         return done;
+    }
+
+    void ReadBuffer(std::vector<uint8_t>& out, std::size_t count) override {
+        const std::size_t inBlock = std::min(count, BlockBytesAhead());
+        if (count - inBlock < fBlock.size()) {
+            TID3v2Stream::ReadBuffer(out, count);
+            return;
+        }
+        // The bytes after the body (the next frame header, or padding) come in the same read
+        // and move to the block; the buffer keeps the spare capacity.
+        const uint64_t after = Remaining() > count ? Remaining() - count : 0;
+        const std::size_t lookAhead =
+            static_cast<std::size_t>(std::min<uint64_t>(after, fBlock.size()));
+        out.resize(count + lookAhead);
+        TakeFromBlock(out.data(), inBlock);
+        const std::size_t total = inBlock + ReadAt(out.data() + inBlock, out.size() - inBlock);
+        const std::size_t body = std::min(total, count);
+        fPosition += body - inBlock;
+        if (total > count) {
+            fBlockStart = fPosition;
+            fBlockLength = total - count;
+            std::memcpy(fBlock.data(), out.data() + count, fBlockLength);
+        }
+        out.resize(body);
     }
 
     void Seek(int64_t offset) override {
@@ -85,6 +102,21 @@ public:
     uint64_t Remaining() const override { return fPosition < fSize ? fSize - fPosition : 0; }
 
 private:
+    std::size_t BlockBytesAhead() const {
+        if (fPosition < fBlockStart || fPosition >= fBlockStart + fBlockLength)
+            return 0;
+        return static_cast<std::size_t>(fBlockStart + fBlockLength - fPosition);
+    }
+
+    std::size_t TakeFromBlock(uint8_t* buffer, std::size_t count) {
+        const std::size_t n = std::min(count, BlockBytesAhead());
+        if (n != 0) {
+            std::memcpy(buffer, fBlock.data() + (fPosition - fBlockStart), n);
+            fPosition += n;
+        }
+        return n;
+    }
+
     // A read error or a file truncated meanwhile delivers fewer bytes, which ends the walk.
     std::size_t ReadAt(uint8_t* buffer, std::size_t count) {
         if (fFilePosition != fPosition) {
@@ -110,7 +142,8 @@ private:
     uint64_t fFilePosition = 0;
     uint64_t fBlockStart = 0;
     std::size_t fBlockLength = 0;
-    std::array<uint8_t, 16384> fBlock;
+    // one page holds a typical tag's header and text frames
+    std::array<uint8_t, 4096> fBlock;
 };
 
 // UTF-16 to UTF-8. A lone surrogate or a zero character cannot be part of any file name, so such
@@ -244,6 +277,13 @@ void DecodeUtf16(const uint8_t* p, const uint8_t* end, bool bigEndian, std::u16s
 
 } // namespace
 
+void TID3v2Stream::ReadBuffer(std::vector<uint8_t>& out, std::size_t count) {
+    out.resize(count);
+    const std::size_t got = count ? Read(out.data(), count) : 0;
+    if (got < count)
+        out.resize(got);
+}
+
 std::size_t TID3v2MemoryStream::Read(uint8_t* buffer, std::size_t count) {
     const std::size_t n = std::min(count, fSize - fPosition);
     if (n != 0)
@@ -267,9 +307,11 @@ int32_t TID3v2Tag::LoadFromFile(const std::u16string& fileName) {
     if (!PathToUtf8(fileName, path))
         return ResultCannotOpen;
     // Only a regular file counts as existing: a directory, a device or a pipe gives the same
-    // answer as a missing file rather than a read that fails or never returns.
+    // answer as a missing file rather than a read that fails or never returns. The size found
+    // here bounds every buffer; a file that shrinks later just delivers fewer bytes.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(std::filesystem::status(path, error)))
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error)
         return ResultCannotOpen;
     // Windows lets a reader deny other programs write access while it reads; Linux has no such
     // lock on regular files, so the file is simply opened read-only.
@@ -278,11 +320,6 @@ int32_t TID3v2Tag::LoadFromFile(const std::u16string& fileName) {
         return ResultCannotOpen;
     // The stream does its own blocks, so the C library's buffer would only add a copy.
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
-    if (std::fseek(file.get(), 0, SEEK_END) != 0)
-        return ResultCannotOpen;
-    const long size = std::ftell(file.get());
-    if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0)
-        return ResultCannotOpen;
 
     TFileStream stream(file.get(), uint64_t(size));
     const int32_t result = LoadFromStream(stream);

@@ -25,6 +25,8 @@ public:
     virtual void Seek(int64_t offset) = 0;
     // Bytes between the position and the end; no buffer is ever made larger than this.
     virtual uint64_t Remaining() const = 0;
+    // Replaces out with the next count bytes (fewer at the end); count is at most Remaining().
+    virtual void ReadBuffer(std::vector<uint8_t>& out, std::size_t count);
 };
 
 // Bytes held in memory (not copied: they must outlive the stream).
