@@ -326,7 +326,7 @@ TEST(ID3v2Unsynchronisation, Undo) {
     EXPECT_EQ(undo({0x00, 0xFF}), (Bytes{0x00, 0xFF}));
     EXPECT_EQ(undo({}), Bytes{});
 
-    // a pair split across the 61,440-byte blocks of the original is still one pair
+    // pairs that straddle 61,440-byte boundaries are undone like any other
     Bytes big(200000, 0x11);
     big[61439] = 0xFF;
     big[61440] = 0x00;
