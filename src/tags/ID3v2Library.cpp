@@ -304,15 +304,20 @@ int32_t TID3v2Tag::LoadFromFile(const std::u16string& fileName) {
     ClearFrames();
     Loaded = false;
     std::string path;
-    if (!PathToUtf8(fileName, path))
+    std::uintmax_t size = 0;
+    try {
+        if (!PathToUtf8(fileName, path))
+            return ResultCannotOpen;
+        // Only a regular file counts as existing: a directory, a device or a pipe gives the
+        // same answer as a missing file rather than a read that fails or never returns. The
+        // size found here bounds every buffer; a file that shrinks later delivers fewer bytes.
+        std::error_code error;
+        size = std::filesystem::file_size(path, error);
+        if (error)
+            return ResultCannotOpen;
+    } catch (const std::bad_alloc&) {
         return ResultCannotOpen;
-    // Only a regular file counts as existing: a directory, a device or a pipe gives the same
-    // answer as a missing file rather than a read that fails or never returns. The size found
-    // here bounds every buffer; a file that shrinks later just delivers fewer bytes.
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error)
-        return ResultCannotOpen;
+    }
     // Windows lets a reader deny other programs write access while it reads; Linux has no such
     // lock on regular files, so the file is simply opened read-only.
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace tagbytes;
 
 namespace {
@@ -155,6 +157,41 @@ TEST(ID3v2Walk, CutOffFrameHeaderKeepsFrame) {
     EXPECT_EQ(tag.Frames[1]->FrameSize, 0x100u);
     EXPECT_EQ(tag.Frames[1]->FrameFlags, 0);
     EXPECT_TRUE(tag.Frames[1]->Data.empty());
+}
+
+// A stream that stops delivering part-way while still counting the bytes it was meant to have,
+// like a file cut short during the read.
+class CutShortStream : public TID3v2Stream {
+public:
+    CutShortStream(const Bytes& bytes, std::size_t deliver) : fBytes(bytes), fDeliver(deliver) {}
+    std::size_t Read(uint8_t* buffer, std::size_t count) override {
+        const std::size_t n = fPosition < fDeliver ? std::min(count, fDeliver - fPosition) : 0;
+        std::copy_n(fBytes.begin() + long(fPosition), n, buffer);
+        fPosition += n;
+        return n;
+    }
+    void Seek(int64_t offset) override {
+        fPosition = std::size_t(
+            std::clamp<int64_t>(int64_t(fPosition) + offset, 0, int64_t(fBytes.size())));
+    }
+    uint64_t Remaining() const override { return fBytes.size() - fPosition; }
+
+private:
+    const Bytes& fBytes;
+    std::size_t fDeliver;
+    std::size_t fPosition = 0;
+};
+
+// A body cut off during the read keeps what arrived; the walk then ends with result 0.
+TEST(ID3v2Walk, StreamCutShortDuringBody) {
+    const Bytes file = sample::TitleArtistV3();
+    TID3v2Tag tag;
+    CutShortStream stream(file, 10 + 10 + 5 + 10 + 2);
+    ASSERT_EQ(tag.LoadFromStream(stream), 0);
+    ASSERT_EQ(tag.FrameCount, 2);
+    EXPECT_EQ(tag.Frames[0]->Data, Text(0, "Song"));
+    EXPECT_EQ(tag.Frames[1]->Data, (Bytes{0, 'B'}));
+    EXPECT_EQ(TextOf(tag, "TPE1"), u"B");
 }
 
 // Flags and extra fields per version
