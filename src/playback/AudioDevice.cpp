@@ -347,7 +347,10 @@ bool TAudioDevice::ConfigureResampler(const AVFrame* frame) {
 
 bool TAudioDevice::RewindDemuxer() {
     const AVStream* stream = mFormat->streams[mStreamIndex];
-    const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    // Not start_time: after a long encoder delay it lies past the first packet, whose samples
+    // (and the skip that trims them) would then be lost.
+    const int64_t start =
+        stream->start_time != AV_NOPTS_VALUE ? std::min<int64_t>(stream->start_time, 0) : 0;
     int err = av_seek_frame(mFormat.get(), mStreamIndex, start, AVSEEK_FLAG_BACKWARD);
     if (err < 0)
         err = avformat_seek_file(mFormat.get(), -1, INT64_MIN, 0, 0, 0);
