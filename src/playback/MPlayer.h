@@ -46,4 +46,12 @@ public:
     void Resume();
     TMPModes Mode();
     QString ErrorText() const;
+
+private:
+    void RequireOpen() const;
+
+    QString mFileName;
+    bool mIsOpen = false;
+    uint16_t mDeviceId = 0;
+    int32_t mErrorCode = 0;
 };

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "playback/SampleRing.h"
+
+#include <QString>
+#include <SDL.h>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswresample/swresample.h>
+}
+
+struct TAvFormatCloser {
+    void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
+};
+struct TAvCodecFreer {
+    void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
+};
+struct TAvPacketFreer {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct TAvFrameFreer {
+    void operator()(AVFrame* p) const { av_frame_free(&p); }
+};
+struct TSwrFreer {
+    void operator()(SwrContext* p) const { swr_free(&p); }
+};
+using TAvFormatPtr = std::unique_ptr<AVFormatContext, TAvFormatCloser>;
+using TAvCodecPtr = std::unique_ptr<AVCodecContext, TAvCodecFreer>;
+using TAvPacketPtr = std::unique_ptr<AVPacket, TAvPacketFreer>;
+using TAvFramePtr = std::unique_ptr<AVFrame, TAvFrameFreer>;
+using TSwrPtr = std::unique_ptr<SwrContext, TSwrFreer>;
+
+// An SDL audio device id that closes itself (closing also joins SDL's audio thread).
+class TSdlAudio {
+public:
+    TSdlAudio() = default;
+    explicit TSdlAudio(SDL_AudioDeviceID id) : mId(id) {}
+    TSdlAudio(const TSdlAudio&) = delete;
+    TSdlAudio& operator=(const TSdlAudio&) = delete;
+    ~TSdlAudio() { Reset(); }
+    SDL_AudioDeviceID Get() const { return mId; }
+    void Reset(SDL_AudioDeviceID id = 0) {
+        if (mId != 0)
+            SDL_CloseAudioDevice(mId);
+        mId = id;
+    }
+
+private:
+    SDL_AudioDeviceID mId = 0;
+};
+
+// FFmpeg's text for an error code.
+QString AvErrorText(int err);
+
+// Why an open failed: one of the MediaService codes and a text that names the file.
+struct TOpenFailure {
+    int32_t Code = 0;
+    QString Text;
+};
+
+// One open file: decoder, ring buffer and SDL output. Owned and driven by the media service
+// on the GUI thread; see AudioDevice.cpp for the threads inside.
+class TAudioDevice {
+public:
+    enum class EState { Stopped, Playing, Paused };
+
+    static std::unique_ptr<TAudioDevice> Open(const QString& fileName, int32_t volume,
+                                              TOpenFailure& failure);
+    ~TAudioDevice();
+    TAudioDevice(const TAudioDevice&) = delete;
+    TAudioDevice& operator=(const TAudioDevice&) = delete;
+
+    void Play();
+    void Pause();
+    void Resume();
+    void SeekToStart();
+
+    int32_t LengthMs() const { return mLengthMs; }
+    int64_t LengthSamples() const { return mLengthSamples; }
+    int32_t PositionMs();
+    EState State();
+
+    void SetVolume(int32_t volume);
+    int32_t Volume() const { return mVolume; }
+
+private:
+    TAudioDevice() = default;
+    bool OpenDecoder(const QString& fileName, TOpenFailure& failure);
+    bool MeasureLength(const QString& fileName, TOpenFailure& failure);
+    bool OpenOutput(const QString& fileName, TOpenFailure& failure);
+    bool ConfigureResampler(const AVFrame* frame);
+    bool RewindDemuxer();
+    void StartDecoder();
+    void StopDecoder();
+    void DecodeLoop();
+    bool ReceiveFrames();
+    bool Push(const int16_t* samples, size_t count);
+    bool WaitOrStop(std::chrono::milliseconds time);
+    void FinishIfDrained();
+    static void SDLCALL Callback(void* userdata, Uint8* stream, int len);
+
+    // Decoder side: the GUI thread while the decoder thread is not running, else that thread.
+    TAvFormatPtr mFormat;
+    TAvCodecPtr mCodec;
+    TAvPacketPtr mPacket;
+    TAvFramePtr mFrame;
+    TSwrPtr mResampler;
+    int mStreamIndex = -1;
+    int mSwrRate = 0;
+    int mSwrFormat = -1;
+    AVChannelLayout mSwrLayout{};
+    std::vector<int16_t> mConverted;
+
+    int64_t mLengthSamples = 0;
+    int32_t mLengthMs = 0;
+    int mOutRate = 0;
+    int mOutChannels = 0;
+    int32_t mVolume = 1000;
+    EState mState = EState::Stopped;
+
+    std::unique_ptr<TSampleRing> mRing;
+    TSdlAudio mOutput;
+    std::thread mDecoder;
+    std::mutex mStopLock; // decoder thread and GUI thread only, never the callback
+    std::condition_variable mStopWake;
+    bool mStop = false;
+
+    // Shared with the audio callback.
+    std::atomic<int32_t> mGain{65536};
+    std::atomic<int64_t> mFramesOut{0};
+    std::atomic<bool> mDecodeDone{false};
+    std::atomic<bool> mDrained{false};
+};

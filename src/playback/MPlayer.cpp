@@ -1,0 +1,103 @@
+#include "playback/MPlayer.h"
+
+#include "playback/MediaService.h"
+
+TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent) {}
+
+TMediaPlayer::~TMediaPlayer() {
+    if (mDeviceId != 0)
+        MediaService::CloseDevice(mDeviceId); // nothing may escape a destructor
+}
+
+void TMediaPlayer::SetFileName(const QString& fileName) {
+    mFileName = fileName;
+}
+
+QString TMediaPlayer::FileName() const {
+    return mFileName;
+}
+
+void TMediaPlayer::RequireOpen() const {
+    if (!mIsOpen)
+        throw EMCIDeviceError(QStringLiteral("No MCI device open"));
+}
+
+void TMediaPlayer::Open() {
+    if (mIsOpen)
+        Close();
+    uint16_t id = 0;
+    mErrorCode = MediaService::OpenDevice(mFileName, id);
+    if (mErrorCode != 0)
+        throw EMCIDeviceError(ErrorText());
+    mIsOpen = true;
+    mDeviceId = id;
+    // As the platform player does: after the open, ErrorCode holds the closing mode query.
+    Length();
+    Mode();
+}
+
+void TMediaPlayer::Close() {
+    if (mDeviceId == 0)
+        return;
+    mErrorCode = MediaService::CloseDevice(mDeviceId);
+    if (mErrorCode == 0) {
+        mIsOpen = false;
+        mDeviceId = 0;
+    }
+}
+
+void TMediaPlayer::Play() {
+    RequireOpen();
+    if (Position() == Length())
+        Rewind();
+    mErrorCode = MediaService::PlayDevice(mDeviceId);
+}
+
+void TMediaPlayer::Pause() {
+    RequireOpen();
+    if (Mode() == pmPlaying)
+        mErrorCode = MediaService::PauseDevice(mDeviceId);
+    else if (Mode() == pmPaused)
+        Resume();
+}
+
+void TMediaPlayer::Resume() {
+    mErrorCode = MediaService::ResumeDevice(mDeviceId);
+    if (mErrorCode != 0)
+        Play();
+}
+
+void TMediaPlayer::Rewind() {
+    MediaService::SeekToStart(mDeviceId);
+}
+
+int32_t TMediaPlayer::Length() {
+    RequireOpen();
+    int32_t value = 0;
+    mErrorCode = MediaService::StatusLength(mDeviceId, value);
+    return value;
+}
+
+int32_t TMediaPlayer::Position() {
+    int32_t value = 0;
+    mErrorCode = MediaService::StatusPosition(mDeviceId, value);
+    return value;
+}
+
+TMPModes TMediaPlayer::Mode() {
+    int32_t value = pmNotReady;
+    mErrorCode = MediaService::StatusMode(mDeviceId, value);
+    return static_cast<TMPModes>(value);
+}
+
+uint16_t TMediaPlayer::DeviceId() const {
+    return mDeviceId;
+}
+
+int32_t TMediaPlayer::ErrorCode() const {
+    return mErrorCode;
+}
+
+QString TMediaPlayer::ErrorText() const {
+    return MediaService::ErrorText(mErrorCode);
+}

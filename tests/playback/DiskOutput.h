@@ -1,0 +1,63 @@
+#pragma once
+
+#include "PlaybackTest.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+// SDL's disk driver writes everything the device plays, silence included, to a raw file in the
+// device's format; it is set up before the first open of the process.
+inline void UseDiskOutput(const QString& file) {
+    qputenv("SDL_AUDIODRIVER", "disk");
+    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(file));
+}
+
+inline std::vector<int16_t> ReadSamples(const QString& file) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray raw = f.readAll();
+    std::vector<int16_t> samples(static_cast<size_t>(raw.size()) / 2);
+    std::memcpy(samples.data(), raw.constData(), samples.size() * 2);
+    return samples;
+}
+
+// Checks that `output` from `at` on holds silence, then exactly `expected`, and moves `at` to
+// the end of it. The expected sound is found by its first non-zero sample.
+inline ::testing::AssertionResult NextIsExactly(const std::vector<int16_t>& output, size_t& at,
+                                                const std::vector<int16_t>& expected,
+                                                int channels) {
+    size_t firstExpected = 0;
+    while (firstExpected < expected.size() && expected[firstExpected] == 0)
+        ++firstExpected;
+    size_t firstOutput = at;
+    while (firstOutput < output.size() && output[firstOutput] == 0)
+        ++firstOutput;
+    if (firstExpected == expected.size())
+        return ::testing::AssertionFailure() << "the expected sound is all silence";
+    if (firstOutput == output.size())
+        return ::testing::AssertionFailure() << "only silence from sample " << at;
+    if (firstOutput < at + firstExpected)
+        return ::testing::AssertionFailure() << "sound starts too early, at sample " << firstOutput;
+    const size_t start = firstOutput - firstExpected;
+    if (start % static_cast<size_t>(channels) != 0)
+        return ::testing::AssertionFailure() << "channels are shifted";
+    if (start + expected.size() > output.size())
+        return ::testing::AssertionFailure()
+               << "cut short: " << output.size() - start << " of " << expected.size() << " samples";
+    for (size_t i = 0; i < expected.size(); ++i)
+        if (output[start + i] != expected[i])
+            return ::testing::AssertionFailure()
+                   << "sample " << i << " of " << expected.size() << " is " << output[start + i]
+                   << ", expected " << expected[i];
+    at = start + expected.size();
+    return ::testing::AssertionSuccess();
+}
+
+inline ::testing::AssertionResult RestIsSilent(const std::vector<int16_t>& output, size_t at) {
+    for (size_t i = at; i < output.size(); ++i)
+        if (output[i] != 0)
+            return ::testing::AssertionFailure()
+                   << "sound after the end, " << i - at << " samples after it";
+    return ::testing::AssertionSuccess();
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QProcess>
+#include <QString>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+// The folder the fixture step wrote into (ctest passes it in ONDRIX_FIXTURES).
+inline QString Fixture(const QString& name) {
+    const char* dir = std::getenv("ONDRIX_FIXTURES");
+    return QDir(QString::fromLocal8Bit(dir ? dir : "fixtures")).filePath(name);
+}
+
+// The whole file decoded by the ffmpeg command, as interleaved 16-bit samples at the file's own
+// rate and channel count: the reference for lengths and for the exact output.
+inline std::vector<int16_t> DecodeWithFfmpeg(const QString& path) {
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
+                  QStringLiteral("-i"), path, QStringLiteral("-f"), QStringLiteral("s16le"),
+                  QStringLiteral("-")});
+    ffmpeg.waitForFinished(60000);
+    const QByteArray raw = ffmpeg.readAllStandardOutput();
+    std::vector<int16_t> samples(static_cast<size_t>(raw.size()) / 2);
+    std::memcpy(samples.data(), raw.constData(), samples.size() * 2);
+    return samples;
+}
+
+// Milliseconds of a sample count as the player rounds them.
+inline int32_t RoundedMs(int64_t frames, int rate) {
+    return static_cast<int32_t>((frames * 1000 + rate / 2) / rate);
+}
+
+inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}

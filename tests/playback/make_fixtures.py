@@ -1,0 +1,94 @@
+#!/usr/bin/python3
+"""Generates the media fixtures of the tests with the ffmpeg command: short tones in every format
+the player opens, a few tracks for the window tests, and damaged files. Usage: make_fixtures.py DIR
+"""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+
+FFMPEG = shutil.which("ffmpeg") or "/usr/bin/ffmpeg"
+
+
+def ffmpeg(out, source, *codec):
+    # bitexact and no metadata: the files carry no tag, so tests can put their own in front
+    cmd = [FFMPEG, "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", source,
+           "-map_metadata", "-1", "-fflags", "+bitexact", "-flags:a", "+bitexact", *codec, out]
+    subprocess.run(cmd, check=True)
+
+
+def tone(freq, seconds, rate=44100):
+    return f"sine=frequency={freq}:duration={seconds}:sample_rate={rate},volume=0.5"
+
+
+def varying(seconds):
+    # loud noise then a quiet tone: a VBR encoder spends very different bit rates on the two
+    # halves, so an estimate from the first frames is far off
+    half = seconds / 2
+    return (f"aevalsrc='if(lt(t,{half}),0.6*(random(0)-0.5)*2,0.2*sin(2*PI*440*t))':"
+            f"sample_rate=44100:duration={seconds}")
+
+
+def mp3_cbr(out, source, rate="128k", channels="2"):
+    ffmpeg(out, source, "-ac", channels, "-c:a", "libmp3lame", "-b:a", rate, "-id3v2_version",
+           "0", "-write_id3v1", "0")
+
+
+def mp3_vbr(out, source, xing):
+    ffmpeg(out, source, "-ac", "2", "-c:a", "libmp3lame", "-q:a", "2", "-id3v2_version", "0",
+           "-write_id3v1", "0", "-write_xing", "1" if xing else "0")
+
+
+def main():
+    out = sys.argv[1]
+    os.makedirs(out, exist_ok=True)
+    p = lambda name: os.path.join(out, name)
+
+    # one of each format, 2 s
+    mp3_cbr(p("tone-440.mp3"), tone(440, 2))
+    mp3_vbr(p("vbr-xing.mp3"), varying(3), True)
+    mp3_vbr(p("vbr-noxing.mp3"), varying(3), False)
+    ffmpeg(p("tone.wma"), tone(440, 2), "-ac", "2", "-c:a", "wmav2", "-b:a", "128k")
+    ffmpeg(p("tone.wav"), tone(440, 2), "-ac", "2", "-c:a", "pcm_s16le")
+    # other rates and channel counts
+    mp3_cbr(p("tone-mono-22k.mp3"), tone(660, 1.5, 22050), "48k", "1")
+    ffmpeg(p("tone-mono-48k.wav"), tone(660, 1.5, 48000), "-ac", "1", "-c:a", "pcm_s16le")
+    ffmpeg(p("tone-22k.wma"), tone(660, 1.3, 22050), "-ac", "1", "-c:a", "wmav2", "-b:a", "32k")
+    # a 440 Hz tone long enough to record, for the end-to-end test
+    mp3_cbr(p("tone-440-long.mp3"), tone(440, 6))
+    # tracks for the window tests: three short tones of different pitch and length
+    mp3_cbr(p("track1.mp3"), tone(330, 1))
+    mp3_cbr(p("track2.mp3"), tone(392, 1.5))
+    mp3_cbr(p("track3.mp3"), tone(494, 2))
+    ffmpeg(p("track4.wav"), tone(523, 1), "-ac", "2", "-c:a", "pcm_s16le")
+    ffmpeg(p("track5.wma"), tone(587, 1), "-ac", "2", "-c:a", "wmav2", "-b:a", "64k")
+    # a non-ASCII name
+    shutil.copyfile(p("track1.mp3"), p("Píseň – ünïcode ✓.mp3"))
+
+    # damaged input
+    data = open(p("tone-440.mp3"), "rb").read()
+    with open(p("truncated.mp3"), "wb") as f:
+        f.write(data[: len(data) * 3 // 5 + 7])  # cut inside a frame
+    noise = subprocess.run([FFMPEG, "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                            "anoisesrc=duration=0.5:color=white:sample_rate=44100", "-f", "s16le",
+                            "-"], check=True, capture_output=True).stdout
+    with open(p("random.mp3"), "wb") as f:
+        f.write(noise)
+    open(p("empty.wav"), "wb").close()
+    wav = bytearray(open(p("tone.wav"), "rb").read())
+    # RIFF and data sizes claiming about 4 GB over 2 s of samples
+    data_at = wav.index(b"data")
+    wav[4:8] = struct.pack("<I", 0xFFFFFFF0)
+    wav[data_at + 4:data_at + 8] = struct.pack("<I", 0xFFFFFFC0)
+    with open(p("huge-header.wav"), "wb") as f:
+        f.write(wav)
+    with open(p("truncated.wav"), "wb") as f:
+        f.write(open(p("tone.wav"), "rb").read()[: 44 + 44100 * 4 // 2 + 3])
+    with open(p("not-audio.wma"), "wb") as f:
+        f.write(b"This is a text file with a music extension.\n" * 40)
+    os.makedirs(p("folder.mp3"), exist_ok=True)
+
+
+if __name__ == "__main__":
+    main()

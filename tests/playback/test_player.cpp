@@ -1,0 +1,339 @@
+// TMediaPlayer against the dummy audio driver, which pulls samples at real-time pace.
+#include "PlaybackTest.h"
+
+#include "playback/MPlayer.h"
+#include "playback/MediaService.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+#include <set>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct TExactCase {
+    const char* Name;
+    int Rate;
+    int Channels;
+};
+
+void ExpectNoDevice(TMediaPlayer& player) {
+    EXPECT_EQ(player.DeviceId(), 0);
+    for (auto command : {&TMediaPlayer::Play, &TMediaPlayer::Pause}) {
+        try {
+            (player.*command)();
+            ADD_FAILURE() << "a command without a device did not raise";
+        } catch (const EMCIDeviceError& e) {
+            EXPECT_EQ(e.Message(), QStringLiteral("No MCI device open"));
+        }
+    }
+    EXPECT_THROW(player.Length(), EMCIDeviceError);
+    EXPECT_NO_THROW(player.Position());
+}
+
+bool PlaysToEnd(TMediaPlayer& player, std::chrono::milliseconds extra = 3s) {
+    const int32_t length = player.Length();
+    return WaitFor([&] { return player.Position() == length; },
+                   std::chrono::milliseconds(length) + extra);
+}
+
+} // namespace
+
+// Open leaves the device stopped at 0 with its length known and no error recorded.
+TEST(Player, OpenStandsStoppedAtZero) {
+    TMediaPlayer player;
+    player.SetFileName(Fixture("tone-440.mp3"));
+    player.Open();
+    EXPECT_NE(player.DeviceId(), 0);
+    EXPECT_EQ(player.Mode(), pmStopped);
+    EXPECT_EQ(player.Position(), 0);
+    EXPECT_EQ(player.Length(), 2000);
+    EXPECT_EQ(player.ErrorCode(), 0);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(player.Position(), 0) << "nothing plays before Play";
+}
+
+// Length is what the decoder really delivers, for every format and header variant.
+TEST(Player, LengthIsTheDecodedSampleCount) {
+    const TExactCase cases[] = {
+        {"tone-440.mp3", 44100, 2},      {"vbr-xing.mp3", 44100, 2},
+        {"vbr-noxing.mp3", 44100, 2},    {"tone-mono-22k.mp3", 22050, 1},
+        {"tone.wma", 44100, 2},          {"tone-22k.wma", 22050, 1},
+        {"track5.wma", 44100, 2},        {"tone.wav", 44100, 2},
+        {"tone-mono-48k.wav", 48000, 1}, {"truncated.wav", 44100, 2},
+        {"huge-header.wav", 44100, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const auto samples = DecodeWithFfmpeg(Fixture(c.Name));
+        ASSERT_FALSE(samples.empty());
+        TMediaPlayer player;
+        player.SetFileName(Fixture(c.Name));
+        player.Open();
+        EXPECT_EQ(player.Length(),
+                  RoundedMs(static_cast<int64_t>(samples.size()) / c.Channels, c.Rate));
+    }
+}
+
+// Play returns while the sound goes on; Length after Play is what it was before.
+TEST(Player, PlayReturnsAtOnceAndPositionAdvances) {
+    TMediaPlayer player;
+    player.SetFileName(Fixture("tone-440.mp3"));
+    player.Open();
+    const int32_t length = player.Length();
+    player.Play();
+    EXPECT_EQ(player.Mode(), pmPlaying);
+    EXPECT_LT(player.Position(), length);
+    EXPECT_EQ(player.Length(), length);
+    EXPECT_TRUE(WaitFor([&] { return player.Position() >= 300; }, 3s));
+    EXPECT_LT(player.Position(), length);
+}
+
+// Pause on a stopped device does nothing; twice while playing pauses, then resumes.
+TEST(Player, PauseToggles) {
+    TMediaPlayer player;
+    player.SetFileName(Fixture("tone-440.mp3"));
+    player.Open();
+    player.Pause();
+    EXPECT_EQ(player.Mode(), pmStopped);
+    EXPECT_EQ(player.Position(), 0);
+
+    player.Play();
+    ASSERT_TRUE(WaitFor([&] { return player.Position() >= 200; }, 3s));
+    player.Pause();
+    EXPECT_EQ(player.Mode(), pmPaused);
+    const int32_t paused = player.Position();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(player.Position(), paused) << "the position stands still while paused";
+
+    player.Pause();
+    EXPECT_EQ(player.Mode(), pmPlaying);
+    EXPECT_TRUE(WaitFor([&] { return player.Position() > paused + 100; }, 3s));
+}
+
+// Play while playing goes on without a jump; Play while paused continues from there.
+TEST(Player, PlayWhilePlayingOrPausedContinues) {
+    TMediaPlayer player;
+    player.SetFileName(Fixture("tone-440.mp3"));
+    player.Open();
+    player.Play();
+    ASSERT_TRUE(WaitFor([&] { return player.Position() >= 300; }, 3s));
+    const int32_t before = player.Position();
+    player.Play();
+    EXPECT_GE(player.Position(), before);
+    EXPECT_EQ(player.Mode(), pmPlaying);
+
+    player.Pause();
+    const int32_t paused = player.Position();
+    player.Play();
+    EXPECT_EQ(player.Mode(), pmPlaying);
+    EXPECT_GE(player.Position(), paused);
+}
+
+// After a natural end the device stops and Position equals Length, again and again; Play then
+// starts from the beginning.
+TEST(Player, NaturalEndHoldsLengthAndPlayRewinds) {
+    for (const char* name : {"track1.mp3", "vbr-noxing.mp3", "track4.wav", "track5.wma"}) {
+        SCOPED_TRACE(name);
+        TMediaPlayer player;
+        player.SetFileName(Fixture(name));
+        player.Open();
+        const int32_t length = player.Length();
+        player.Play();
+        int32_t last = 0;
+        bool monotonic = true;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                const int32_t now = player.Position();
+                monotonic = monotonic && now >= last && now <= length;
+                last = now;
+                return now == length;
+            },
+            std::chrono::milliseconds(length) + 3s));
+        EXPECT_TRUE(monotonic) << "Position went back or beyond Length";
+        EXPECT_EQ(player.Mode(), pmStopped);
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_EQ(player.Position(), length);
+            std::this_thread::sleep_for(30ms);
+        }
+        EXPECT_EQ(player.Length(), length);
+
+        player.Play();
+        EXPECT_EQ(player.Mode(), pmPlaying);
+        EXPECT_LT(player.Position(), length / 2);
+        EXPECT_TRUE(WaitFor([&] { return player.Position() > 100; }, 3s));
+    }
+}
+
+// Open while playing closes the old device; the new one stands stopped at 0.
+TEST(Player, OpenWhilePlayingStopsTheOldDevice) {
+    TMediaPlayer player;
+    player.SetFileName(Fixture("tone-440.mp3"));
+    player.Open();
+    const uint16_t first = player.DeviceId();
+    player.Play();
+    ASSERT_TRUE(WaitFor([&] { return player.Position() >= 200; }, 3s));
+    player.Open();
+    EXPECT_NE(player.DeviceId(), first);
+    EXPECT_EQ(MediaService::OpenDeviceCount(), 1u);
+    EXPECT_EQ(player.Mode(), pmStopped);
+    EXPECT_EQ(player.Position(), 0);
+    int32_t volume = 0;
+    EXPECT_EQ(MediaService::StatusVolume(first, volume), MediaService::mseInvalidDevice);
+}
+
+// A new FileName takes effect only at the next Open.
+TEST(Player, SettingFileNameWhilePlayingChangesNothing) {
+    TMediaPlayer player;
+    player.SetFileName(Fixture("tone-440.mp3"));
+    player.Open();
+    player.Play();
+    ASSERT_TRUE(WaitFor([&] { return player.Position() >= 200; }, 3s));
+    player.SetFileName(Fixture("track1.mp3"));
+    EXPECT_EQ(player.FileName(), Fixture("track1.mp3"));
+    EXPECT_EQ(player.Length(), 2000);
+    EXPECT_EQ(player.Mode(), pmPlaying);
+    player.Open();
+    EXPECT_EQ(player.Length(), 1000);
+}
+
+// A failed open raises with a text naming the file and the reason; afterwards Play, Pause and
+// Length raise "No MCI device open" and Position raises nothing.
+TEST(Player, FailedOpenLeavesNoDevice) {
+    TMediaPlayer player;
+    player.SetFileName(Fixture("tone-440.mp3"));
+    player.Open();
+    player.Play();
+    player.SetFileName(Fixture("no-such-file.mp3"));
+    try {
+        player.Open();
+        FAIL() << "opening a missing file did not raise";
+    } catch (const EMCIDeviceError& e) {
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("no-such-file.mp3"))) << e.what();
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("not found"))) << e.what();
+        EXPECT_EQ(e.Message(), player.ErrorText());
+    }
+    EXPECT_EQ(player.ErrorCode(), MediaService::mseFileNotFound);
+    EXPECT_EQ(MediaService::OpenDeviceCount(), 0u);
+    ExpectNoDevice(player);
+    EXPECT_EQ(player.ErrorCode(), MediaService::mseInvalidDevice)
+        << "Position on a closed player queries device 0, which fails";
+}
+
+// Damaged or unsuitable files raise a clear error at Open, or play what they hold and end.
+TEST(Player, DamagedInputFailsClearlyOrPlaysToTheEnd) {
+    struct TCase {
+        const char* Name;
+        const char* Reason; // expected in the error text; nullptr: must open and play to the end
+    };
+    const TCase cases[] = {
+        {"empty.wav", "empty"},
+        {"folder.mp3", "folder"},
+        {"random.mp3", "not a supported audio file"},
+        {"not-audio.wma", "not a supported audio file"},
+        {"truncated.mp3", nullptr},
+        {"truncated.wav", nullptr},
+        {"huge-header.wav", nullptr},
+        {"Píseň – ünïcode ✓.mp3", nullptr},
+    };
+    for (const auto& c : cases) {
+        const QString name = QString::fromUtf8(c.Name);
+        SCOPED_TRACE(c.Name);
+        TMediaPlayer player;
+        player.SetFileName(Fixture(name));
+        if (c.Reason != nullptr) {
+            try {
+                player.Open();
+                ADD_FAILURE() << "opened";
+            } catch (const EMCIDeviceError& e) {
+                EXPECT_TRUE(e.Message().contains(name)) << e.what();
+                EXPECT_TRUE(e.Message().contains(QString::fromUtf8(c.Reason))) << e.what();
+            }
+            ExpectNoDevice(player);
+            continue;
+        }
+        ASSERT_NO_THROW(player.Open());
+        EXPECT_GT(player.Length(), 0);
+        player.Play();
+        EXPECT_TRUE(PlaysToEnd(player));
+    }
+}
+
+// The file is held open from Open on: deleting it before Play still plays it all.
+TEST(Player, FileDeletedBetweenOpenAndPlay) {
+    QTemporaryDir dir;
+    const QString copy = dir.filePath(QStringLiteral("gone.mp3"));
+    ASSERT_TRUE(QFile::copy(Fixture("track1.mp3"), copy));
+    TMediaPlayer player;
+    player.SetFileName(copy);
+    player.Open();
+    ASSERT_TRUE(QFile::remove(copy));
+    player.Play();
+    EXPECT_TRUE(PlaysToEnd(player));
+}
+
+// Destroying a playing player closes its device without raising.
+TEST(Player, DestructionWhilePlayingCloses) {
+    {
+        auto player = std::make_unique<TMediaPlayer>();
+        player->SetFileName(Fixture("tone-440.mp3"));
+        player->Open();
+        player->Play();
+        ASSERT_TRUE(WaitFor([&] { return player->Position() > 100; }, 3s));
+        EXPECT_NO_THROW(player.reset());
+    }
+    EXPECT_EQ(MediaService::OpenDeviceCount(), 0u);
+}
+
+// Commands to device 0 or to an id that is not open fail and only record the code.
+TEST(MediaService, UnknownDevicesRefuseCommands) {
+    int32_t value = 0;
+    for (uint16_t id : {uint16_t{0}, uint16_t{4242}}) {
+        EXPECT_EQ(MediaService::PlayDevice(id), MediaService::mseInvalidDevice);
+        EXPECT_EQ(MediaService::PauseDevice(id), MediaService::mseInvalidDevice);
+        EXPECT_EQ(MediaService::StatusPosition(id, value), MediaService::mseInvalidDevice);
+        EXPECT_EQ(MediaService::CloseDevice(id), MediaService::mseInvalidDevice);
+    }
+    TMediaPlayer player;
+    EXPECT_EQ(player.Mode(), pmNotReady);
+    EXPECT_EQ(player.ErrorCode(), MediaService::mseInvalidDevice);
+    EXPECT_FALSE(player.ErrorText().isEmpty());
+    EXPECT_NE(player.ErrorText(), QStringLiteral("Unknown error code"));
+    QString text;
+    EXPECT_FALSE(MediaService::ErrorString(12345, text));
+    EXPECT_EQ(MediaService::ErrorText(12345), QStringLiteral("Unknown error code"));
+}
+
+// A closed id is not handed out again until the counter wraps; 0 never is.
+TEST(MediaService, DeviceIdsAreNotReusedEarly) {
+    TMediaPlayer player;
+    player.SetFileName(Fixture("track1.mp3"));
+    MediaService::SetNextDeviceId(1);
+    player.Open();
+    EXPECT_EQ(player.DeviceId(), 1);
+    player.Open();
+    EXPECT_EQ(player.DeviceId(), 2) << "the id just closed is not handed out again";
+    MediaService::SetNextDeviceId(65535);
+    player.Open();
+    EXPECT_EQ(player.DeviceId(), 65535);
+    player.Open();
+    EXPECT_EQ(player.DeviceId(), 1) << "wraps past 0";
+}
+
+// Ids still open are skipped at the wrap (the test drivers allow one SDL device at a time, so
+// the table is stood in for by a set).
+TEST(MediaService, TakeDeviceIdSkipsOpenIds) {
+    static std::set<uint16_t> open;
+    open = {1, 2, 65535};
+    const auto isOpen = [](uint16_t id) { return open.count(id) > 0; };
+    uint16_t next = 65534;
+    EXPECT_EQ(MediaService::TakeDeviceId(next, isOpen), 65534);
+    EXPECT_EQ(MediaService::TakeDeviceId(next, isOpen), 3);
+    EXPECT_EQ(next, 4);
+    for (int id = 1; id <= 65535; ++id)
+        open.insert(static_cast<uint16_t>(id));
+    EXPECT_EQ(MediaService::TakeDeviceId(next, isOpen), 0) << "all taken";
+}

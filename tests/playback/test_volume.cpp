@@ -1,0 +1,112 @@
+// SetVolume and GetVolume, checked on the exact output of SDL's disk driver.
+#include "DiskOutput.h"
+
+#include "app/Volume.h"
+#include "playback/MediaService.h"
+
+#include <QTemporaryDir>
+#include <cmath>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The curve we promise: 0 is silence, 1..1000 spans 60 dB, 1000 is the decoded signal itself.
+int32_t GainQ16(int32_t volume) {
+    if (volume <= 0)
+        return 0;
+    return static_cast<int32_t>(
+        std::lround(65536.0 * std::pow(10.0, 3.0 * (volume - 1000) / 1000.0)));
+}
+
+std::vector<int16_t> Scaled(std::vector<int16_t> samples, int32_t volume) {
+    const int32_t gain = GainQ16(volume);
+    for (auto& s : samples)
+        s = static_cast<int16_t>((static_cast<int32_t>(s) * gain) >> 16);
+    return samples;
+}
+
+std::vector<int16_t> PlayToEnd(const QString& raw, int32_t volumeBeforeOpen,
+                               int32_t volumeAfterOpen) {
+    UseDiskOutput(raw);
+    {
+        TMediaPlayer player;
+        player.SetFileName(Fixture("tone.wav"));
+        SetVolume(player, volumeBeforeOpen);
+        player.Open();
+        if (volumeAfterOpen >= 0)
+            SetVolume(player, volumeAfterOpen);
+        player.Play();
+        const int32_t length = player.Length();
+        EXPECT_TRUE(WaitFor([&] { return player.Position() == length; }, 5s));
+    }
+    return ReadSamples(raw);
+}
+
+} // namespace
+
+// Without a device nothing happens: no exception, ErrorCode untouched.
+TEST(Volume, WithoutDeviceNothingHappens) {
+    TMediaPlayer player;
+    player.Position(); // leaves ErrorCode at the code of a refused query
+    const int32_t code = player.ErrorCode();
+    EXPECT_NO_THROW(SetVolume(player, 300));
+    EXPECT_NO_THROW(GetVolume(player));
+    EXPECT_EQ(player.ErrorCode(), code);
+    EXPECT_EQ(GetVolume(player), 300) << "with no device: the volume the next one will get";
+}
+
+// Volume reads back what was set, clamped to 0..1000, and never disturbs ErrorCode.
+TEST(Volume, ReadsBackAndClamps) {
+    QTemporaryDir dir;
+    UseDiskOutput(dir.filePath(QStringLiteral("readback.raw")));
+    TMediaPlayer player;
+    player.SetFileName(Fixture("tone.wav"));
+    player.Open();
+    const int32_t code = player.ErrorCode();
+    for (int32_t v : {0, 1, 500, 999, 1000}) {
+        SetVolume(player, v);
+        EXPECT_EQ(GetVolume(player), v);
+    }
+    SetVolume(player, 5000);
+    EXPECT_EQ(GetVolume(player), 1000);
+    SetVolume(player, -3);
+    EXPECT_EQ(GetVolume(player), 0);
+    EXPECT_EQ(player.ErrorCode(), code);
+}
+
+// A new device starts at the volume last set in this run: muting survives the next track.
+TEST(Volume, NewDeviceStartsAtTheLastVolumeSet) {
+    QTemporaryDir dir;
+    UseDiskOutput(dir.filePath(QStringLiteral("carry.raw")));
+    TMediaPlayer player;
+    player.SetFileName(Fixture("tone.wav"));
+    player.Open();
+    SetVolume(player, 0);
+    player.Open();
+    EXPECT_EQ(GetVolume(player), 0);
+    SetVolume(player, 640);
+    player.SetFileName(Fixture("track1.mp3"));
+    player.Open();
+    EXPECT_EQ(GetVolume(player), 640);
+    int32_t onDevice = -1;
+    ASSERT_EQ(MediaService::StatusVolume(player.DeviceId(), onDevice), 0);
+    EXPECT_EQ(onDevice, 640);
+}
+
+// 1000 plays the decoded samples unchanged; 500 scales every sample by the curve's gain; 0 is
+// silence while Position still runs to Length.
+TEST(Volume, ScalesTheOutputExactly) {
+    QTemporaryDir dir;
+    const auto decoded = DecodeWithFfmpeg(Fixture("tone.wav"));
+    for (int32_t v : {1000, 500, 10}) {
+        SCOPED_TRACE(v);
+        const auto output = PlayToEnd(dir.filePath(QStringLiteral("v%1.raw").arg(v)), 1000, v);
+        size_t at = 0;
+        EXPECT_TRUE(NextIsExactly(output, at, Scaled(decoded, v), 2));
+        EXPECT_TRUE(RestIsSilent(output, at));
+    }
+    const auto muted = PlayToEnd(dir.filePath(QStringLiteral("muted.raw")), 0, -1);
+    EXPECT_GT(muted.size(), decoded.size());
+    EXPECT_TRUE(RestIsSilent(muted, 0));
+}
