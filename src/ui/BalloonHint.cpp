@@ -9,8 +9,6 @@
 namespace {
 
 constexpr int Radius = 8;
-constexpr int PointerWidth = 14;
-constexpr int PointerHeight = 10;
 constexpr int PaddingX = 10;
 constexpr int PaddingY = 6;
 constexpr int MaxTextWidth = 300;

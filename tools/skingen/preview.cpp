@@ -10,11 +10,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 
 #include <cstdio>
@@ -180,6 +182,27 @@ int main(int argc, char** argv) {
         ip.drawImage(QRect(0, 0, 256, 256), icon);
         ip.end();
         onGrey.save(out.filePath(QStringLiteral("icon-%1.png").arg(size)));
+    }
+    // On a real display (Xvfb) the window manager applies the mask: grab the screen around the
+    // window to see the corners and a balloon over the close label.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        BalloonHint hints;
+        hints.Install();
+        main.move(40, 40);
+        main.show();
+        QElapsedTimer wait;
+        wait.start();
+        while (wait.elapsed() < 500)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        auto* close = main.findChild<ClickLabel*>();
+        close->setToolTip(QStringLiteral("Close"));
+        hints.ShowHint(close, close->toolTip());
+        wait.restart();
+        while (wait.elapsed() < 300)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QGuiApplication::primaryScreen()
+            ->grabWindow(0, 20, 20, 600, 300)
+            .save(out.filePath(QStringLiteral("screen-main.png")));
     }
     std::printf("previews written to %s\n", argv[1]);
     return 0;
