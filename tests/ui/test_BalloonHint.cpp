@@ -48,8 +48,8 @@ TEST(BalloonHint, ShowsBubbleForHint) {
     EXPECT_FALSE(QToolTip::isVisible());
     EXPECT_TRUE(tip->windowFlags().testFlag(Qt::ToolTip));
 
-    // the pointer's tip sits at the middle of the control's lower edge
-    const QPoint anchor = w.close->mapToGlobal(QPoint(w.close->width() / 2, w.close->height() - 1));
+    // the pointer's tip sits just below the middle of the control's lower edge
+    const QPoint anchor = w.close->mapToGlobal(QPoint(w.close->width() / 2, w.close->height()));
     if (tip->PointsUp())
         EXPECT_EQ(tip->geometry().top(), anchor.y());
     else

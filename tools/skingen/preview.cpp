@@ -75,8 +75,7 @@ int main(int argc, char** argv) {
     repeat->setFont(LayoutFont(QStringLiteral("MS Sans Serif"), 11));
     auto* speaker = new ClickLabel(&main);
     speaker->setGeometry(440, 155, 24, 27);
-    speaker->setScaledContents(true);
-    speaker->setPixmap(QPixmap::fromImage(LoadJpeg(QStringLiteral(":/skins/speaker.jpg"))));
+    speaker->SetImage(LoadJpeg(QStringLiteral(":/skins/speaker.jpg")));
     auto* volume = new QSlider(Qt::Horizontal, &main);
     volume->setGeometry(470, 155, 64, 27);
     volume->setRange(0, 1000);
@@ -100,8 +99,7 @@ int main(int argc, char** argv) {
     muted.LoadSkin(QStringLiteral(":/skins/main.jpg"));
     auto* crossed = new ClickLabel(&muted);
     crossed->setGeometry(440, 155, 24, 27);
-    crossed->setScaledContents(true);
-    crossed->setPixmap(QPixmap::fromImage(LoadJpeg(QStringLiteral(":/skins/speaker-muted.jpg"))));
+    crossed->SetImage(LoadJpeg(QStringLiteral(":/skins/speaker-muted.jpg")));
     muted.grab(QRect(400, 140, 134, 50))
         .toImage()
         .scaled(536, 200)
