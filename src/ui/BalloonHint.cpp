@@ -9,8 +9,6 @@
 namespace {
 
 constexpr int Radius = 8;
-constexpr int PointerWidth = 14;
-constexpr int PointerHeight = 10;
 constexpr int PaddingX = 10;
 constexpr int PaddingY = 6;
 constexpr int MaxTextWidth = 300;
@@ -24,7 +22,8 @@ const QColor TextColour(0, 0, 0);
 } // namespace
 
 BalloonTip::BalloonTip(QWidget* parent)
-    : QWidget(parent, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus) {
+    : QWidget(parent, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus |
+                          Qt::WindowTransparentForInput) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -122,9 +121,10 @@ void BalloonHint::ShowHint(QWidget* control, const QString& text) {
         tip_ = new BalloonTip();
     control_ = control;
     connect(control, &QObject::destroyed, this, &BalloonHint::HideHint, Qt::UniqueConnection);
-    // Point at the middle of the control's lower edge, like the balloons of the classic desktop.
+    // Point at the middle of the control's lower edge, like the balloons of the classic desktop,
+    // from just outside it so the bubble never covers the cursor on the control.
     const QRect r = control->rect();
-    tip_->ShowAt(text, control->mapToGlobal(QPoint(r.center().x(), r.bottom())));
+    tip_->ShowAt(text, control->mapToGlobal(QPoint(r.center().x(), r.bottom() + 1)));
     hideTimer_.start();
 }
 

@@ -13,6 +13,9 @@ class BalloonTip : public QWidget {
 public:
     explicit BalloonTip(QWidget* parent = nullptr);
 
+    static constexpr int PointerWidth = 16;
+    static constexpr int PointerHeight = 11;
+
     // Lays the bubble out for the text with the pointer tip at `tip` (global coordinates),
     // below the point when there is room on the screen, above it otherwise.
     void ShowAt(const QString& text, const QPoint& tip);

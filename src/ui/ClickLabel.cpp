@@ -1,10 +1,16 @@
 #include "ui/ClickLabel.h"
 
 #include <QMouseEvent>
+#include <QPixmap>
 
 ClickLabel::ClickLabel(QWidget* parent) : QLabel(parent) {}
 
 ClickLabel::ClickLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {}
+
+void ClickLabel::SetImage(const QImage& image) {
+    setScaledContents(true);
+    setPixmap(QPixmap::fromImage(image));
+}
 
 void ClickLabel::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QLabel>
 #include <QWidget>
 
@@ -11,6 +12,9 @@ class ClickLabel : public QLabel {
 public:
     explicit ClickLabel(QWidget* parent = nullptr);
     explicit ClickLabel(const QString& text, QWidget* parent = nullptr);
+
+    // Shows a picture stretched to the label's size (the speaker symbols).
+    void SetImage(const QImage& image);
 
 signals:
     void clicked();

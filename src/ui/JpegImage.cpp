@@ -56,11 +56,11 @@ Outcome decode(jpeg_decompress_struct* cinfo, ErrorManager* err, const QByteArra
     jpeg_read_header(cinfo, TRUE);
     if (cinfo->image_width > MaxSide || cinfo->image_height > MaxSide)
         return Outcome::TooLarge;
-    // RGBX bytes are R, G, B, X on every byte order, matching QImage::Format_RGBX8888.
-    cinfo->out_color_space = JCS_EXT_RGBX;
+    // Format_RGB32 pixels are 0xffRRGGBB words: bytes B, G, R, X on little-endian machines.
+    cinfo->out_color_space = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRX : JCS_EXT_XRGB;
     jpeg_start_decompress(cinfo);
     *out = QImage(static_cast<int>(cinfo->output_width), static_cast<int>(cinfo->output_height),
-                  QImage::Format_RGBX8888);
+                  QImage::Format_RGB32);
     if (out->isNull())
         return Outcome::OutOfMemory;
     while (cinfo->output_scanline < cinfo->output_height) {
@@ -93,7 +93,7 @@ QImage decodeNamed(const QByteArray& data, const QString& name) {
     QImage image;
     switch (decode(cinfo.get(), err.get(), &data, &image)) {
     case Outcome::Ok:
-        return image.convertToFormat(QImage::Format_RGB32);
+        return image;
     case Outcome::LibraryError:
         throw EJpegError(failure(name, QString::fromLocal8Bit(err->message)));
     case Outcome::TooLarge:

@@ -48,8 +48,8 @@ QRegion RoundRectRegion(int width, int height, int ellipseWidth, int ellipseHeig
     return region;
 }
 
-SkinnedForm::SkinnedForm(QWidget* parent) : QDialog(parent) {
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+SkinnedForm::SkinnedForm(QWidget* parent, Qt::WindowType kind) : QDialog(parent) {
+    setWindowFlags(kind | Qt::FramelessWindowHint);
     // The skin covers every pixel, so Qt need not clear the background first.
     setAttribute(Qt::WA_OpaquePaintEvent);
 }

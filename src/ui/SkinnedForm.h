@@ -17,7 +17,8 @@ QRegion RoundRectRegion(int width, int height, int ellipseWidth = 15, int ellips
 class SkinnedForm : public QDialog {
     Q_OBJECT
 public:
-    explicit SkinnedForm(QWidget* parent = nullptr);
+    // kind: Qt::Dialog for the modal windows, Qt::Window for a main window (own taskbar entry).
+    explicit SkinnedForm(QWidget* parent = nullptr, Qt::WindowType kind = Qt::Dialog);
 
     // Fixes the client size and re-applies the rounded mask for it.
     void SetClientSize(int width, int height);

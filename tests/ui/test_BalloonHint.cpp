@@ -48,8 +48,8 @@ TEST(BalloonHint, ShowsBubbleForHint) {
     EXPECT_FALSE(QToolTip::isVisible());
     EXPECT_TRUE(tip->windowFlags().testFlag(Qt::ToolTip));
 
-    // the pointer's tip sits at the middle of the control's lower edge
-    const QPoint anchor = w.close->mapToGlobal(QPoint(w.close->width() / 2, w.close->height() - 1));
+    // the pointer's tip sits just below the middle of the control's lower edge
+    const QPoint anchor = w.close->mapToGlobal(QPoint(w.close->width() / 2, w.close->height()));
     if (tip->PointsUp())
         EXPECT_EQ(tip->geometry().top(), anchor.y());
     else
@@ -69,8 +69,8 @@ TEST(BalloonHint, BubbleIsRoundedWithPointer) {
     ASSERT_NE(tip, nullptr);
     const QRegion mask = tip->mask();
     const int wd = tip->width(), ht = tip->height();
-    const int bodyTop = tip->PointsUp() ? 10 : 0;
-    const int bodyBottom = tip->PointsUp() ? ht - 1 : ht - 11;
+    const int bodyTop = tip->PointsUp() ? BalloonTip::PointerHeight : 0;
+    const int bodyBottom = tip->PointsUp() ? ht - 1 : ht - 1 - BalloonTip::PointerHeight;
     EXPECT_FALSE(mask.contains(QPoint(0, bodyTop)));
     EXPECT_FALSE(mask.contains(QPoint(wd - 1, bodyTop)));
     EXPECT_FALSE(mask.contains(QPoint(0, bodyBottom)));
@@ -78,9 +78,11 @@ TEST(BalloonHint, BubbleIsRoundedWithPointer) {
     EXPECT_TRUE(mask.contains(QPoint(wd / 2, (bodyTop + bodyBottom) / 2)));
     EXPECT_TRUE(mask.contains(QPoint(wd / 2, bodyTop + 1)));
     // some row outside the body belongs to the pointer
-    const int pointerRow = tip->PointsUp() ? 4 : ht - 5;
+    const int pointerRow =
+        tip->PointsUp() ? BalloonTip::PointerHeight / 2 : ht - 1 - BalloonTip::PointerHeight / 2;
     EXPECT_FALSE(mask.intersected(QRect(0, pointerRow, wd, 1)).isEmpty());
-    EXPECT_LT(mask.intersected(QRect(0, pointerRow, wd, 1)).boundingRect().width(), 14);
+    EXPECT_LT(mask.intersected(QRect(0, pointerRow, wd, 1)).boundingRect().width(),
+              BalloonTip::PointerWidth);
 
     // drawn anti-aliased: the grab holds in-between shades along the curved border
     const QImage img = tip->grab().toImage();

@@ -50,3 +50,15 @@ TEST(ClickArea, ClicksAndStaysInvisible) {
     const QImage shot = form.grab().toImage();
     EXPECT_EQ(shot.pixel(80, 50), qRgb(10, 20, 200));
 }
+
+// A picture given to the label is stretched over it.
+TEST(ClickLabel, ImageStretched) {
+    QImage img(175, 150, QImage::Format_RGB32);
+    img.fill(qRgb(0, 200, 0));
+    ClickLabel label;
+    label.resize(24, 27);
+    label.SetImage(img);
+    const QImage shot = label.grab().toImage();
+    EXPECT_EQ(shot.pixel(1, 1), qRgb(0, 200, 0));
+    EXPECT_EQ(shot.pixel(22, 25), qRgb(0, 200, 0));
+}

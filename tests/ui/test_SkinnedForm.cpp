@@ -114,3 +114,10 @@ TEST(SkinnedForm, EscapeKeepsItOpen) {
     EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(form.result(), 0);
 }
+
+// A main window keeps the frameless shape but is a plain top-level window, not a dialog.
+TEST(SkinnedForm, MainWindowKind) {
+    SkinnedForm form(nullptr, Qt::Window);
+    EXPECT_EQ(form.windowType(), Qt::Window);
+    EXPECT_TRUE(form.windowFlags() & Qt::FramelessWindowHint);
+}
