@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config make
     qt6-base-dev qt6-qpa-plugins libgl-dev
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
-    libsdl2-dev libjpeg62-turbo-dev libcurl4-openssl-dev ca-certificates
+    libsdl2-dev libjpeg62-turbo-dev libcurl4-openssl-dev ca-certificates openssl
     # fonts the skins name, through their metric-compatible free clones
     fonts-liberation fonts-liberation2 fonts-dejavu-core fontconfig
     # tests, fuzzing, benchmarks

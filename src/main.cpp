@@ -1,12 +1,19 @@
-#include <QApplication>
-#include <QWidget>
+#include "app/Application.h"
+#include "app/dmData.h"
+#include "app/frmIndex.h"
+#include "ui/Fonts.h"
+
+#include <memory>
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Ondrix 3"));
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Ondrix 3"));
-    window.resize(534, 227);
-    window.show();
-    return app.exec();
+    TApplication app(argc, argv);
+    SetUpFonts();
+    auto data = std::make_unique<TdmData>();
+    auto frmIndex = std::make_unique<TfrmIndex>();
+    frmIndex->show();
+    const int code = app.exec();
+    // the main window's destruction saves the play list; the data module goes last
+    frmIndex.reset();
+    data.reset();
+    return code;
 }

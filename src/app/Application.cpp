@@ -31,6 +31,7 @@ public:
 } // namespace
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    Q_INIT_RESOURCE(ondrix);
     setApplicationName(QStringLiteral("Ondrix 3"));
     setApplicationDisplayName(QStringLiteral("Ondrix 3"));
     setApplicationVersion(QStringLiteral("3.0.0"));

@@ -147,8 +147,8 @@ void SaveListFile(const QString& fileName, const QStringList& entries) {
     const QByteArray bytes = FormatListText(entries);
     const QByteArray target = QFile::encodeName(fileName);
     const QFileInfo info(fileName);
-    QByteArray tmpl = QFile::encodeName(info.path() + QLatin1String("/.") + info.fileName()) +
-                      ".XXXXXX";
+    QByteArray tmpl =
+        QFile::encodeName(info.path() + QLatin1String("/.") + info.fileName()) + ".XXXXXX";
 
     Fd fd(::mkstemp(tmpl.data()));
     if (fd.get() < 0)

@@ -114,8 +114,9 @@ TEST(ListFileIo, FailedSaveKeepsTheOldFile) {
     // a directory in the way cannot be replaced by a file
     const QString blocked = dir.filePath("patch.dat");
     ASSERT_TRUE(QDir(dir.path()).mkdir("patch.dat"));
-    EXPECT_TRUE(raised([&] { SaveListFile(blocked, {"a"}); })
-                    .startsWith(QString("Cannot create file \"%1\". ").arg(blocked)));
+    EXPECT_TRUE(raised([&] {
+                    SaveListFile(blocked, {"a"});
+                }).startsWith(QString("Cannot create file \"%1\". ").arg(blocked)));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList({"patch.dat"}));
 }

@@ -1,0 +1,325 @@
+#include "app/frmIndex.h"
+
+#include "app/Application.h"
+#include "app/dmData.h"
+#include "core/ListFile.h"
+#include "playback/MPlayer.h"
+#include "ui/ClickLabel.h"
+#include "ui/Fonts.h"
+#include "ui/JpegImage.h"
+#include "ui/ProgressBar.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QSlider>
+#include <QTimer>
+#include <QWindow>
+
+namespace {
+
+const QString kPatch = QStringLiteral("patch.dat");
+const QColor kNavy(0, 0, 128);
+const QColor kWhite(255, 255, 255);
+
+// Moving a window by hand is only allowed where the platform lets programs place windows.
+bool canPlaceWindows() {
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+} // namespace
+
+TfrmIndex::TfrmIndex(QWidget* parent) : SkinnedForm(parent) {
+    setWindowTitle(QStringLiteral("Ondrix 3"));
+    SetClientSize(534, 227);
+    LoadSkin(QStringLiteral(":/skins/main.jpg"));
+    CreateControls();
+    CenterOnScreen();
+    TApplication::RunHandler([this] { FormCreate(); });
+}
+
+TfrmIndex::~TfrmIndex() {
+    TApplication::RunHandler([this] { FormDestroy(); });
+}
+
+void TfrmIndex::CreateControls() {
+    setFont(LayoutFont(QStringLiteral("MS Sans Serif"), 11));
+
+    const auto label = [this](const QString& text, const QString& face, int px, QRect geometry,
+                              const QString& hint, Qt::CursorShape cursor) {
+        auto* l = new ClickLabel(text, this);
+        StyleLabel(l, face, px, true, kNavy);
+        l->setGeometry(geometry);
+        l->setCursor(cursor);
+        l->setToolTip(hint);
+        return l;
+    };
+    Label1 = label(QStringLiteral("X"), QStringLiteral("Arial Black"), 16, {512, 0, 12, 23},
+                   QStringLiteral("Close"), Qt::PointingHandCursor);
+    Label2 = label(QStringLiteral("+"), QStringLiteral("Arial Black"), 16, {8, 0, 11, 23},
+                   QStringLiteral("Move"), Qt::SizeAllCursor);
+    lMenu = label(QStringLiteral("?"), QStringLiteral("Arial"), 19, {25, 0, 12, 22},
+                  QStringLiteral("Show About form"), Qt::PointingHandCursor);
+    Label5 = label(QStringLiteral("\u2500"), QStringLiteral("Arial"), 19, {493, 8, 13, 22},
+                   QStringLiteral("Hide"), Qt::PointingHandCursor);
+    Label3 = label(QStringLiteral("OPEN FILE"), QStringLiteral("Arial"), 19, {5, 188, 101, 22},
+                   QString(), Qt::PointingHandCursor);
+    Label4 = label(QStringLiteral("PLAYLIST"), QStringLiteral("Arial"), 19, {432, 188, 92, 22},
+                   QString(), Qt::PointingHandCursor);
+
+    const auto area = [this](QRect geometry) {
+        auto* a = new ClickArea(this);
+        a->setGeometry(geometry);
+        a->setCursor(Qt::PointingHandCursor);
+        return a;
+    };
+    iPause = area({140, 94, 70, 59});
+    iPlay = area({216, 76, 105, 88});
+    iStop = area({325, 94, 68, 56});
+
+    cbRepeat = new QCheckBox(QStringLiteral("Repeat"), this);
+    cbRepeat->setGeometry(8, 165, 97, 17);
+    StyleLabel(cbRepeat, QStringLiteral("MS Sans Serif"), 11, false, kWhite);
+
+    const auto speaker = [this](const QString& skin, const QString& hint) {
+        auto* s = new ClickLabel(this);
+        s->setGeometry(440, 155, 24, 27);
+        s->setPixmap(QPixmap::fromImage(
+            LoadJpeg(skin).scaled(24, 27, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
+        s->setScaledContents(true);
+        s->setCursor(Qt::PointingHandCursor);
+        s->setToolTip(hint);
+        return s;
+    };
+    Image2 = speaker(QStringLiteral(":/skins/speaker.jpg"), QStringLiteral("Mute"));
+    Image3 = speaker(QStringLiteral(":/skins/speaker-muted.jpg"), QStringLiteral("Unmute"));
+    Image3->hide();
+    Image3->setEnabled(false);
+
+    volume = new QSlider(Qt::Horizontal, this);
+    volume->setGeometry(470, 155, 64, 27);
+    volume->setRange(0, 1000);
+    volume->setTickPosition(QSlider::NoTicks);
+    volume->setValue(0);
+
+    lInfo = new QLabel(this);
+    lInfo->setGeometry(140, 188, 253, 13);
+    lInfo->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    StyleLabel(lInfo, QStringLiteral("MS Sans Serif"), 11, false, kWhite);
+
+    Progres = new TProgressBar(this);
+    Progres->setGeometry(0, 216, 534, 11);
+
+    Player = new TMediaPlayer(this);
+
+    Timer = new QTimer(this);
+    Timer->setInterval(1);
+    tStatus = new QTimer(this);
+    tStatus->setInterval(100);
+
+    connect(Label1, &ClickLabel::clicked, this, &TfrmIndex::Label1Click);
+    connect(Label2, &ClickLabel::pressed, this, &TfrmIndex::Label2MouseDown);
+    connect(Label2, &ClickLabel::released, this, &TfrmIndex::Label2MouseUp);
+    connect(lMenu, &ClickLabel::clicked, this, &TfrmIndex::lMenuClick);
+    connect(Label5, &ClickLabel::clicked, this, &TfrmIndex::Label5Click);
+    connect(iPause, &ClickArea::clicked, this, &TfrmIndex::iPauseClick);
+    connect(iPlay, &ClickArea::clicked, this, &TfrmIndex::iPlayClick);
+    connect(iStop, &ClickArea::clicked, this, &TfrmIndex::iStopClick);
+    connect(Image2, &ClickLabel::clicked, this, &TfrmIndex::Image2Click);
+    connect(Image3, &ClickLabel::clicked, this, &TfrmIndex::Image3Click);
+    connect(Label3, &ClickLabel::clicked, this, &TfrmIndex::Label3Click);
+    connect(Label4, &ClickLabel::clicked, this, &TfrmIndex::Label4Clic);
+    connect(volume, &QSlider::valueChanged, this, &TfrmIndex::volumeChange);
+    connect(Timer, &QTimer::timeout, this, &TfrmIndex::TimerTimer);
+    connect(tStatus, &QTimer::timeout, this, &TfrmIndex::tStatusTimer);
+}
+
+void TfrmIndex::FormCreate() {
+    PlayList.clear();
+    if (!QFile::exists(kPatch)) {
+        SaveListFile(kPatch, PlayList);
+        return;
+    }
+    try {
+        LoadListFile(kPatch, PlayList);
+    } catch (const EFOpenError&) {
+        listUnreadable_ = true;
+        throw;
+    }
+    if (PlayList.size() - 1 >= LastIndex) {
+        Player->SetFileName(ListItem(PlayList, CurrentIndex));
+        ShowCaption();
+        Player->Open();
+        volume->setValue(GetVolume(*Player));
+        TrackLoaded = true;
+    }
+}
+
+void TfrmIndex::FormDestroy() {
+    // A list that could not be read at start-up is not overwritten with the empty one.
+    if (!listUnreadable_)
+        SaveListFile(kPatch, PlayList);
+    PlayList.clear();
+    // stale hand-over and updater files; a failed deletion does not matter
+    QFile::remove(QStringLiteral("tracklist.dat"));
+    QFile::remove(QStringLiteral("updater.exe"));
+}
+
+void TfrmIndex::Label3Click() {
+    QStringList chosen;
+    if (dmData->RunDialog(this, chosen)) {
+        PlayList = chosen;
+        LastIndex = int32_t(PlayList.size()) - 1;
+        CurrentIndex = 0;
+    }
+    if (PlayList.size() - 1 < LastIndex)
+        return;
+    Player->SetFileName(ListItem(PlayList, CurrentIndex));
+    ShowCaption();
+    Player->Open();
+    volume->setValue(GetVolume(*Player));
+    TrackLoaded = true;
+    SaveListFile(kPatch, PlayList);
+    listUnreadable_ = false;
+}
+
+void TfrmIndex::iPlayClick() {
+    if (!TrackLoaded)
+        return;
+    Player->Play();
+    Progres->SetMax(Player->Length());
+    tStatus->start();
+}
+
+void TfrmIndex::iPauseClick() {
+    if (!TrackLoaded)
+        return;
+    Player->Pause();
+    tStatus->stop();
+}
+
+void TfrmIndex::iStopClick() {
+    if (!TrackLoaded)
+        return;
+    Player->Open();
+    Progres->SetPosition(0);
+    tStatus->stop();
+    lInfo->clear();
+}
+
+void TfrmIndex::volumeChange() {
+    SetVolume(*Player, volume->value());
+}
+
+void TfrmIndex::Image2Click() {
+    SetVolume(*Player, 0);
+    volume->setValue(0);
+    Image2->hide();
+    Image3->setEnabled(true);
+    Image3->show();
+    Image2->setEnabled(false);
+    volume->setEnabled(false);
+}
+
+void TfrmIndex::Image3Click() {
+    SetVolume(*Player, 1000);
+    volume->setValue(1000);
+    Image3->hide();
+    Image2->setEnabled(true);
+    Image3->setEnabled(false);
+    Image2->show();
+    volume->setEnabled(true);
+}
+
+void TfrmIndex::Label2MouseDown() {
+    // Where programs may not place their windows, the platform moves it for us.
+    if (!canPlaceWindows()) {
+        if (QWindow* w = windowHandle())
+            w->startSystemMove();
+        return;
+    }
+    Timer->start();
+}
+
+void TfrmIndex::Label2MouseUp() {
+    Timer->stop();
+}
+
+void TfrmIndex::TimerTimer() {
+    move(QCursor::pos() - QPoint(12, 12));
+}
+
+void TfrmIndex::tStatusTimer() {
+    if (Progres->Position() == Progres->Max()) {
+        LastIndex = int32_t(PlayList.size()) - 1;
+        // Past the last entry also when the list was shortened in the editor: the next entry
+        // no longer exists, so the list has ended.
+        if (CurrentIndex >= LastIndex) {
+            EndOfList();
+        } else {
+            Progres->SetPosition(0);
+            ++CurrentIndex;
+            Player->SetFileName(ListItem(PlayList, CurrentIndex));
+            Player->Open();
+            Player->Play();
+            Progres->SetMax(Player->Length());
+            ShowCaption();
+        }
+    }
+    Progres->SetPosition(Player->Position());
+}
+
+void TfrmIndex::EndOfList() {
+    if (cbRepeat->isChecked()) {
+        // the next tick still finds the bar at its end and starts again from entry 0
+        CurrentIndex = -1;
+        return;
+    }
+    Progres->SetPosition(0);
+    Player->Open();
+    tStatus->stop();
+    lInfo->clear();
+}
+
+void TfrmIndex::Label1Click() {
+    QCoreApplication::quit();
+}
+
+void TfrmIndex::ShowCaption() {
+    // The track caption is not built yet: the information label stays empty.
+}
+
+void TfrmIndex::Label4Clic() {
+    // The playlist editor and its hand-over are not built yet.
+}
+
+void TfrmIndex::Label5Click() {
+    // Hiding to the notification area is not built yet.
+}
+
+void TfrmIndex::lMenuClick() {
+    // The about window is not built yet.
+}
+
+void TfrmIndex::FormHide() {
+    // The notification-area icon is not built yet.
+}
+
+void TfrmIndex::hideEvent(QHideEvent* event) {
+    SkinnedForm::hideEvent(event);
+    if (!event->spontaneous())
+        FormHide();
+}
+
+void TfrmIndex::closeEvent(QCloseEvent* event) {
+    // Closed by the window manager (Alt+F4, the session ending): the same as "X".
+    event->ignore();
+    Label1Click();
+}
+
+void TfrmIndex::reject() {
+    // Escape must not hide the main window: nothing could bring it back.
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "app/Volume.h"
+#include "ui/SkinnedForm.h"
+
+#include <QStringList>
+#include <cstdint>
+
+class QCheckBox;
+class QLabel;
+class QSlider;
+class QTimer;
+class ClickArea;
+class ClickLabel;
+class TMediaPlayer;
+class TProgressBar;
+
+// The main window: transport, volume, progress, the play list and its file "patch.dat".
+class TfrmIndex : public SkinnedForm {
+    Q_OBJECT
+public:
+    explicit TfrmIndex(QWidget* parent = nullptr);
+    ~TfrmIndex() override;
+
+    // controls, named as the layout names them
+    ClickLabel* Label1 = nullptr; // "X"
+    ClickLabel* Label2 = nullptr; // "+"
+    ClickLabel* lMenu = nullptr;  // "?"
+    ClickLabel* Label5 = nullptr; // "─"
+    ClickArea* iPause = nullptr;
+    ClickArea* iPlay = nullptr;
+    ClickArea* iStop = nullptr;
+    QCheckBox* cbRepeat = nullptr;
+    ClickLabel* Image2 = nullptr; // speaker: Mute
+    ClickLabel* Image3 = nullptr; // crossed-out speaker: Unmute
+    QSlider* volume = nullptr;
+    ClickLabel* Label3 = nullptr; // "OPEN FILE"
+    QLabel* lInfo = nullptr;
+    ClickLabel* Label4 = nullptr; // "PLAYLIST"
+    TProgressBar* Progres = nullptr;
+    TMediaPlayer* Player = nullptr;
+    QTimer* Timer = nullptr;   // 1 ms: window move
+    QTimer* tStatus = nullptr; // 100 ms: status tick
+
+    // play-list state
+    QStringList PlayList;
+    int32_t CurrentIndex = 0;
+    int32_t LastIndex = 0;
+    bool TrackLoaded = false;
+
+    // handlers
+    void FormCreate();
+    void FormDestroy();
+    void FormHide();
+    void Label3Click();
+    void iPlayClick();
+    void iPauseClick();
+    void iStopClick();
+    void volumeChange();
+    void Image2Click();
+    void Image3Click();
+    void Label2MouseDown();
+    void Label2MouseUp();
+    void TimerTimer();
+    void tStatusTimer();
+    void Label1Click();
+    void Label4Clic();
+    void Label5Click();
+    void lMenuClick();
+
+protected:
+    void hideEvent(QHideEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    void CreateControls();
+    void ShowCaption();
+    void OpenCurrent();
+    void EndOfList();
+
+    // the list could not be read at start-up: do not write over it until it has been replaced
+    bool listUnreadable_ = false;
+};

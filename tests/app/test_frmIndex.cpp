@@ -1,0 +1,320 @@
+#include "AppTestSupport.h"
+
+#include "app/frmIndex.h"
+#include "playback/MPlayer.h"
+#include "ui/ClickLabel.h"
+#include "ui/ProgressBar.h"
+
+#include <QCheckBox>
+#include <QCursor>
+#include <QLabel>
+#include <QSlider>
+
+namespace {
+
+// Three short tones in a folder of their own, outside the working directory.
+class MainWindowTest : public AppTest {
+protected:
+    static void SetUpTestSuite() {
+        media_ = new QTemporaryDir;
+        for (int i = 0; i < 3; ++i)
+            tracks_ << MakeTone(media_->path(), QString("t%1.mp3").arg(i), 440 + 110 * i, 0.6);
+        bad_ = media_->filePath("bad.mp3");
+        QFile f(bad_);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(QByteArray(4096, 'x'));
+    }
+    static void TearDownTestSuite() {
+        delete media_;
+        tracks_.clear();
+    }
+
+    std::unique_ptr<TfrmIndex> Create() {
+        auto w = std::make_unique<TfrmIndex>();
+        w->show();
+        return w;
+    }
+    void WritePatch(const QStringList& paths) {
+        QByteArray bytes;
+        for (const QString& p : paths)
+            bytes += p.toUtf8() + "\r\n";
+        WriteFile("patch.dat", bytes);
+    }
+    static QByteArray ListBytes(const QStringList& paths) {
+        QByteArray bytes;
+        for (const QString& p : paths)
+            bytes += p.toUtf8() + "\r\n";
+        return bytes;
+    }
+    static void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+
+    static QTemporaryDir* media_;
+    static QStringList tracks_;
+    static QString bad_;
+};
+QTemporaryDir* MainWindowTest::media_ = nullptr;
+QStringList MainWindowTest::tracks_;
+QString MainWindowTest::bad_;
+
+} // namespace
+
+// First run in an empty folder: an empty "patch.dat" is created and the transport does nothing.
+TEST_F(MainWindowTest, FirstRunCreatesEmptyListAndIgnoresTransport) {
+    auto w = Create();
+    EXPECT_EQ(ReadFile("patch.dat"), QByteArray());
+    EXPECT_EQ(w->size(), QSize(534, 227));
+    EXPECT_TRUE(w->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(w->lInfo->text().isEmpty());
+    Click(w->iPlay);
+    Click(w->iPause);
+    Click(w->iStop);
+    EXPECT_EQ(w->Player->DeviceId(), 0);
+    EXPECT_FALSE(w->tStatus->isActive());
+    EXPECT_TRUE(RecordedBoxes().isEmpty()) << RecordedBoxes().join('\n').toStdString();
+}
+
+// A saved list of three: the first track is opened, not played; the slider shows its volume.
+TEST_F(MainWindowTest, StartOpensTheFirstTrackWithoutPlaying) {
+    WritePatch(tracks_);
+    auto w = Create();
+    EXPECT_TRUE(RecordedBoxes().isEmpty()) << RecordedBoxes().join('\n').toStdString();
+    EXPECT_EQ(w->PlayList, tracks_);
+    EXPECT_EQ(w->Player->FileName(), tracks_[0]);
+    EXPECT_NE(w->Player->DeviceId(), 0);
+    EXPECT_EQ(w->Player->Mode(), pmStopped);
+    EXPECT_EQ(w->volume->value(), GetVolume(*w->Player));
+    EXPECT_TRUE(w->TrackLoaded);
+}
+
+// OPEN FILE, cancelled: with a list the current track is re-opened (stopped, at the start) and
+// "patch.dat" rewritten unchanged; with no list nothing happens.
+TEST_F(MainWindowTest, CancelledOpenReopensTheCurrentTrack) {
+    {
+        auto w = Create();
+        AnswerFileDialog({});
+        Click(w->Label3);
+        EXPECT_EQ(w->Player->DeviceId(), 0);
+        EXPECT_FALSE(w->TrackLoaded);
+    }
+    WritePatch(tracks_);
+    auto w = Create();
+    Click(w->iPlay);
+    ASSERT_TRUE(WaitFor([&] { return w->Player->Position() > 100; }));
+    WriteFile("patch.dat", "changed behind our back\r\n");
+    AnswerFileDialog({});
+    Click(w->Label3);
+    EXPECT_EQ(w->Player->Mode(), pmStopped);
+    EXPECT_EQ(w->Player->Position(), 0);
+    EXPECT_TRUE(w->tStatus->isActive()); // the status timer is not touched
+    EXPECT_EQ(ReadFile("patch.dat"), ListBytes(tracks_));
+    EXPECT_TRUE(RecordedBoxes().isEmpty()) << RecordedBoxes().join('\n').toStdString();
+}
+
+// OPEN FILE with three files: they replace the list in the dialog's order and are saved.
+TEST_F(MainWindowTest, ChosenFilesReplaceTheList) {
+    WritePatch({tracks_[2]});
+    auto w = Create();
+    AnswerFileDialog(tracks_);
+    Click(w->Label3);
+    EXPECT_EQ(w->PlayList, tracks_);
+    EXPECT_EQ(w->CurrentIndex, 0);
+    EXPECT_EQ(w->LastIndex, 2);
+    EXPECT_EQ(w->Player->FileName(), tracks_[0]);
+    EXPECT_EQ(ReadFile("patch.dat"), ListBytes(tracks_));
+}
+
+// Without Repeat the list plays through once: then the last track stands loaded at its start,
+// the bar at 0, the label empty and the status timer off.
+TEST_F(MainWindowTest, PlaysTheListToItsEnd) {
+    WritePatch(tracks_);
+    auto w = Create();
+    QList<int> seen;
+    QObject::connect(w->tStatus, &QTimer::timeout, [&] {
+        if (seen.isEmpty() || seen.back() != w->CurrentIndex)
+            seen << w->CurrentIndex;
+    });
+    Click(w->iPlay);
+    ASSERT_TRUE(WaitFor([&] { return !w->tStatus->isActive(); }, 15000));
+    EXPECT_EQ(seen, QList<int>({0, 1, 2}));
+    EXPECT_EQ(w->Player->FileName(), tracks_[2]);
+    EXPECT_EQ(w->Player->Mode(), pmStopped);
+    EXPECT_EQ(w->Player->Position(), 0);
+    EXPECT_EQ(w->Progres->Position(), 0);
+    EXPECT_TRUE(w->lInfo->text().isEmpty());
+    EXPECT_EQ(ReadFile("patch.dat"), ListBytes(tracks_));
+    EXPECT_TRUE(RecordedBoxes().isEmpty()) << RecordedBoxes().join('\n').toStdString();
+}
+
+// With Repeat the tick after the last track sets the index to -1 and the next plays entry 0.
+TEST_F(MainWindowTest, RepeatStartsTheListAgain) {
+    WritePatch(tracks_);
+    auto w = Create();
+    w->cbRepeat->setChecked(true);
+    QList<int> seen;
+    QObject::connect(w->tStatus, &QTimer::timeout, [&] {
+        if (seen.isEmpty() || seen.back() != w->CurrentIndex)
+            seen << w->CurrentIndex;
+    });
+    Click(w->iPlay);
+    ASSERT_TRUE(WaitFor([&] { return seen.size() >= 5; }, 15000));
+    EXPECT_EQ(seen.mid(0, 5), QList<int>({0, 1, 2, -1, 0}));
+    EXPECT_EQ(w->Player->FileName(), tracks_[0]);
+    EXPECT_EQ(w->Player->Mode(), pmPlaying);
+    EXPECT_TRUE(w->tStatus->isActive());
+}
+
+// Pause twice: the second click resumes the sound, but the status timer stays off.
+TEST_F(MainWindowTest, SecondPauseResumesWithoutTheStatusTick) {
+    WritePatch(tracks_);
+    auto w = Create();
+    Click(w->iPlay);
+    Click(w->iPause);
+    EXPECT_EQ(w->Player->Mode(), pmPaused);
+    EXPECT_FALSE(w->tStatus->isActive());
+    Click(w->iPause);
+    EXPECT_EQ(w->Player->Mode(), pmPlaying);
+    EXPECT_FALSE(w->tStatus->isActive());
+    const int32_t bar = w->Progres->Position();
+    QTest::qWait(250);
+    EXPECT_EQ(w->Progres->Position(), bar);
+}
+
+// Stop re-opens the track: stopped at 0, bar at 0, timer off, label cleared.
+TEST_F(MainWindowTest, StopReturnsToTheStart) {
+    WritePatch(tracks_);
+    auto w = Create();
+    Click(w->iPlay);
+    ASSERT_TRUE(WaitFor([&] { return w->Progres->Position() > 0; }));
+    w->lInfo->setText("caption");
+    Click(w->iStop);
+    EXPECT_EQ(w->Player->Mode(), pmStopped);
+    EXPECT_EQ(w->Player->Position(), 0);
+    EXPECT_EQ(w->Progres->Position(), 0);
+    EXPECT_FALSE(w->tStatus->isActive());
+    EXPECT_TRUE(w->lInfo->text().isEmpty());
+}
+
+// Mute locks the slider at 0 and survives the advance to the next track; Unmute gives 1000.
+TEST_F(MainWindowTest, MuteHoldsAcrossTracksAndUnmuteGivesFullVolume) {
+    WritePatch(tracks_);
+    auto w = Create();
+    w->volume->setValue(400);
+    EXPECT_EQ(GetVolume(*w->Player), 400);
+    Click(w->Image2);
+    EXPECT_EQ(w->volume->value(), 0);
+    EXPECT_FALSE(w->volume->isEnabled());
+    EXPECT_TRUE(w->Image3->isVisible() && w->Image3->isEnabled());
+    EXPECT_FALSE(w->Image2->isVisible() || w->Image2->isEnabled());
+    Click(w->iPlay);
+    ASSERT_TRUE(WaitFor([&] { return w->CurrentIndex == 1; }, 5000));
+    EXPECT_EQ(GetVolume(*w->Player), 0); // the next track's device starts muted too
+    Click(w->Image3);
+    EXPECT_EQ(w->volume->value(), 1000);
+    EXPECT_TRUE(w->volume->isEnabled());
+    EXPECT_TRUE(w->Image2->isVisible() && w->Image2->isEnabled());
+    EXPECT_FALSE(w->Image3->isVisible() || w->Image3->isEnabled());
+    EXPECT_EQ(GetVolume(*w->Player), 1000);
+}
+
+// A chosen file the device cannot open: the box shows the device's message, the list is
+// already replaced, but the track is not marked loaded and "patch.dat" is not saved.
+TEST_F(MainWindowTest, UnopenableChosenFileStopsTheHandler) {
+    WritePatch({tracks_[0]});
+    auto w = Create();
+    QString expected;
+    try {
+        TMediaPlayer probe;
+        probe.SetFileName(bad_);
+        probe.Open();
+    } catch (const EMCIDeviceError& e) {
+        expected = TApplication::ErrorBoxText(e.Message());
+    }
+    ASSERT_FALSE(expected.isEmpty());
+    w->TrackLoaded = false;
+    AnswerFileDialog({bad_});
+    Click(w->Label3);
+    EXPECT_EQ(RecordedBoxes(), QStringList({expected}));
+    EXPECT_EQ(w->PlayList, QStringList({bad_}));
+    EXPECT_FALSE(w->TrackLoaded);
+    EXPECT_EQ(ReadFile("patch.dat"), ListBytes({tracks_[0]}));
+}
+
+// An error while the window is created is shown, and the window still opens.
+TEST_F(MainWindowTest, ErrorInFormCreateStillOpensTheWindow) {
+    WritePatch({WorkPath("gone.mp3"), tracks_[0]});
+    auto w = Create();
+    ASSERT_EQ(RecordedBoxes().size(), 1);
+    EXPECT_TRUE(RecordedBoxes()[0].contains("gone.mp3"));
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_FALSE(w->TrackLoaded);
+    EXPECT_EQ(w->PlayList.size(), 2);
+}
+
+// "patch.dat" that cannot be read is reported and, having never loaded, not written over.
+TEST_F(MainWindowTest, UnreadableListIsReportedAndKept) {
+    ASSERT_TRUE(QDir(work_.path()).mkdir("patch.dat"));
+    {
+        auto w = Create();
+        EXPECT_EQ(RecordedBoxes(),
+                  QStringList({"Cannot open file \"patch.dat\". Is a directory."}));
+        EXPECT_TRUE(w->PlayList.isEmpty());
+    }
+    EXPECT_EQ(RecordedBoxes().size(), 1);
+    EXPECT_TRUE(QFileInfo(WorkPath("patch.dat")).isDir());
+}
+
+// "patch.dat" that cannot be written: the save reports "Cannot create file".
+TEST_F(MainWindowTest, UnwritableListIsReported) {
+    WritePatch(tracks_);
+    auto w = Create();
+    ASSERT_TRUE(QDir(work_.path()).removeRecursively()); // the folder is gone
+    AnswerFileDialog({tracks_[1]});
+    Click(w->Label3);
+    ASSERT_EQ(RecordedBoxes().size(), 1);
+    EXPECT_TRUE(RecordedBoxes()[0].startsWith("Cannot create file \"patch.dat\". "));
+    EXPECT_TRUE(w->TrackLoaded);
+    w.reset();
+    ASSERT_TRUE(QDir().mkpath(work_.path())); // let the fixture clean up
+}
+
+// Destruction saves the list and removes stale hand-over and updater files.
+TEST_F(MainWindowTest, DestructionSavesTheListAndRemovesStaleFiles) {
+    auto w = Create();
+    AnswerFileDialog({tracks_[1], tracks_[0]});
+    Click(w->Label3);
+    WriteFile("patch.dat", "");
+    WriteFile("tracklist.dat", "x\r\n");
+    WriteFile("updater.exe", "MZ");
+    w.reset();
+    EXPECT_EQ(ReadFile("patch.dat"), ListBytes({tracks_[1], tracks_[0]}));
+    EXPECT_FALSE(QFile::exists(WorkPath("tracklist.dat")));
+    EXPECT_FALSE(QFile::exists(WorkPath("updater.exe")));
+}
+
+// After the editor shortened the list under the playing track, the tick ends the list quietly.
+TEST_F(MainWindowTest, TickPastAShortenedListEndsIt) {
+    WritePatch(tracks_);
+    auto w = Create();
+    w->CurrentIndex = 2;
+    w->PlayList = {tracks_[0]};
+    w->Progres->SetPosition(w->Progres->Max());
+    for (int i = 0; i < 3; ++i)
+        TApplication::RunHandler([&] { w->tStatusTimer(); });
+    EXPECT_TRUE(RecordedBoxes().isEmpty()) << RecordedBoxes().join('\n').toStdString();
+    EXPECT_FALSE(w->tStatus->isActive());
+    EXPECT_EQ(w->LastIndex, 0);
+}
+
+// Holding "+" makes the window follow the cursor, 12 pixels up and left of it.
+TEST_F(MainWindowTest, PlusLabelMovesTheWindowWithTheCursor) {
+    auto w = Create();
+    QTest::mousePress(w->Label2, Qt::LeftButton);
+    EXPECT_TRUE(w->Timer->isActive());
+    QCursor::setPos(600, 500);
+    ASSERT_TRUE(WaitFor([&] { return w->pos() == QPoint(588, 488); }, 2000));
+    QTest::mouseRelease(w->Label2, Qt::LeftButton);
+    EXPECT_FALSE(w->Timer->isActive());
+    QCursor::setPos(700, 600);
+    QTest::qWait(30);
+    EXPECT_EQ(w->pos(), QPoint(588, 488));
+}
