@@ -156,8 +156,9 @@ bool BalloonHint::eventFilter(QObject* watched, QEvent* event) {
                 return true;
             }
         }
+        // No hint of our own: let the widget answer (item views show their items' tips).
         HideHint();
-        return true;
+        break;
     }
     case QEvent::Leave:
         if (control_ && watched == control_)

@@ -120,6 +120,26 @@ TEST(BalloonHint, HidesOnLeaveClickAndTimeout) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return hint.Tip() == nullptr; }, 2000));
 }
 
+// A widget without a hint still gets the tooltip request, for tips it makes up itself.
+TEST(BalloonHint, WidgetsWithoutHintAnswerThemselves) {
+    struct Probe : QWidget {
+        int requests = 0;
+        bool event(QEvent* e) override {
+            if (e->type() == QEvent::ToolTip)
+                ++requests;
+            return QWidget::event(e);
+        }
+    };
+    BalloonHint hint;
+    hint.Install();
+    Probe probe;
+    probe.resize(50, 50);
+    probe.show();
+    requestTip(&probe);
+    EXPECT_EQ(probe.requests, 1);
+    EXPECT_EQ(hint.Tip(), nullptr);
+}
+
 // A hint set on a parent shows over its children too, and a deleted control hides the bubble.
 TEST(BalloonHint, ParentHintAndDeletedControl) {
     BalloonHint hint;

@@ -116,7 +116,7 @@ void softShape(Canvas& c, const QPainterPath& shape, const QColor& colour, qreal
 
 // Fine horizontal streaks of brushed metal, one per image row, inside `rect` (client coords).
 void brushed(Canvas& c, const QRectF& rect, quint32 salt, int strength = 10) {
-    QRandomGenerator rng(0x5eed0000u ^ salt);
+    QRandomGenerator rng(0x0d71c300u ^ salt);
     const QRect device = c.p.transform().mapRect(rect).toAlignedRect().intersected(c.image.rect());
     c.p.save();
     c.p.resetTransform();
