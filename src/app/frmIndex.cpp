@@ -32,7 +32,7 @@ bool canPlaceWindows() {
 
 } // namespace
 
-TfrmIndex::TfrmIndex(QWidget* parent) : SkinnedForm(parent) {
+TfrmIndex::TfrmIndex(QWidget* parent) : SkinnedForm(parent, Qt::Window) {
     setWindowTitle(QStringLiteral("Ondrix 3"));
     SetClientSize(534, 227);
     LoadSkin(QStringLiteral(":/skins/main.jpg"));
@@ -87,9 +87,7 @@ void TfrmIndex::CreateControls() {
     const auto speaker = [this](const QString& skin, const QString& hint) {
         auto* s = new ClickLabel(this);
         s->setGeometry(440, 155, 24, 27);
-        s->setPixmap(QPixmap::fromImage(
-            LoadJpeg(skin).scaled(24, 27, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
-        s->setScaledContents(true);
+        s->SetImage(LoadJpeg(skin));
         s->setCursor(Qt::PointingHandCursor);
         s->setToolTip(hint);
         return s;
