@@ -1,0 +1,482 @@
+"""The end-to-end harness: per test a fresh folder, a private Xvfb, and where asked a private
+PulseAudio server with a null sink, a tray host (trayer) and a local web server; then the real
+ondrix binary, driven with xdotool and watched from outside (files, the window list,
+screenshots, the sink's monitor).
+
+Every process started here runs in a process group of its own and is stopped through its PID,
+also when a scenario fails. A scenario that fails leaves its folder behind with a screenshot and
+the program's output; one that passes leaves nothing.
+"""
+import math
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import time
+
+RATE = 44100
+SKIP = 77
+
+MAIN_TITLE = "Ondrix 3"
+MAIN_SIZE = (534, 227)
+
+
+class Failure(Exception):
+    pass
+
+
+class Skipped(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_for(predicate, timeout, what, interval=0.05):
+    """Polls until predicate() gives a true value and returns it; fails after timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure("timed out after %.1f s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def write_list(path, entries):
+    # the play-list file format: every entry followed by CR LF, the last one too
+    with open(path, "wb") as f:
+        f.write(b"".join(e.encode("utf-8") + b"\r\n" for e in entries))
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def make_tone(path, freq, seconds, artist=None, title=None):
+    """A short sine tone at half scale; MP3s get an ID3v2.3 tag when artist or title is given."""
+    codec = {".mp3": ["-c:a", "libmp3lame", "-b:a", "128k"],
+             ".wma": ["-c:a", "wmav2", "-b:a", "128k"],
+             ".wav": ["-c:a", "pcm_s16le"]}[os.path.splitext(path)[1]]
+    tags = []
+    if path.endswith(".mp3"):
+        tags = ["-id3v2_version", "3", "-write_id3v1", "0"]
+        if artist:
+            tags += ["-metadata", "artist=" + artist]
+        if title:
+            tags += ["-metadata", "title=" + title]
+    subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                    "sine=frequency=%g:duration=%g:sample_rate=%d,volume=0.5" % (freq, seconds,
+                                                                                  RATE),
+                    "-map_metadata", "-1", "-ac", "2", *codec, *tags, path], check=True)
+    return path
+
+
+# --- sound analysis -----------------------------------------------------------------------------
+
+BLOCK = RATE // 20  # 50 ms
+
+
+def left_channel(raw):
+    n = len(raw) // 4
+    return struct.unpack("<%dh" % (2 * n), raw[: 4 * n])[0::2]
+
+
+def rms(xs):
+    return math.sqrt(sum(x * x for x in xs) / len(xs)) if xs else 0.0
+
+
+def frequency(xs):
+    # rising zero crossings, placed between samples by linear interpolation
+    first = last = None
+    count = 0
+    for i in range(1, len(xs)):
+        a, b = xs[i - 1], xs[i]
+        if a < 0 <= b:
+            at = i - 1 + (-a) / (b - a)
+            if first is None:
+                first = at
+            last = at
+            count += 1
+    if count < 2:
+        return 0.0
+    return (count - 1) * RATE / (last - first)
+
+
+def blocks(samples):
+    """(seconds, rms, frequency) of every 50 ms block."""
+    out = []
+    for start in range(0, len(samples) - BLOCK + 1, BLOCK):
+        part = samples[start: start + BLOCK]
+        out.append((start / RATE, rms(part), frequency(part)))
+    return out
+
+
+SILENT_RMS = 30.0
+
+
+def tone_runs(samples, tolerance=0.03):
+    """The sequence of steady tones in a recording: [(start s, length s, frequency Hz)].
+    A run ends at silence or where the pitch changes."""
+    runs = []
+    steady = False
+    for t, level, freq in blocks(samples):
+        if level < SILENT_RMS or freq <= 0:
+            steady = False
+        elif steady and abs(freq - runs[-1][2]) <= tolerance * runs[-1][2]:
+            s, _, f = runs[-1]
+            runs[-1] = (s, t + BLOCK / RATE - s, f)
+        else:
+            runs.append((t, BLOCK / RATE, freq))
+            steady = True
+    # a block straddling the change between two tracks has a pitch of its own; drop such seams
+    return [r for r in runs if r[1] >= 0.2]
+
+
+def describe_runs(runs):
+    return ", ".join("%.0f Hz for %.2f s at %.2f s" % (f, d, s) for s, d, f in runs) or "silence"
+
+
+def same_tone(freq, expected):
+    return abs(freq - expected) <= 0.02 * expected
+
+
+# --- the session --------------------------------------------------------------------------------
+
+
+class Session:
+    def __init__(self, name, ondrix, work_root, sound=False, tray=False):
+        self.name = name
+        self.ondrix = ondrix
+        self.folder = os.path.join(work_root, name)
+        self.cwd = os.path.join(self.folder, "cwd")
+        self.media = os.path.join(self.folder, "media")
+        self.home = os.path.join(self.folder, "home")
+        self.runtime = os.path.join(self.folder, "run")
+        self.log = os.path.join(self.folder, "ondrix-output.txt")
+        self.want_sound = sound
+        self.want_tray = tray
+        self.processes = []  # (label, Popen), in start order
+        self.program = None
+        self.program_log = None
+        self.recorder = None
+        self.recording = os.path.join(self.folder, "monitor.raw")
+        self.display = None
+        self.env = None
+
+    # -- start and stop --
+
+    def start(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+        for d in (self.cwd, self.media, self.home, self.runtime):
+            os.makedirs(d)
+        os.chmod(self.runtime, 0o700)
+        # everything the program or a helper might write goes under the test's folder
+        self.env = dict(os.environ, HOME=self.home, XDG_RUNTIME_DIR=self.runtime,
+                        XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
+                        XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
+                        XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
+                        QT_QPA_PLATFORM="xcb", LC_ALL="C.UTF-8",
+                        # no session bus: nothing may start one behind the test's back, and
+                        # the tray icon takes the X11 embedding the tray host offers
+                        DBUS_SESSION_BUS_ADDRESS="disabled:")
+        for var in ("WAYLAND_DISPLAY", "SDL_AUDIODRIVER", "QT_QPA_PLATFORMTHEME",
+                    "SESSION_MANAGER"):
+            self.env.pop(var, None)
+        self.start_xvfb()
+        if self.want_sound:
+            self.start_pulse()
+        else:
+            self.env["SDL_AUDIODRIVER"] = "dummy"
+        if self.want_tray:
+            self.start_trayer()
+
+    def spawn(self, label, args, **kwargs):
+        kwargs.setdefault("env", self.env)
+        kwargs.setdefault("stdin", subprocess.DEVNULL)
+        kwargs.setdefault("stdout", subprocess.DEVNULL)
+        kwargs.setdefault("stderr", subprocess.DEVNULL)
+        proc = subprocess.Popen(args, start_new_session=True, **kwargs)
+        self.processes.append((label, proc))
+        return proc
+
+    def start_xvfb(self):
+        read_fd, write_fd = os.pipe()
+        # -br: a black root, so what shows through the cut corners is known
+        self.spawn("Xvfb", ["/usr/bin/Xvfb", "-displayfd", str(write_fd), "-screen", "0",
+                            "1280x1024x24", "-br", "-nolisten", "tcp", "-noreset"],
+                   pass_fds=(write_fd,))
+        os.close(write_fd)
+        with os.fdopen(read_fd) as r:
+            number = r.readline().strip()
+        check(number, "Xvfb did not start")
+        self.display = ":" + number
+        self.env["DISPLAY"] = self.display
+
+    def start_pulse(self):
+        pulseaudio = shutil.which("pulseaudio")
+        if pulseaudio is None or shutil.which("parec") is None:
+            raise Skipped("pulseaudio and pulseaudio-utils are not installed")
+        socket = os.path.join(self.runtime, "pulse-native")
+        self.env.update(PULSE_RUNTIME_PATH=os.path.join(self.runtime, "pulse"),
+                        PULSE_STATE_PATH=os.path.join(self.runtime, "pulse-state"),
+                        PULSE_SERVER="unix:" + socket, SDL_AUDIODRIVER="pulse")
+        log = open(os.path.join(self.folder, "pulseaudio-output.txt"), "w")
+        server_env = dict(self.env)
+        server_env.pop("DISPLAY")  # or it tries to reach the X session's services
+        # --system=false and -n: runs as root too and loads only the modules named here
+        server = self.spawn("pulseaudio", [
+            pulseaudio, "--daemonize=no", "--system=false", "-n", "--exit-idle-time=-1",
+            "--disallow-exit", "--use-pid-file=no", "--disable-shm=yes", "--log-target=stderr",
+            "--load=module-null-sink sink_name=ondrix_null rate=%d channels=2" % RATE,
+            "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket],
+            env=server_env, stderr=log)
+        log.close()
+
+        def ready():
+            check(server.poll() is None, "the PulseAudio server exited; see "
+                  + os.path.join(self.folder, "pulseaudio-output.txt"))
+            return subprocess.run(["pactl", "info"], env=self.env,
+                                  capture_output=True).returncode == 0
+        wait_for(ready, 15, "the PulseAudio server", 0.1)
+        self.recorder = self.spawn("parec", [
+            "parec", "-d", "ondrix_null.monitor", "--raw", "--format=s16le", "--rate=%d" % RATE,
+            "--channels=2", "--latency-msec=20"], stdout=open(self.recording, "wb"))
+        wait_for(lambda: os.path.getsize(self.recording) > 0, 10, "the monitor recording")
+
+    def start_trayer(self):
+        trayer = shutil.which("trayer")
+        if trayer is None:
+            raise Skipped("trayer (the tray host) is not installed")
+        self.spawn("trayer", [trayer, "--edge", "top", "--align", "right", "--widthtype",
+                              "pixel", "--width", "120", "--heighttype", "pixel", "--height",
+                              "32", "--SetDockType", "false", "--transparent", "false"])
+        self.trayer_window = wait_for(
+            lambda: self.visible_windows(name="panel"), 10, "the trayer panel")[0]
+
+    def launch(self):
+        """Starts the program in the test's working directory and waits for its main window."""
+        self.program_log = open(self.log, "w")
+        self.program = self.spawn("ondrix", [self.ondrix], cwd=self.cwd,
+                                  stdout=self.program_log, stderr=subprocess.STDOUT)
+        return self.main_window()
+
+    def main_window(self, timeout=10):
+        def found():
+            self.check_running()
+            return [w for w in self.visible_windows(MAIN_TITLE) if w.size == MAIN_SIZE]
+        return wait_for(found, timeout, "the main window (%dx%d)" % MAIN_SIZE)[0]
+
+    def check_running(self):
+        if self.program is not None and self.program.poll() is not None:
+            raise Failure("ondrix exited with code %d" % self.program.returncode)
+
+    def wait_exit(self, timeout=10):
+        try:
+            code = self.program.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("ondrix did not exit within %d s" % timeout)
+        check(code == 0, "ondrix exited with code %d" % code)
+
+    def stop(self):
+        """Stops everything, last started first, and checks that no process of theirs is left."""
+        left = []
+        for label, proc in reversed(self.processes):
+            stop_process(proc)
+            try:
+                os.killpg(proc.pid, 0)
+                left.append(label)
+                os.killpg(proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        self.processes = []
+        if self.program_log:
+            self.program_log.close()
+            self.program_log = None
+        return left
+
+    # -- the window list, from outside --
+
+    def xdotool(self, *args, check_result=True):
+        r = subprocess.run(["xdotool", *map(str, args)], env=self.env, capture_output=True,
+                           text=True)
+        if check_result and r.returncode != 0:
+            raise Failure("xdotool %s failed: %s" % (" ".join(map(str, args)), r.stderr.strip()))
+        return r.stdout
+
+    def visible_windows(self, name=None, class_name=None):
+        args = ["search", "--onlyvisible"]
+        if name is not None:
+            args += ["--name", "^%s$" % name]
+        if class_name is not None:
+            args += ["--class", class_name]
+        ids = self.xdotool(*args, check_result=False).split()
+        return [w for w in (Window.query(self, int(i)) for i in ids) if w is not None]
+
+    def window_titles(self):
+        titles = []
+        for i in self.xdotool("search", "--onlyvisible", "--name", ".",
+                              check_result=False).split():
+            w = Window.query(self, int(i))
+            if w is not None:
+                titles.append("%r %dx%d" % (w.title, *w.size))
+        return titles
+
+    # -- input, as a person gives it --
+
+    def click(self, x, y, button=1):
+        """Clicks at a screen position."""
+        self.move_pointer(x, y)
+        time.sleep(0.05)
+        self.xdotool("click", button)
+        time.sleep(0.1)
+
+    def move_pointer(self, x, y):
+        # not "mousemove --sync": it waits for a motion that never comes when the pointer is
+        # already there
+        self.xdotool("mousemove", x, y)
+
+        def arrived():
+            where = dict(p.split(":") for p in self.xdotool("getmouselocation").split()
+                         if ":" in p)
+            return (int(where["x"]), int(where["y"])) == (x, y)
+        wait_for(arrived, 5, "the pointer to reach %d, %d" % (x, y), 0.01)
+
+    def key(self, window, name):
+        # Without a window manager nothing gives a window the keyboard focus on a click, so
+        # the test does what the window manager would.
+        self.xdotool("windowfocus", "--sync", window.id)
+        self.xdotool("key", name)
+        time.sleep(0.1)
+
+    # -- screenshots --
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-display", self.display, "-window", "root", path],
+                       env=self.env, capture_output=True, timeout=20)
+        return path
+
+    def pixels(self, x, y, w, h):
+        """The screen's pixels in a rectangle, as rows of (r, g, b)."""
+        raw = subprocess.run(["import", "-display", self.display, "-window", "root", "-crop",
+                              "%dx%d+%d+%d" % (w, h, x, y), "-depth", "8", "rgb:-"],
+                             env=self.env, capture_output=True, timeout=20, check=True).stdout
+        check(len(raw) == w * h * 3, "screenshot of %dx%d+%d+%d has %d bytes"
+              % (w, h, x, y, len(raw)))
+        return [[tuple(raw[3 * (r * w + c): 3 * (r * w + c) + 3]) for c in range(w)]
+                for r in range(h)]
+
+    # -- sound --
+
+    def mark(self):
+        """The recording's current length in samples, a point on its time line."""
+        return os.path.getsize(self.recording) // 4
+
+    def recorded(self, start=0, end=None):
+        raw = read_bytes(self.recording)
+        return left_channel(raw[4 * start: None if end is None else 4 * end])
+
+    def wait_for_tones(self, expected, since, timeout, then_silence=0.0):
+        """Waits until the recording after `since` holds the expected tones in order (and, when
+        asked, that much silence after the last); returns the runs found."""
+        deadline = time.monotonic() + timeout
+        while True:
+            self.check_running()
+            samples = self.recorded(since)
+            runs = tone_runs(samples)
+            freqs = [f for _, _, f in runs]
+            if len(freqs) >= len(expected) and all(
+                    same_tone(f, e) for f, e in zip(freqs[-len(expected):], expected)):
+                end = runs[-1][0] + runs[-1][1]
+                if len(samples) / RATE - end >= then_silence:
+                    return runs
+            if time.monotonic() > deadline:
+                raise Failure("expected the tones %s%s; the recording holds: %s" % (
+                    ", ".join("%g Hz" % e for e in expected),
+                    " and then %.1f s of silence" % then_silence if then_silence else "",
+                    describe_runs(runs)))
+            time.sleep(0.2)
+
+
+class Window:
+    def __init__(self, wid, title, x, y, w, h):
+        self.id = wid
+        self.title = title
+        self.pos = (x, y)
+        self.size = (w, h)
+
+    @staticmethod
+    def query(session, wid):
+        geometry = session.xdotool("getwindowgeometry", "--shell", wid, check_result=False)
+        values = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
+        if "WIDTH" not in values:
+            return None
+        title = session.xdotool("getwindowname", wid, check_result=False).rstrip("\n")
+        return Window(wid, title, int(values["X"]), int(values["Y"]), int(values["WIDTH"]),
+                      int(values["HEIGHT"]))
+
+    def at(self, x, y):
+        """Screen position of a point given in the window's client coordinates."""
+        return self.pos[0] + x, self.pos[1] + y
+
+    def centre_of(self, left, top, width, height):
+        return self.at(left + width // 2, top + height // 2)
+
+
+def stop_process(proc):
+    if proc.poll() is not None:
+        return
+    try:
+        os.killpg(proc.pid, signal.SIGTERM)
+    except ProcessLookupError:
+        return
+    try:
+        proc.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait()
+
+
+def run(name, scenario, ondrix, work_root, **options):
+    """Runs one scenario in a fresh session; returns the process exit code for ctest."""
+    session = Session(name, ondrix, work_root, **options)
+    shot = os.path.join(session.folder, "failure.png")
+    failure = None
+    try:
+        session.start()
+        scenario(session)
+    except Skipped as e:
+        session.stop()
+        shutil.rmtree(session.folder, ignore_errors=True)
+        print("SKIPPED: %s" % e)
+        return SKIP
+    except Failure as e:
+        failure = str(e)
+    except Exception as e:  # a fault of the harness or an unexpected state: report it the same
+        failure = "%s: %s" % (type(e).__name__, e)
+    if failure is not None:
+        if session.display:
+            session.screenshot(shot)
+            failure += "\n  windows on the screen: %s" % (", ".join(session.window_titles())
+                                                         or "none")
+    left = session.stop()
+    if left:
+        failure = (failure + "\n  " if failure else "") + (
+            "processes left behind (and killed): %s" % ", ".join(left))
+    if failure is not None:
+        print("FAILED: %s\n  screenshot: %s\n  program output: %s\n  test folder: %s" % (
+            failure, shot if os.path.exists(shot) else "(none)", session.log, session.folder))
+        return 1
+    shutil.rmtree(session.folder, ignore_errors=True)
+    print("PASSED: %s" % name)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit("harness.py is a module; run scenarios.py")

@@ -1,0 +1,364 @@
+#!/usr/bin/python3
+"""End-to-end scenarios: the real ondrix binary on a private X server, used as a person uses it.
+
+usage: scenarios.py SCENARIO ONDRIX SOURCE_DIR WORK_ROOT [SERVER_URL]
+Exit 0 passed, 1 failed, 77 skipped (with the reason printed).
+"""
+import os
+import subprocess
+import sys
+import time
+
+import harness
+from harness import Failure, Skipped, check, read_bytes, wait_for, write_list, make_tone
+
+# Controls of the main window, client coordinates (left, top, width, height).
+CLOSE = (512, 0, 12, 23)
+MOVE = (8, 0, 11, 23)
+ABOUT = (25, 0, 12, 22)
+HIDE = (493, 8, 13, 22)
+PAUSE = (140, 94, 70, 59)
+PLAY = (216, 76, 105, 88)
+STOP = (325, 94, 68, 56)
+REPEAT_BOX = (8, 165, 13, 17)  # the box at the left of "Repeat"
+SPEAKER = (440, 155, 24, 27)
+PLAYLIST = (432, 188, 92, 22)
+INFO = (140, 188, 253, 13)
+
+EDITOR_TITLE = "Ondrix - Playlist"
+EDITOR_SIZE = (540, 519)
+EDITOR_CLOSE = (512, 0, 12, 23)
+EDITOR_LIST = (8, 29, 521, 444)
+EDITOR_ITEM_HEIGHT = 13
+
+ABOUT_TITLE = "frmMenu"
+ABOUT_SIZE = (266, 426)
+ABOUT_CLOSE = (246, -3, 12, 23)
+ABOUT_MEMO = (10, 296, 248, 89)
+
+SCREEN = (1280, 1024)
+
+SOURCE = None  # the source tree, to tell which windows are built yet
+
+
+def built(relative_path):
+    return os.path.exists(os.path.join(SOURCE, relative_path))
+
+
+def require(relative_path, what):
+    if not built(relative_path):
+        raise Skipped("%s is not built yet (%s is missing)" % (what, relative_path))
+
+
+def click(s, window, control):
+    s.click(*window.centre_of(*control))
+
+
+def white_pixels(s, window, rect):
+    left, top, width, height = rect
+    x, y = window.at(left, top)
+    return sum(1 for row in s.pixels(x, y, width, height) for p in row if min(p) >= 200)
+
+
+def caption_shown(s, window):
+    return white_pixels(s, window, INFO) >= 15
+
+
+def close_program(s, window):
+    click(s, window, CLOSE)
+    s.wait_exit()
+
+
+def tagged_tracks(s, specs):
+    """Makes the tracks [(file name, frequency, seconds, artist, title)] and returns the paths."""
+    return [make_tone(os.path.join(s.media, name), freq, seconds, artist, title)
+            for name, freq, seconds, artist, title in specs]
+
+
+# --- scenarios ------------------------------------------------------------------------------------
+
+def first_start(s):
+    """An empty working directory: an empty patch.dat, the window centred with its corners cut,
+    and the transport does nothing."""
+    w = s.launch()
+    patch = os.path.join(s.cwd, "patch.dat")
+    wait_for(lambda: os.path.exists(patch), 5, "patch.dat to be created")
+    check(os.path.getsize(patch) == 0, "patch.dat has %d bytes, expected 0"
+          % os.path.getsize(patch))
+    cx = (SCREEN[0] - w.size[0]) // 2
+    cy = (SCREEN[1] - w.size[1]) // 2
+    check(abs(w.pos[0] - cx) <= 1 and abs(w.pos[1] - cy) <= 1,
+          "the main window is at %s, expected centred at about %s" % (w.pos, (cx, cy)))
+
+    time.sleep(0.3)  # let it paint
+    img = s.pixels(w.pos[0], w.pos[1], *w.size)
+    black = (0, 0, 0)
+    right, bottom = w.size[0] - 1, w.size[1] - 1
+    for x, y in ((0, 0), (1, 1), (3, 0), (right, 0), (right - 1, 1), (0, bottom),
+                 (right, bottom), (0, 3)):
+        check(img[y][x] == black, "pixel (%d, %d) of the window is %s: the rounded region "
+              "does not cut that corner" % (x, y, img[y][x]))
+    for x, y in ((7, 7), (w.size[0] // 2, 0), (0, w.size[1] // 2), (right, w.size[1] // 2),
+                 (w.size[0] // 2, bottom), (w.size[0] // 2, w.size[1] // 2)):
+        check(img[y][x] != black, "pixel (%d, %d) of the window is black: the skin is not drawn "
+              "or the region cuts too much" % (x, y))
+    check(not caption_shown(s, w), "the information label is not empty")
+
+    for control in (PLAY, PAUSE, STOP, PLAY):
+        click(s, w, control)
+    time.sleep(0.3)
+    s.check_running()
+    check(os.path.getsize(patch) == 0, "patch.dat changed after clicks on play, pause and stop")
+    check(len(s.visible_windows(harness.MAIN_TITLE)) == 1,
+          "another window appeared (an error box?): %s" % s.window_titles())
+
+    close_program(s, w)
+    check(read_bytes(patch) == b"", "patch.dat is not empty after exit")
+    check(sorted(os.listdir(s.cwd)) == ["patch.dat"],
+          "stray files in the working directory: %s" % sorted(os.listdir(s.cwd)))
+
+
+def play_through(s):
+    """Three tagged tracks in patch.dat: play, hear each in turn, stop after the last."""
+    paths = tagged_tracks(s, [("one.mp3", 440, 1.5, "Band", "First"),
+                              ("two.mp3", 660, 1.5, "Band", "Second"),
+                              ("three.mp3", 880, 1.5, "Band", "Third")])
+    patch = os.path.join(s.cwd, "patch.dat")
+    write_list(patch, paths)
+    before = read_bytes(patch)
+    w = s.launch()
+    if built("src/app/TrackCaption.cpp"):
+        wait_for(lambda: caption_shown(s, w), 3, "the first track's caption")
+    time.sleep(1.0)
+    check(harness.rms(s.recorded()) < harness.SILENT_RMS,
+          "sound before play was clicked: the first track must be opened, not played")
+
+    since = s.mark()
+    click(s, w, PLAY)
+    runs = s.wait_for_tones([440, 660, 880], since, timeout=15, then_silence=1.5)
+    for _, length, freq in runs[-3:]:
+        check(1.2 <= length <= 1.6, "a 1.5 s track sounded for %.2f s (%.0f Hz); all: %s"
+              % (length, freq, harness.describe_runs(runs)))
+    time.sleep(1.0)
+    tail = s.recorded(s.mark() - harness.RATE)
+    check(max(map(abs, tail)) == 0, "sound after the end of the list")
+    if built("src/app/TrackCaption.cpp"):
+        check(not caption_shown(s, w), "the information label was not cleared at the end")
+    check(read_bytes(patch) == before, "patch.dat changed while playing")
+
+    close_program(s, w)
+    check(read_bytes(patch) == before, "patch.dat after exit differs from the list it held")
+
+
+def repeat(s):
+    """Repeat checked: after the last track the list starts again; Stop ends it."""
+    paths = tagged_tracks(s, [("low.wma", 523, 1.0, None, None),
+                              ("high.wav", 784, 1.0, None, None)])
+    patch = os.path.join(s.cwd, "patch.dat")
+    write_list(patch, paths)
+    before = read_bytes(patch)
+    w = s.launch()
+    click(s, w, REPEAT_BOX)
+    since = s.mark()
+    click(s, w, PLAY)
+    s.wait_for_tones([523, 784, 523, 784, 523], since, timeout=15)
+
+    click(s, w, STOP)
+    stopped = s.mark()
+    time.sleep(2.5)  # longer than a track: a list still running would sound again
+    after = s.recorded(stopped + harness.RATE // 5)
+    check(max(map(abs, after), default=0) == 0,
+          "sound after Stop: %s" % harness.describe_runs(harness.tone_runs(after)))
+    close_program(s, w)
+    check(read_bytes(patch) == before, "patch.dat after exit differs from the list it held")
+
+
+def mute(s):
+    """Mute while the first track plays: silence, also on the next track; Unmute brings it."""
+    paths = tagged_tracks(s, [("a.mp3", 440, 1.5, "A", "One"), ("b.mp3", 660, 3.0, "B", "Two")])
+    write_list(os.path.join(s.cwd, "patch.dat"), paths)
+    w = s.launch()
+    since = s.mark()
+    click(s, w, PLAY)
+    s.wait_for_tones([440], since, timeout=5)
+    click(s, w, SPEAKER)
+    muted = s.mark()
+    # the first track ends at 1.5 s; the second would sound from then on
+    time.sleep(2.2)
+    heard = s.recorded(muted + harness.RATE // 5)
+    check(max(map(abs, heard), default=0) == 0,
+          "sound while muted: %s" % harness.describe_runs(harness.tone_runs(heard)))
+    check(len(heard) > 1.8 * harness.RATE, "the recording stalled while muted")
+    s.check_running()
+
+    unmuted = s.mark()
+    click(s, w, SPEAKER)  # the crossed-out speaker now sits in the same place
+    s.wait_for_tones([660], unmuted, timeout=3)
+    close_program(s, w)
+
+
+def move(s):
+    """Holding "+" and moving the mouse carries the window along; letting go leaves it."""
+    w = s.launch()
+    grab_x, grab_y = w.centre_of(*MOVE)
+    s.move_pointer(grab_x, grab_y)
+    s.xdotool("mousedown", 1)
+    x, y = grab_x, grab_y
+    for _ in range(10):
+        x, y = x + 15, y + 8
+        s.move_pointer(x, y)
+        time.sleep(0.03)
+    time.sleep(0.2)
+    moved = s.main_window()
+    s.xdotool("mouseup", 1)
+    check(moved.pos == (x - 12, y - 12), "while held at %s the window is at %s, expected %s"
+          % ((x, y), moved.pos, (x - 12, y - 12)))
+    time.sleep(0.1)
+    s.move_pointer(x + 100, y + 60)
+    time.sleep(0.3)
+    after = s.main_window()
+    check(after.pos == moved.pos, "the window went on following the mouse after the release: "
+          "%s, was %s" % (after.pos, moved.pos))
+    close_program(s, after)
+
+
+def playlist(s):
+    """PLAYLIST opens the editor at (400, 210); Delete removes the selected line from patch.dat;
+    after the editor closes the main window keeps the shorter list."""
+    require("src/app/frmTracklist.cpp", "the playlist editor")
+    paths = tagged_tracks(s, [("one.mp3", 440, 1.0, "Band", "One"),
+                              ("two.mp3", 660, 1.0, "Band", "Two"),
+                              ("three.mp3", 880, 1.0, "Band", "Three")])
+    patch = os.path.join(s.cwd, "patch.dat")
+    write_list(patch, paths)
+    w = s.launch()
+    click(s, w, PLAYLIST)
+    editor = wait_for(lambda: [e for e in s.visible_windows(EDITOR_TITLE)
+                               if e.size == EDITOR_SIZE], 5, "the playlist editor")[0]
+    check(editor.pos == (400, 210), "the editor is at %s, expected (400, 210)" % (editor.pos,))
+    time.sleep(0.3)
+    check(white_pixels(s, editor, (EDITOR_LIST[0], EDITOR_LIST[1], 300, 3 * 13 + 4)) >= 30,
+          "the editor's list shows no lines")
+
+    # the second line
+    s.click(*editor.at(EDITOR_LIST[0] + 60, EDITOR_LIST[1] + 2 + EDITOR_ITEM_HEIGHT + 6))
+    s.key(editor, "a")
+    time.sleep(0.3)
+    check(read_bytes(patch) == b"".join(p.encode() + b"\r\n" for p in paths),
+          "a key other than Delete changed patch.dat")
+    s.key(editor, "Delete")
+    expected = [paths[0], paths[2]]
+    wait_for(lambda: read_bytes(patch) == b"".join(p.encode() + b"\r\n" for p in expected), 3,
+             "patch.dat to lose its second line")
+
+    click(s, editor, EDITOR_CLOSE)
+    wait_for(lambda: not s.visible_windows(EDITOR_TITLE), 5, "the editor to close")
+    w = s.main_window()
+    close_program(s, w)
+    check(read_bytes(patch) == b"".join(p.encode() + b"\r\n" for p in expected),
+          "patch.dat after exit is %r" % read_bytes(patch))
+
+
+def tray(s):
+    """"─" hides the window to the tray while the music goes on; a click on the icon brings
+    the window back where it was, and the icon goes."""
+    if "QSystemTrayIcon" not in open(os.path.join(SOURCE, "src/app/dmData.cpp")).read():
+        raise Skipped("the tray icon is not built yet (src/app/dmData.cpp has no "
+                      "QSystemTrayIcon)")
+    paths = tagged_tracks(s, [("a.mp3", 440, 1.0, "A", "One"), ("b.mp3", 660, 2.5, "B", "Two")])
+    write_list(os.path.join(s.cwd, "patch.dat"), paths)
+    icons_before = tray_icons(s)
+    w = s.launch()
+    since = s.mark()
+    click(s, w, PLAY)
+    s.wait_for_tones([440], since, timeout=5)
+    click(s, w, HIDE)
+    wait_for(lambda: not s.visible_windows(harness.MAIN_TITLE), 5, "the main window to hide")
+    icon = wait_for(lambda: [i for i in tray_icons(s) if i not in icons_before], 5,
+                    "an icon in the tray")[0]
+    # hidden, the list goes on to the second track
+    s.wait_for_tones([440, 660], since, timeout=5)
+
+    s.click(*icon.centre_of(0, 0, *icon.size))
+    back = s.main_window(timeout=5)
+    check(back.pos == w.pos, "the window came back at %s, it was at %s" % (back.pos, w.pos))
+    wait_for(lambda: icon.id not in [i.id for i in tray_icons(s)], 5,
+             "the tray icon to go")
+    close_program(s, back)
+
+
+def tray_icons(s):
+    """The windows embedded in the tray host's panel."""
+    tree = subprocess.run(["xwininfo", "-display", s.display, "-tree", "-id",
+                           str(s.trayer_window.id)], capture_output=True, text=True).stdout
+    icons = []
+    for line in tree.splitlines():
+        line = line.strip()
+        if not line.startswith("0x"):
+            continue
+        wid = int(line.split()[0], 16)
+        w = harness.Window.query(s, wid)
+        if w is not None and 8 <= w.size[0] <= 64 and 8 <= w.size[1] <= 64:
+            icons.append(w)
+    return icons
+
+
+def about(s, server_url):
+    """"?" opens the about window centred, which shows the text the maker's server sends."""
+    require("src/app/frmMenu.cpp", "the about window")
+    import webserver
+    served = b"Ondrix 3.0.1 is out.\r\nIt plays longer lists.\r\n"
+    host = webserver.serve_as(s, server_url, {"/soft/ondrix/info.qd3": served})
+    w = s.launch()
+    click(s, w, ABOUT)
+    box = wait_for(lambda: [a for a in s.visible_windows(ABOUT_TITLE) if a.size == ABOUT_SIZE],
+                   10, "the about window")[0]
+    cx = (SCREEN[0] - ABOUT_SIZE[0]) // 2
+    cy = (SCREEN[1] - ABOUT_SIZE[1]) // 2
+    check(abs(box.pos[0] - cx) <= 1 and abs(box.pos[1] - cy) <= 1,
+          "the about window is at %s, expected centred at about %s" % (box.pos, (cx, cy)))
+    info = os.path.join(s.cwd, "info.qd3")
+    check(os.path.exists(info) and read_bytes(info) == served,
+          "info.qd3 does not hold what %s served" % host)
+    time.sleep(0.3)
+    check(white_pixels(s, box, ABOUT_MEMO) >= 40, "the version information box shows no text")
+    check(len(s.visible_windows(harness.MAIN_TITLE)) == 1,
+          "an error box appeared: %s" % s.window_titles())
+
+    click(s, box, ABOUT_CLOSE)
+    wait_for(lambda: not s.visible_windows(ABOUT_TITLE), 5, "the about window to close")
+    close_program(s, s.main_window())
+
+
+SCENARIOS = {
+    "first_start": (first_start, {}),
+    "play_through": (play_through, {"sound": True}),
+    "repeat": (repeat, {"sound": True}),
+    "mute": (mute, {"sound": True}),
+    "move": (move, {}),
+    "playlist": (playlist, {}),
+    "tray": (tray, {"sound": True, "tray": True}),
+    "about": (about, {}),
+}
+
+
+def main():
+    global SOURCE
+    if len(sys.argv) < 5 or sys.argv[1] not in SCENARIOS:
+        print(__doc__ + "scenarios: " + " ".join(SCENARIOS), file=sys.stderr)
+        return 2
+    name = sys.argv[1]
+    ondrix, SOURCE, work_root = (os.path.abspath(a) for a in sys.argv[2:5])
+    scenario, options = SCENARIOS[name]
+    if name == "about":
+        import webserver
+        server_url = sys.argv[5] if len(sys.argv) > 5 else ""
+        if not webserver.in_private_network():
+            return webserver.rerun_in_private_network()
+        return harness.run(name, lambda s: scenario(s, server_url), ondrix, work_root,
+                           **options)
+    return harness.run(name, scenario, ondrix, work_root, **options)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
