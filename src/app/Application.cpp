@@ -35,6 +35,8 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Ondrix 3"));
     setApplicationDisplayName(QStringLiteral("Ondrix 3"));
     setApplicationVersion(QStringLiteral("3.0.0"));
+    // the installed desktop entry's name, so desktops match the windows to its icon
+    setDesktopFileName(QStringLiteral("io.github.ondrix.Ondrix3"));
     // The program ends only when told to: a modal window closing while the main window is
     // hidden must not end it.
     setQuitOnLastWindowClosed(false);
