@@ -4,7 +4,7 @@ BUILD  := build/$(PRESET)
 # CI turns warnings into errors
 CMAKE_FLAGS := $(if $(CI),-DWERROR=ON,)
 
-.PHONY: all deps configure build run test fuzz bench clean
+.PHONY: all deps configure build run test fuzz bench package clean
 
 all: build
 
@@ -31,6 +31,10 @@ fuzz: deps
 
 bench: build
 	@bash bench/run.sh $(BUILD)
+
+# the Debian package, ondrix_<version>_amd64.deb in the build folder
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf build
