@@ -15,7 +15,9 @@ packages=(
     googletest libgtest-dev libbenchmark-dev libtag1-dev clang libclang-rt-dev
     ffmpeg sox python3
     # end-to-end: a real X server, input, screenshots, a private sound server
-    xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils
+    xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils trayer iproute2
+    # the Debian package and its checks
+    dpkg-dev file desktop-file-utils appstream lintian
 )
 
 installed=$(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${packages[@]}" 2>/dev/null \
