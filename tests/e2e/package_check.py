@@ -1,0 +1,174 @@
+#!/usr/bin/python3
+"""Builds the Debian package with CPack into a test folder and checks it as a user's system
+would meet it: its metadata and contents, that its Depends cover every library the binary
+needs, lintian, that apt accepts it here, and that the program from the package starts.
+
+usage: package_check.py BUILD_DIR WORK_ROOT
+"""
+import configparser
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+import harness
+from harness import Failure, check
+
+APP_ID = "io.github.ondrix.Ondrix3"
+ICON_SIZES = (16, 24, 32, 48, 256)
+
+
+def output(*args, **kwargs):
+    r = subprocess.run(args, capture_output=True, text=True, **kwargs)
+    if r.returncode != 0:
+        raise Failure("%s failed (%d): %s%s" % (" ".join(args), r.returncode, r.stdout,
+                                                 r.stderr))
+    return r.stdout
+
+
+def control_fields(info):
+    fields, key = {}, None
+    for line in info.splitlines():
+        m = re.match(r"^ (\S[^:]*): ?(.*)$", line)
+        if m:
+            key = m.group(1)
+            fields[key] = m.group(2)
+        elif key and line.startswith("  "):
+            fields[key] += "\n" + line.strip()
+    return fields
+
+
+def depends_packages(depends):
+    """Every package name an alternative of Depends names."""
+    names = set()
+    for clause in depends.split(","):
+        for alternative in clause.split("|"):
+            names.add(alternative.strip().split(" ")[0].split(":")[0])
+    return names
+
+
+def needed_packages(binary):
+    """The Debian packages that ship the libraries the binary links directly."""
+    dynamic = output("objdump", "-p", binary)
+    sonames = re.findall(r"^\s+NEEDED\s+(\S+)$", dynamic, re.M)
+    check(sonames, "the binary needs no shared library at all?")
+    cache = output("/sbin/ldconfig", "-p")
+    packages = {}
+    for soname in sonames:
+        m = re.search(r"^\s+%s \(libc6,x86-64[^)]*\) => (\S+)$" % re.escape(soname), cache,
+                      re.M)
+        check(m, "ldconfig does not know %s" % soname)
+        path = os.path.realpath(m.group(1))
+        owner = None
+        for candidate in (m.group(1), path, path.replace("/usr/lib/", "/lib/", 1),
+                          m.group(1).replace("/lib/", "/usr/lib/", 1)):
+            r = subprocess.run(["dpkg", "-S", candidate], capture_output=True, text=True)
+            if r.returncode == 0:
+                owner = r.stdout.split(":")[0].strip()
+                break
+        check(owner, "no installed package ships %s (%s)" % (soname, path))
+        packages[soname] = owner
+    return packages
+
+
+def check_package(s, build):
+    out = os.path.join(s.folder, "cpack")
+    output("cpack", "-G", "DEB", "--config", os.path.join(build, "CPackConfig.cmake"),
+           "-B", out, cwd=build)
+    debs = [f for f in os.listdir(out) if f.endswith(".deb")]
+    check(debs == ["ondrix_3.0.0_amd64.deb"], "cpack made %s, expected ondrix_3.0.0_amd64.deb"
+          % debs)
+    deb = os.path.join(out, debs[0])
+
+    fields = control_fields(output("dpkg-deb", "-I", deb))
+    for key, value in (("Package", "ondrix"), ("Version", "3.0.0"), ("Architecture", "amd64"),
+                       ("Section", "sound")):
+        check(fields.get(key) == value, "control field %s is %r, expected %r"
+              % (key, fields.get(key), value))
+    check(fields.get("Maintainer") and "@" in fields["Maintainer"], "no Maintainer address")
+    check("\n" in fields.get("Description", ""), "the Description has no long part")
+
+    contents = output("dpkg-deb", "-c", deb)
+    paths = {line.split()[-1].lstrip(".") for line in contents.splitlines()}
+    expected = ["/usr/bin/ondrix", "/usr/share/applications/%s.desktop" % APP_ID,
+                "/usr/share/metainfo/%s.metainfo.xml" % APP_ID,
+                "/usr/share/doc/ondrix/copyright", "/usr/share/doc/ondrix/changelog.gz",
+                "/usr/share/man/man1/ondrix.1.gz"]
+    expected += ["/usr/share/icons/hicolor/%dx%d/apps/%s.png" % (n, n, APP_ID)
+                 for n in ICON_SIZES]
+    missing = [p for p in expected if p not in paths]
+    check(not missing, "the package lacks %s" % ", ".join(missing))
+    for line in contents.splitlines():
+        owner = line.split()[1]
+        check(owner == "root/root", "%s is owned by %s" % (line.split()[-1], owner))
+
+    root = os.path.join(s.folder, "root")
+    output("dpkg-deb", "-x", deb, root)
+    binary = os.path.join(root, "usr/bin/ondrix")
+    check("stripped" in output("file", binary) and "not stripped" not in output("file", binary),
+          "the packaged binary is not stripped")
+
+    # dpkg-shlibdeps' work: every library the binary loads comes from a package it depends on
+    depends = depends_packages(fields.get("Depends", ""))
+    uncovered = ["%s (%s)" % (so, pkg) for so, pkg in needed_packages(binary).items()
+                 if pkg not in depends]
+    check(not uncovered, "Depends does not name the packages of %s; Depends: %s"
+          % (", ".join(uncovered), fields.get("Depends")))
+    check("qt6-qpa-plugins" in depends, "Depends lacks qt6-qpa-plugins: Qt's X11 and Wayland "
+          "platforms are plugins no linker sees")
+
+    # the desktop entry, the metainfo and the icons name one another by the one id
+    entry = configparser.ConfigParser(interpolation=None)
+    entry.optionxform = str
+    entry.read(os.path.join(root, "usr/share/applications/%s.desktop" % APP_ID))
+    desktop = entry["Desktop Entry"]
+    check(desktop.get("Exec") == "ondrix", "Exec is %r, expected the bare program"
+          % desktop.get("Exec"))
+    check(desktop.get("Icon") == APP_ID, "Icon is %r" % desktop.get("Icon"))
+    metainfo = harness.read_bytes(
+        os.path.join(root, "usr/share/metainfo/%s.metainfo.xml" % APP_ID)).decode()
+    check("<id>%s</id>" % APP_ID in metainfo, "the metainfo's id is not %s" % APP_ID)
+    check('<launchable type="desktop-id">%s.desktop</launchable>' % APP_ID in metainfo,
+          "the metainfo does not launch %s.desktop" % APP_ID)
+    check(re.search(r"<screenshot[^>]*>.*?<image>https://\S+\.png</image>", metainfo, re.S),
+          "the metainfo has no screenshot")
+    r = subprocess.run(["appstreamcli", "validate", "--no-net",
+                        os.path.join(root, "usr/share/metainfo/%s.metainfo.xml" % APP_ID)],
+                       capture_output=True, text=True)
+    check(r.returncode == 0, "appstreamcli rejects the installed metainfo:\n" + r.stdout)
+
+    lintian = shutil.which("lintian")
+    if lintian:
+        r = subprocess.run([lintian, "--allow-root", deb], capture_output=True, text=True)
+        tags = [line for line in r.stdout.splitlines() if line[:2] in ("E:", "W:")]
+        print("lintian: %s" % ("; ".join(tags) or "no errors or warnings"))
+        check(not [t for t in tags if t.startswith("E:")], "lintian reports errors:\n"
+              + r.stdout)
+    else:
+        print("lintian is not installed; its check was left out")
+
+    # apt resolves the dependencies against this system's package lists
+    r = subprocess.run(["apt-get", "install", "--simulate", "-q", deb], capture_output=True,
+                       text=True)
+    check(r.returncode == 0, "apt-get would not install the package:\n" + r.stdout + r.stderr)
+
+    # the program from the package starts, and its window carries the desktop entry's class
+    s.ondrix = binary
+    w = s.launch()
+    wm_class = output("xprop", "-display", s.display, "-id", str(w.id), "WM_CLASS")
+    classes = re.findall(r'"([^"]*)"', wm_class)
+    check(desktop.get("StartupWMClass") in classes[1:], "the window's WM_CLASS is %s, the "
+          "desktop entry's StartupWMClass %r" % (classes, desktop.get("StartupWMClass")))
+    x, y = w.centre_of(512, 0, 12, 23)
+    s.click(x, y)
+    s.wait_exit()
+
+
+def main():
+    build, work_root = (os.path.abspath(a) for a in sys.argv[1:3])
+    return harness.run("package", lambda s: check_package(s, build), None, work_root)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
