@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <memory>
+
 class QFileDialog;
 class QWidget;
 class BalloonHint;
@@ -18,8 +20,12 @@ public:
     // order the dialog reports them.
     bool RunDialog(QWidget* owner, QStringList& files);
 
-    QFileDialog* Dialog = nullptr;
+    // the music dialog: all music files, several at once
+    QFileDialog* Dialog();
     BalloonHint* bHint = nullptr;
+
+private:
+    std::unique_ptr<QFileDialog> dialog_;
 };
 
 // The one data module of the running program.
