@@ -1,0 +1,221 @@
+#!/usr/bin/python3
+"""The whole program beside two players people already use, in the same run, on the same files:
+start-up to a mapped window, idle resident memory, and CPU seconds per minute of MP3, WMA and
+WAV playback. Each player runs on a private Xvfb with a private PulseAudio null sink (the
+end-to-end harness), so the sound really goes through the sound server; the sink's monitor
+confirms that each player played.
+
+usage: compare.py ONDRIX [audacious] [qmmp]
+Environment: RUNS (start-up runs per player, default 7), PLAY_SECONDS (measured playback per
+format, default 30).
+"""
+import ctypes
+import os
+import select
+import shutil
+import statistics
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "tests", "e2e"))
+import harness  # noqa: E402
+
+RUNS = int(os.environ.get("RUNS", "7"))
+PLAY_SECONDS = float(os.environ.get("PLAY_SECONDS", "30"))
+IDLE_SECONDS = 3.0
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+class MapWatcher:
+    """Reports the first normal top-level window mapped on a display, as the X server tells."""
+    MAP_NOTIFY = 19
+    SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
+
+    def __init__(self, display):
+        x = ctypes.CDLL("libX11.so.6")
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        x.XPending.argtypes = [ctypes.c_void_p]
+        x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        x.XConnectionNumber.argtypes = [ctypes.c_void_p]
+        x.XGetWindowAttributes.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_void_p]
+        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.x = x
+        self.dpy = x.XOpenDisplay(display.encode())
+        if not self.dpy:
+            raise harness.Failure("cannot open display " + display)
+        x.XSelectInput(self.dpy, x.XDefaultRootWindow(self.dpy), self.SUBSTRUCTURE_NOTIFY_MASK)
+        x.XSync(self.dpy, 0)
+
+    def wait(self, since, timeout):
+        """Seconds from `since` (a monotonic time) to the first mapped window of some size."""
+        event = ctypes.create_string_buffer(192)
+        attrs = ctypes.create_string_buffer(256)
+        fd = self.x.XConnectionNumber(self.dpy)
+        deadline = since + timeout
+        while time.monotonic() < deadline:
+            while self.x.XPending(self.dpy):
+                self.x.XNextEvent(self.dpy, event)
+                now = time.monotonic()
+                kind = int.from_bytes(event.raw[0:4], "little")
+                if kind != self.MAP_NOTIFY:
+                    continue
+                window = int.from_bytes(event.raw[40:48], "little")
+                override = int.from_bytes(event.raw[48:52], "little")
+                if override:
+                    continue  # menus, tooltips, splash-like popups
+                if not self.x.XGetWindowAttributes(self.dpy, window, attrs):
+                    continue
+                width = int.from_bytes(attrs.raw[8:12], "little")
+                height = int.from_bytes(attrs.raw[12:16], "little")
+                if width >= 100 and height >= 50:
+                    return now - since
+            select.select([fd], [], [], max(0.0, deadline - time.monotonic()))
+        raise harness.Failure("no window was mapped within %.0f s" % timeout)
+
+    def close(self):
+        self.x.XCloseDisplay(self.dpy)
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICKS
+
+
+def rss_mib(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+    return float("nan")
+
+
+class Player:
+    def __init__(self, name, binary):
+        self.name = name
+        self.binary = binary
+
+    def start(self, s, track=None):
+        """Starts the player in the session; with a track, it is made to play it."""
+        if self.name == "ondrix":
+            if track:
+                harness.write_list(os.path.join(s.cwd, "patch.dat"), [track])
+            args = [self.binary]
+        else:
+            args = [self.binary] + ([track] if track else [])
+        log = open(os.path.join(s.folder, self.name + "-output.txt"), "w")
+        proc = s.spawn(self.name, args, cwd=s.cwd, stdout=log, stderr=log)
+        log.close()
+        s.program = proc
+        return proc
+
+    def play(self, s):
+        # the other two play what their command line names; ours is told by a click on play
+        if self.name == "ondrix":
+            w = s.main_window()
+            s.click(*w.centre_of(216, 76, 105, 88))
+
+
+def session(name, work_root):
+    s = harness.Session(name, None, work_root, sound=True)
+    s.start()
+    return s
+
+
+def finish(s):
+    left = s.stop()
+    if left:
+        print("  (had to kill leftovers: %s)" % ", ".join(left))
+    shutil.rmtree(s.folder, ignore_errors=True)
+
+
+def measure_startup(player, work_root):
+    maps, rss = [], []
+    for i in range(RUNS):
+        s = session("%s-start-%d" % (player.name, i), work_root)
+        try:
+            watcher = MapWatcher(s.display)
+            since = time.monotonic()
+            proc = player.start(s)
+            maps.append(watcher.wait(since, 30))
+            watcher.close()
+            time.sleep(IDLE_SECONDS)
+            s.check_running()
+            rss.append(rss_mib(proc.pid))
+        finally:
+            finish(s)
+    return statistics.median(maps), statistics.median(rss)
+
+
+def measure_playback(player, track, work_root):
+    s = session("%s-play-%s" % (player.name, os.path.splitext(track)[1][1:]), work_root)
+    try:
+        proc = player.start(s, track)
+        since = s.mark()
+        player.play(s)
+        # measure from the moment the sound arrives, not from the click
+        harness.wait_for(lambda: harness.rms(s.recorded(max(since, s.mark() - 4410)))
+                         > harness.SILENT_RMS * 10, 20, "%s to play" % player.name, 0.05)
+        start_cpu, start_mark = cpu_seconds(proc.pid), s.mark()
+        time.sleep(PLAY_SECONDS)
+        s.check_running()
+        used = cpu_seconds(proc.pid) - start_cpu
+        played = s.recorded(start_mark)
+        heard = sum(1 for _, level, _ in harness.blocks(played) if level > harness.SILENT_RMS)
+        heard_share = heard * harness.BLOCK / max(1, len(played))
+        return used * 60.0 / PLAY_SECONDS, heard_share
+    finally:
+        finish(s)
+
+
+def main():
+    ondrix = os.path.abspath(sys.argv[1])
+    players = [Player("ondrix", ondrix)]
+    for name in sys.argv[2:]:
+        path = shutil.which(name)
+        if path:
+            players.append(Player(name, path))
+        else:
+            print("%s is not installed; left out" % name)
+    work_root = tempfile.mkdtemp(prefix="ondrix-bench-")
+    try:
+        media = os.path.join(work_root, "media")
+        os.makedirs(media)
+        length = PLAY_SECONDS + 15
+        tracks = {fmt: harness.make_tone(os.path.join(media, "tone." + fmt), 440, length,
+                                         "Bench", "Tone")
+                  for fmt in ("mp3", "wma", "wav")}
+        rows = []
+        for p in players:
+            startup, idle = measure_startup(p, work_root)
+            cpu = {}
+            for fmt, track in tracks.items():
+                cpu[fmt], share = measure_playback(p, track, work_root)
+                if share < 0.95:
+                    print("  %s played only %.0f %% of the measured %s time audibly"
+                          % (p.name, 100 * share, fmt))
+            rows.append((p.name, startup, idle, cpu))
+            print("  %s done" % p.name, flush=True)
+        print()
+        print("| player | start-up to mapped window | idle RSS | CPU-s per min MP3 | WMA | WAV |")
+        print("|---|---|---|---|---|---|")
+        for name, startup, idle, cpu in rows:
+            print("| %s | %.3f s | %.1f MiB | %.2f | %.2f | %.2f |" % (
+                name, startup, idle, cpu["mp3"], cpu["wma"], cpu["wav"]))
+        print()
+        print("medians of %d start-ups (idle RSS %.0f s after the window mapped); CPU over %.0f s "
+              "of playback each, scaled to a minute" % (RUNS, IDLE_SECONDS, PLAY_SECONDS))
+    finally:
+        shutil.rmtree(work_root, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
