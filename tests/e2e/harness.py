@@ -9,6 +9,7 @@ the program's output; one that passes leaves nothing.
 """
 import math
 import os
+import re
 import shutil
 import signal
 import struct
@@ -313,11 +314,14 @@ class Session:
     def visible_windows(self, name=None, class_name=None):
         args = ["search", "--onlyvisible"]
         if name is not None:
-            args += ["--name", "^%s$" % name]
+            args += ["--name", "^" + re.sub(r"([.\[\]()*+?{}|^$\\])", r"\\\1", name)]
         if class_name is not None:
             args += ["--class", class_name]
         ids = self.xdotool(*args, check_result=False).split()
-        return [w for w in (Window.query(self, int(i)) for i in ids) if w is not None]
+        windows = [w for w in (Window.query(self, int(i)) for i in ids) if w is not None]
+        # Qt appends the application's name to the other windows' titles
+        titles = (name, name + " \u2014 " + MAIN_TITLE) if name is not None else None
+        return [w for w in windows if titles is None or w.title in titles]
 
     def window_titles(self):
         titles = []
