@@ -417,13 +417,20 @@ class Window:
 
     @staticmethod
     def query(session, wid):
-        geometry = session.xdotool("getwindowgeometry", "--shell", wid, check_result=False)
-        values = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
-        if "WIDTH" not in values:
-            return None
+        # xwininfo gives the position on the screen also for windows inside others (tray icons)
+        info = subprocess.run(["xwininfo", "-display", session.display, "-id", str(wid)],
+                              capture_output=True, text=True).stdout
+        values = {}
+        for line in info.splitlines():
+            key, _, value = line.strip().partition(":")
+            values[key] = value.strip()
+        try:
+            x, y = int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"])
+            w, h = int(values["Width"]), int(values["Height"])
+        except (KeyError, ValueError):
+            return None  # gone meanwhile
         title = session.xdotool("getwindowname", wid, check_result=False).rstrip("\n")
-        return Window(wid, title, int(values["X"]), int(values["Y"]), int(values["WIDTH"]),
-                      int(values["HEIGHT"]))
+        return Window(wid, title, x, y, w, h)
 
     def at(self, x, y):
         """Screen position of a point given in the window's client coordinates."""
