@@ -4,7 +4,7 @@ list loaded, the playlist editor, and the about window (its text served locally,
 a private network namespace like the about scenario, and needs root).
 
 usage: screenshots.py ONDRIX OUT_DIR [SERVER_URL]
-Writes main-window.png, playlist-editor.png and about-window.png into OUT_DIR, each the window
+Writes main-window.png, playlist-editor.png and about.png into OUT_DIR, each the window
 with a 20-pixel black border.
 """
 import os
@@ -58,7 +58,7 @@ def take(s, out, server_url):
     about = harness.wait_for(lambda: s.visible_windows(scenarios.ABOUT_TITLE), 10,
                              "the about window")[0]
     time.sleep(0.5)
-    crop(s, about, os.path.join(out, "about-window.png"))
+    crop(s, about, os.path.join(out, "about.png"))
     scenarios.click(s, about, scenarios.ABOUT_CLOSE)
     scenarios.close_program(s, s.main_window())
 
