@@ -1,10 +1,27 @@
 #include "app/dmData.h"
 
+#include "app/Application.h"
+#include "core/Errors.h"
+#include "net/UrlActions.h"
 #include "ui/BalloonHint.h"
 
+#include <QAction>
 #include <QFileDialog>
+#include <QIcon>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTimer>
 
 TdmData* dmData = nullptr;
+
+namespace {
+
+std::optional<bool>& trayAvailableOverride() {
+    static std::optional<bool> value;
+    return value;
+}
+
+} // namespace
 
 TdmData::TdmData(QObject* parent) : QObject(parent) {
     dmData = this;
@@ -21,10 +38,33 @@ TdmData::TdmData(QObject* parent) : QObject(parent) {
 
     bHint = new BalloonHint(this);
     bHint->Install();
+
+    pmTray = new QMenu;
+    ShowOndrix1 = pmTray->addAction(QStringLiteral("Show Ondrix"));
+    connect(ShowOndrix1, &QAction::triggered, this,
+            [this] { TApplication::RunHandler([this] { ShowOndrix1Click(); }); });
+    Tray = new QSystemTrayIcon(this);
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/icons/ondrix-%1.png").arg(size), QSize(size, size));
+    Tray->setIcon(icon);
+    Tray->setToolTip(QCoreApplication::applicationName().left(127));
+    Tray->setContextMenu(pmTray);
+    // A click only ever brings the window back; a double click arrives as a click first, and
+    // the second one finds the window already shown.
+    connect(Tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+        if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick)
+            TApplication::RunHandler([this] { TrayClick(); });
+    });
+
+    Actions = std::make_unique<UrlActions>();
 }
 
 TdmData::~TdmData() {
     delete Dialog;
+    // the icon goes before its menu; nothing is left in the notification area
+    delete Tray;
+    delete pmTray;
     if (dmData == this)
         dmData = nullptr;
 }
@@ -37,4 +77,55 @@ bool TdmData::RunDialog(QWidget* owner, QStringList& files) {
     if (ok)
         files = Dialog->selectedFiles();
     return ok;
+}
+
+bool TdmData::TrayAvailable() {
+    if (trayAvailableOverride())
+        return *trayAvailableOverride();
+    // QSystemTrayIcon::isVisible() is true after show() even with no tray host; this is not
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TdmData::CheckTrayAvailable() {
+    if (!TrayAvailable())
+        throw Exception(QStringLiteral("Cannot create shell notification icon"));
+}
+
+void TdmData::SetTrayAvailableOverride(std::optional<bool> available) {
+    trayAvailableOverride() = available;
+}
+
+void TdmData::ShowTray(QWidget* window) {
+    trayWindow_ = window;
+    if (!TrayAvailable()) {
+        // Hidden with no icon to click, the player could not be reached again. Shown from the
+        // event loop, not from inside the hide that got us here.
+        if (window)
+            QTimer::singleShot(0, window, [window] {
+                window->show();
+                window->raise();
+            });
+        CheckTrayAvailable();
+    }
+    Tray->show();
+}
+
+void TdmData::RestoreTrayWindow() {
+    // Qt keeps a hidden window's geometry, so it comes back where it was.
+    if (trayWindow_) {
+        trayWindow_->show();
+        trayWindow_->raise();
+        trayWindow_->activateWindow();
+    }
+    Tray->hide();
+    if (Tray->isVisible())
+        throw Exception(QStringLiteral("Cannot remove shell notification icon"));
+}
+
+void TdmData::TrayClick() {
+    RestoreTrayWindow();
+}
+
+void TdmData::ShowOndrix1Click() {
+    RestoreTrayWindow();
 }

@@ -1,11 +1,19 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
+
+#include <memory>
+#include <optional>
 
 class QFileDialog;
 class QWidget;
 class BalloonHint;
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+class UrlActions;
 
 // The data module: non-visual components shared by the windows, alive for the whole run.
 class TdmData : public QObject {
@@ -20,6 +28,31 @@ public:
 
     QFileDialog* Dialog = nullptr;
     BalloonHint* bHint = nullptr;
+
+    // The notification-area icon that stands in for the hidden main window, and its menu.
+    QSystemTrayIcon* Tray = nullptr;
+    QMenu* pmTray = nullptr;
+    QAction* ShowOndrix1 = nullptr; // "Show Ondrix"
+    // The web actions of the about window.
+    std::unique_ptr<UrlActions> Actions;
+
+    // Shows the icon in place of `window`, which a click brings back. Raises "Cannot create
+    // shell notification icon" when there is no notification area, and then brings `window`
+    // back itself, since nothing else could.
+    void ShowTray(QWidget* window);
+    void TrayClick();
+    void ShowOndrix1Click();
+
+    // Whether a notification area is there to hold the icon; raises "Cannot create shell
+    // notification icon" when not.
+    static bool TrayAvailable();
+    static void CheckTrayAvailable();
+    // Tests on the offscreen platform, which has no notification area, pretend one.
+    static void SetTrayAvailableOverride(std::optional<bool> available);
+
+private:
+    void RestoreTrayWindow();
+    QPointer<QWidget> trayWindow_;
 };
 
 // The one data module of the running program.

@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "app/dmData.h"
+#include "app/frmMenu.h"
 #include "core/ListFile.h"
 #include "playback/MPlayer.h"
 #include "ui/ClickLabel.h"
@@ -18,6 +19,8 @@
 #include <QSlider>
 #include <QTimer>
 #include <QWindow>
+
+#include <memory>
 
 namespace {
 
@@ -295,15 +298,18 @@ void TfrmIndex::Label4Clic() {
 }
 
 void TfrmIndex::Label5Click() {
-    // Hiding to the notification area is not built yet.
+    // Hidden with no notification area to bring it back from, the player would be lost.
+    TdmData::CheckTrayAvailable();
+    hide();
 }
 
 void TfrmIndex::lMenuClick() {
-    // The about window is not built yet.
+    auto menu = std::make_unique<TfrmMenu>(this);
+    menu->exec();
 }
 
 void TfrmIndex::FormHide() {
-    // The notification-area icon is not built yet.
+    dmData->ShowTray(this);
 }
 
 void TfrmIndex::hideEvent(QHideEvent* event) {
