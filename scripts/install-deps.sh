@@ -16,6 +16,8 @@ packages=(
     ffmpeg sox python3
     # end-to-end: a real X server, input, screenshots, a private sound server
     xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils
+    # a real XEmbed notification area for the tray test
+    trayer
 )
 
 installed=$(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${packages[@]}" 2>/dev/null \
