@@ -7,6 +7,7 @@
 #include "ui/ClickLabel.h"
 #include "ui/SkinnedForm.h"
 
+#include <QMenu>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -80,91 +81,117 @@ private:
     QProcess process_;
 };
 
-// Clicks the middle of an X window with xdotool, as a user's mouse would.
-void ClickWindow(WId id) {
+// Clicks a point of the screen with xdotool, as a user's mouse would. xdotool runs alongside
+// the event loop, so the click is taken while it waits.
+void ClickAt(QPoint p, int button = 1) {
+    QProcess xdotool;
+    xdotool.start("/usr/bin/xdotool", {"mousemove", QString::number(p.x()), QString::number(p.y()),
+                                       "click", QString::number(button)});
+    EXPECT_TRUE(WaitFor([&] { return xdotool.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(xdotool.exitCode(), 0) << xdotool.readAllStandardError().toStdString();
+}
+
+// The middle of an X window on the screen, wherever it has been reparented to.
+QPoint MiddleOf(WId id) {
     const QString geometry =
         Run("/usr/bin/xdotool", {"getwindowgeometry", "--shell", QString::number(id)});
     QMap<QString, int> g;
     for (const QString& line : geometry.split('\n', Qt::SkipEmptyParts))
         g[line.section('=', 0, 0)] = line.section('=', 1).toInt();
-    // run alongside the event loop, so the click is taken while xdotool waits
-    QProcess xdotool;
-    xdotool.start("/usr/bin/xdotool", {"mousemove", QString::number(g["X"] + g["WIDTH"] / 2),
-                                       QString::number(g["Y"] + g["HEIGHT"] / 2), "click", "1"});
-    EXPECT_TRUE(WaitFor([&] { return xdotool.state() == QProcess::NotRunning; }, 10000));
-    EXPECT_EQ(xdotool.exitCode(), 0) << xdotool.readAllStandardError().toStdString();
+    return {g["X"] + g["WIDTH"] / 2, g["Y"] + g["HEIGHT"] / 2};
+}
+
+// The icon's window once it is mapped inside a tray's window.
+QWidget* EmbeddedIcon(const QString& root) {
+    QWidget* icon = nullptr;
+    const bool embedded = WaitFor(
+        [&] {
+            icon = TrayIconWindow();
+            if (!icon)
+                return false;
+            const XWindowState s = StateOf(icon->winId());
+            return s.viewable && s.parent != root;
+        },
+        10000);
+    if (!embedded && icon) {
+        const XWindowState s = StateOf(icon->winId());
+        ADD_FAILURE() << "icon window viewable " << s.viewable << ", parent "
+                      << s.parent.toStdString() << " (root " << root.toStdString() << ")";
+    }
+    return embedded ? icon : nullptr;
 }
 
 } // namespace
 
-// Hidden, the window leaves the screen and its icon is embedded in trayer; a real click on the
-// icon brings the window back. After trayer restarts, the icon is embedded again and works.
+// With no notification area, "─" reports it and the window stays on screen. Once trayer runs:
+// hidden, the window is unmapped and its icon embedded in the tray; a real click on the icon
+// brings the window back; a right click opens the menu at the cursor and "Show Ondrix" brings it
+// back too. When trayer is killed and started again while the icon shows, the icon is embedded
+// in the new tray by itself and still works.
 TEST_F(AppTest, IconInARealTrayBringsTheWindowBackAlsoAfterTheTrayRestarts) {
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
-    Trayer trayer;
-    trayer.Start();
-    ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
-        << "trayer did not take the notification area";
     const QString root = RootWindow();
-
     TfrmIndex w;
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
 
-    QString firstTray;
-    for (int round = 0; round < 2; ++round) {
-        SCOPED_TRACE(round == 0 ? "first tray" : "restarted tray");
-        QTest::mouseClick(w.Label5, Qt::LeftButton);
-        EXPECT_TRUE(RecordedBoxes().isEmpty()) << RecordedBoxes().join('\n').toStdString();
-        EXPECT_TRUE(WaitFor([&] { return StateOf(w.winId()).unmapped; }, 5000))
-            << "the hidden main window is still mapped";
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    QTest::mouseClick(w.Label5, Qt::LeftButton);
+    EXPECT_EQ(RecordedBoxes(), QStringList{"Cannot create shell notification icon."});
+    QTest::qWait(200);
+    EXPECT_TRUE(StateOf(w.winId()).viewable);
+    RecordedBoxes().clear();
 
-        QWidget* icon = nullptr;
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                icon = TrayIconWindow();
-                if (!icon)
-                    return false;
-                const XWindowState s = StateOf(icon->winId());
-                return s.viewable && s.parent != root;
-            },
-            10000))
-            << "the icon was not embedded in the tray";
-        // the second time round the icon sits in the new trayer's window, not the dead one's
-        const QString parent = StateOf(icon->winId()).parent;
-        if (round == 0)
-            firstTray = parent;
-        else
-            EXPECT_NE(parent, firstTray);
+    Trayer trayer;
+    trayer.Start();
+    ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
+        << "trayer did not take the notification area";
 
-        ClickWindow(icon->winId());
-        EXPECT_TRUE(WaitFor([&] { return w.isVisible() && StateOf(w.winId()).viewable; }, 5000))
-            << "the click did not bring the window back";
-        EXPECT_FALSE(dmData->Tray->isVisible());
+    // left click
+    QTest::mouseClick(w.Label5, Qt::LeftButton);
+    EXPECT_TRUE(WaitFor([&] { return StateOf(w.winId()).unmapped; }, 5000))
+        << "the hidden main window is still mapped";
+    QWidget* icon = EmbeddedIcon(root);
+    ASSERT_TRUE(icon) << "the icon was not embedded in the tray";
+    ClickAt(MiddleOf(icon->winId()));
+    EXPECT_TRUE(WaitFor([&] { return w.isVisible() && StateOf(w.winId()).viewable; }, 5000))
+        << "the click did not bring the window back";
+    EXPECT_FALSE(dmData->Tray->isVisible());
 
-        if (round == 0) {
-            // hide again, then replace the tray while the icon is showing
-            QTest::mouseClick(w.Label5, Qt::LeftButton);
-            ASSERT_TRUE(dmData->Tray->isVisible());
-            trayer.Stop();
-            ASSERT_TRUE(WaitFor([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }, 5000));
-            trayer.Start();
-            ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
-            // the icon must come back into the new tray by itself
-            ASSERT_TRUE(WaitFor(
-                [&] {
-                    QWidget* i = TrayIconWindow();
-                    if (!i)
-                        return false;
-                    const XWindowState s = StateOf(i->winId());
-                    return s.viewable && s.parent != root;
-                },
-                10000))
-                << "the icon was not embedded again after the tray restarted";
-            ClickWindow(TrayIconWindow()->winId());
-            ASSERT_TRUE(WaitFor([&] { return w.isVisible(); }, 5000));
-        }
-    }
+    // right click, then the menu item
+    QTest::mouseClick(w.Label5, Qt::LeftButton);
+    icon = EmbeddedIcon(root);
+    ASSERT_TRUE(icon);
+    const QPoint at = MiddleOf(icon->winId());
+    ClickAt(at, 3);
+    ASSERT_TRUE(WaitFor([&] { return dmData->pmTray->isVisible(); }, 5000)) << "no menu";
+    EXPECT_LE((dmData->pmTray->geometry().topLeft() - at).manhattanLength(), 2)
+        << "the menu did not open at the cursor";
+    EXPECT_FALSE(w.isVisible());
+    ClickAt(
+        dmData->pmTray->mapToGlobal(dmData->pmTray->actionGeometry(dmData->ShowOndrix1).center()));
+    EXPECT_TRUE(WaitFor([&] { return w.isVisible() && StateOf(w.winId()).viewable; }, 5000))
+        << "Show Ondrix did not bring the window back";
+    EXPECT_FALSE(dmData->Tray->isVisible());
+
+    // the tray restarts while the icon shows
+    QTest::mouseClick(w.Label5, Qt::LeftButton);
+    ASSERT_TRUE(EmbeddedIcon(root));
+    trayer.Stop();
+    ASSERT_TRUE(WaitFor([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }, 5000));
+    // with the tray gone, Qt drops its icon window; nothing is embedded anywhere
+    EXPECT_TRUE(WaitFor(
+        [] { return !TrayIconWindow() || !StateOf(TrayIconWindow()->winId()).viewable; }, 5000));
+    EXPECT_TRUE(dmData->Tray->isVisible());
+    trayer.Start();
+    ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
+    // a new icon window in the new tray (whose window may even reuse the old one's X id)
+    icon = EmbeddedIcon(root);
+    ASSERT_TRUE(icon) << "the icon was not embedded again after the tray restarted";
+    ClickAt(MiddleOf(icon->winId()));
+    EXPECT_TRUE(WaitFor([&] { return w.isVisible() && StateOf(w.winId()).viewable; }, 5000))
+        << "the click did not bring the window back after the restart";
+    EXPECT_FALSE(dmData->Tray->isVisible());
     EXPECT_TRUE(RecordedBoxes().isEmpty()) << RecordedBoxes().join('\n').toStdString();
 }
 
