@@ -26,16 +26,6 @@ std::optional<bool>& trayAvailableOverride() {
 TdmData::TdmData(QObject* parent) : QObject(parent) {
     dmData = this;
 
-    Dialog = new QFileDialog;
-    // Qt's own dialog, the same on every desktop and drivable by the tests
-    Dialog->setOption(QFileDialog::DontUseNativeDialog);
-    Dialog->setOption(QFileDialog::ReadOnly, false);
-    Dialog->setFileMode(QFileDialog::ExistingFiles);
-    Dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    // one filter entry; the capitals because file names here are case-sensitive
-    Dialog->setNameFilter(QStringLiteral("All Music Files (*.mp3 *.wma *.wav *.MP3 *.WMA *.WAV)"));
-    Dialog->setSizeGripEnabled(true);
-
     bHint = new BalloonHint(this);
     bHint->Install();
 
@@ -61,7 +51,6 @@ TdmData::TdmData(QObject* parent) : QObject(parent) {
 }
 
 TdmData::~TdmData() {
-    delete Dialog;
     // the icon goes before its menu; nothing is left in the notification area
     delete Tray;
     delete pmTray;
@@ -69,13 +58,30 @@ TdmData::~TdmData() {
         dmData = nullptr;
 }
 
+QFileDialog* TdmData::Dialog() {
+    // made on first use: a file dialog costs start-up time and reads Qt's settings
+    if (!dialog_) {
+        dialog_ = std::make_unique<QFileDialog>();
+        // Qt's own dialog, the same on every desktop and drivable by the tests
+        dialog_->setOption(QFileDialog::DontUseNativeDialog);
+        dialog_->setFileMode(QFileDialog::ExistingFiles);
+        dialog_->setAcceptMode(QFileDialog::AcceptOpen);
+        // one filter entry; the capitals because file names here are case-sensitive
+        dialog_->setNameFilter(
+            QStringLiteral("All Music Files (*.mp3 *.wma *.wav *.MP3 *.WMA *.WAV)"));
+        dialog_->setSizeGripEnabled(true);
+    }
+    return dialog_.get();
+}
+
 bool TdmData::RunDialog(QWidget* owner, QStringList& files) {
-    Dialog->setParent(owner, Dialog->windowFlags());
-    Dialog->setWindowModality(Qt::ApplicationModal);
-    const bool ok = Dialog->exec() == QDialog::Accepted;
-    Dialog->setParent(nullptr, Dialog->windowFlags());
+    QFileDialog* dialog = Dialog();
+    dialog->setParent(owner, dialog->windowFlags());
+    dialog->setWindowModality(Qt::ApplicationModal);
+    const bool ok = dialog->exec() == QDialog::Accepted;
+    dialog->setParent(nullptr, dialog->windowFlags());
     if (ok)
-        files = Dialog->selectedFiles();
+        files = dialog->selectedFiles();
     return ok;
 }
 

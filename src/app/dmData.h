@@ -26,7 +26,8 @@ public:
     // order the dialog reports them.
     bool RunDialog(QWidget* owner, QStringList& files);
 
-    QFileDialog* Dialog = nullptr;
+    // the music dialog: all music files, several at once
+    QFileDialog* Dialog();
     BalloonHint* bHint = nullptr;
 
     // The notification-area icon that stands in for the hidden main window, and its menu.
@@ -53,6 +54,7 @@ public:
 private:
     void RestoreTrayWindow();
     QPointer<QWidget> trayWindow_;
+    std::unique_ptr<QFileDialog> dialog_;
 };
 
 // The one data module of the running program.

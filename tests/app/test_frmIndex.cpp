@@ -280,13 +280,13 @@ TEST_F(MainWindowTest, UnwritableListIsReported) {
 // Destruction saves the list and removes stale hand-over and updater files.
 TEST_F(MainWindowTest, DestructionSavesTheListAndRemovesStaleFiles) {
     auto w = Create();
-    AnswerFileDialog({tracks_[1], tracks_[0]});
+    AnswerFileDialog({tracks_[0], tracks_[2]});
     Click(w->Label3);
     WriteFile("patch.dat", "");
     WriteFile("tracklist.dat", "x\r\n");
     WriteFile("updater.exe", "MZ");
     w.reset();
-    EXPECT_EQ(ReadFile("patch.dat"), ListBytes({tracks_[1], tracks_[0]}));
+    EXPECT_EQ(ReadFile("patch.dat"), ListBytes({tracks_[0], tracks_[2]}));
     EXPECT_FALSE(QFile::exists(WorkPath("tracklist.dat")));
     EXPECT_FALSE(QFile::exists(WorkPath("updater.exe")));
 }

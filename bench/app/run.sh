@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Start-up to the main window's first paint and idle resident memory, offscreen and under Xvfb,
+# in an empty folder and with a three-track list (the first track is opened at start-up).
+# Targets: at most 100 ms to a mapped window under Xvfb, at most 45 MiB idle. $1: build folder.
+set -euo pipefail
+build=$(cd "${1:-build/release}" && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
+bin=$build/bench/app/bench_startup
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for i in 1 2 3; do
+    ffmpeg -nostdin -v error -f lavfi -i "sine=frequency=440:duration=180" -c:a libmp3lame \
+        -b:a 128k "$work/t$i.mp3"
+done
+runs=${RUNS:-7}
+measure() { # platform, list
+    local dir
+    dir=$(mktemp -d -p "$work")
+    for i in $(seq "$runs"); do
+        rm -f "$dir/patch.dat"
+        [ "$2" = list ] && printf '%s\r\n' "$work"/t*.mp3 >"$dir/patch.dat"
+        if [ "$1" = xcb ]; then
+            (cd "$dir" && SDL_AUDIODRIVER=dummy /usr/bin/python3 "$root/tests/support/with_xvfb.py" \
+                /bin/sh -c 'exec "$0" "$(date +%s%N)"' "$bin")
+        else
+            (cd "$dir" && SDL_AUDIODRIVER=dummy QT_QPA_PLATFORM=offscreen \
+                /bin/sh -c 'exec "$0" "$(date +%s%N)"' "$bin")
+        fi
+    done 2>/dev/null | /usr/bin/python3 -c '
+import json, statistics, sys
+rows = [json.loads(l) for l in sys.stdin if l.startswith("{")]
+p = statistics.median(r["first_paint_ms"] for r in rows)
+m = statistics.median(r["idle_rss_kib"] for r in rows) / 1024
+print(f"{sys.argv[1]:9s} {sys.argv[2]:5s} first paint {p:6.1f} ms   idle RSS {m:5.1f} MiB   (median of {len(rows)})")
+' "$1" "$2"
+}
+for platform in offscreen xcb; do
+    for list in empty list; do
+        measure "$platform" "$list"
+    done
+done
