@@ -123,9 +123,11 @@ protected:
 
 } // namespace
 
-// The layout's texts fit their fixed label sizes in the fonts this machine resolves them to,
-// and the memo is the read-only blue box of the layout.
+// The layout's texts, with the placeholder server's addresses, fit their fixed label sizes in
+// the fonts this machine resolves them to; the memo is the read-only blue box of the layout.
 TEST_F(AboutTest, LayoutTextsFitAndMemoIsReadOnlyBlue) {
+    dmData->Actions->SetServer(UrlActions::DefaultServer());
+    dmData->Actions->dInfo.SetURL(http_->Base() + UrlActions::InfoPath);
     TfrmMenu w;
     EXPECT_EQ(w.size(), QSize(266, 426));
     EXPECT_EQ(w.windowTitle(), "frmMenu");
@@ -136,8 +138,9 @@ TEST_F(AboutTest, LayoutTextsFitAndMemoIsReadOnlyBlue) {
         EXPECT_LE(fm.height(), l->height() + 6) << l->text().toStdString();
     }
     EXPECT_EQ(w.Label5->text(), "The Ondrix 3 authors");
-    EXPECT_EQ(w.Label6->text(), "127.0.0.1");
-    EXPECT_EQ(w.Label8->text(), "info@127.0.0.1");
+    const QString host = QUrl(UrlActions::DefaultServer()).host();
+    EXPECT_EQ(w.Label6->text(), host);
+    EXPECT_EQ(w.Label8->text(), "info@" + host);
     for (QPushButton* b : {w.Button1, w.Button2})
         EXPECT_LE(QFontMetrics(b->font()).horizontalAdvance(b->text()) + 8, b->width())
             << b->text().toStdString();
@@ -147,17 +150,6 @@ TEST_F(AboutTest, LayoutTextsFitAndMemoIsReadOnlyBlue) {
     EXPECT_EQ(w.Memo1->palette().color(QPalette::Base), QColor(0, 0, 255));
     EXPECT_EQ(w.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(w.Memo1->frameShape(), QFrame::NoFrame);
-}
-
-// The placeholder server gives the placeholder addresses, which fit as well.
-TEST_F(AboutTest, DefaultServerShowsItsHost) {
-    dmData->Actions->SetServer(UrlActions::DefaultServer());
-    dmData->Actions->dInfo.SetURL(http_->Base() + "/soft/ondrix/info.qd3");
-    TfrmMenu w;
-    EXPECT_EQ(w.Label6->text(), QUrl(UrlActions::DefaultServer()).host());
-    EXPECT_EQ(w.Label8->text(), "info@" + QUrl(UrlActions::DefaultServer()).host());
-    EXPECT_LE(QFontMetrics(w.Label8->font()).horizontalAdvance(w.Label8->text()),
-              w.Label8->width());
 }
 
 // Opening the window downloads "info.qd3" (BOM, CR LF) and shows it line by line.
