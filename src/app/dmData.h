@@ -18,7 +18,14 @@ public:
     // order the dialog reports them.
     bool RunDialog(QWidget* owner, QStringList& files);
 
+    // Run the saved-list dialogs; on confirmation return true and the chosen full path (".qdl"
+    // added to a name typed without an extension).
+    bool RunOpenT(QWidget* owner, QString& file);
+    bool RunSaveT(QWidget* owner, QString& file);
+
     QFileDialog* Dialog = nullptr;
+    QFileDialog* OpenT = nullptr;
+    QFileDialog* SaveT = nullptr;
     BalloonHint* bHint = nullptr;
 };
 
