@@ -240,6 +240,8 @@ TEST_F(EditorTest, DeleteSelectedLines) {
     auto w = CreateMain();
     Click(w->iPlay);
     RunEditor(w.get(), [&](TfrmTracklist* editor) {
+        // the main window's status tick goes on while the editor is open
+        EXPECT_TRUE(WaitFor([&] { return w->CurrentIndex >= 1; }, 5000));
         ClickRow(editor->tracklist, 1);
         ClickRow(editor->tracklist, 2, Qt::ShiftModifier);
         QTest::keyClick(editor->tracklist, Qt::Key_Backspace);
@@ -311,6 +313,23 @@ TEST_F(EditorTest, UnreadableSavedListIsReported) {
                            "\". No such file or directory."}));
     EXPECT_FALSE(QFile::exists(WorkPath("tracklist.dat")));
     EXPECT_EQ(w->PlayList, QStringList({tones_[0], tones_[1]}));
+}
+
+// "patch.dat" gone when the hand-over reloads it: the box, the list kept, and the added-tracks
+// step not reached.
+TEST_F(EditorTest, HandOverWithoutPersistedListKeepsThePlayList) {
+    WriteList("patch.dat", {tones_[0], tones_[1]});
+    auto w = CreateMain();
+    RunEditor(w.get(), [&](TfrmTracklist* editor) {
+        AnswerFileDialog({tones_[2]});
+        Click(editor->Label3);
+        ASSERT_TRUE(QFile::remove(WorkPath("patch.dat")));
+    });
+    EXPECT_EQ(RecordedBoxes(),
+              QStringList({"Cannot open file \"patch.dat\". No such file or directory."}));
+    EXPECT_EQ(w->PlayList, QStringList({tones_[0], tones_[1]}));
+    EXPECT_EQ(w->LastIndex, 0); // as start-up left it: the added-tracks step did not run
+    EXPECT_TRUE(QFile::exists(WorkPath("kontrola.tmp")));
 }
 
 // Open and Add in one run: the opened list wins, the added tracks are dropped, and entry 0 of
