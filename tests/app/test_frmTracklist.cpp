@@ -373,8 +373,16 @@ TEST_F(EditorTest, SaveCopiesThePersistedList) {
     AnswerFileDialog({WorkPath("kept.qdl")});
     Click(editor.Label4);
     EXPECT_EQ(ReadFile("kept.qdl"), ListBytes({tones_[0], tones_[1]}));
-    AnswerFileDialog({});
+    // cancelled, after a look at the open dialog: no places bar
+    bool placesShown = true;
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(WaitFor([] { return QApplication::activeModalWidget() == dmData->SaveT; }));
+        auto* places = dmData->SaveT->findChild<QWidget*>("sidebar");
+        placesShown = places && places->isVisible();
+        dmData->SaveT->reject();
+    });
     Click(editor.Label4);
+    EXPECT_FALSE(placesShown);
     EXPECT_EQ(QDir(work_.path()).entryList({"*.qdl"}), QStringList({"kept.qdl", "mylist.qdl"}));
     EXPECT_TRUE(RecordedBoxes().isEmpty()) << Boxes().toStdString();
 }
