@@ -339,7 +339,8 @@ void TfrmIndex::Label4Clic() {
     if (QFile::exists(kKontrola)) {
         // tracks were added: re-open the current one (stopped, at its start)
         LastIndex = int32_t(PlayList.size()) - 1;
-        // Deletions may have left the current index past the end of the list.
+        // Deletions may have left the current index past the end of the list, and a repeat
+        // leaves it at -1 until the next tick.
         CurrentIndex = std::clamp(CurrentIndex, 0, std::max(LastIndex, 0));
         if (!PlayList.isEmpty()) {
             TrackLoaded = true;
