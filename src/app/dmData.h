@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileDialog>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -7,7 +8,6 @@
 #include <memory>
 #include <optional>
 
-class QFileDialog;
 class QWidget;
 class BalloonHint;
 class QAction;
@@ -26,8 +26,15 @@ public:
     // order the dialog reports them.
     bool RunDialog(QWidget* owner, QStringList& files);
 
-    // the music dialog: all music files, several at once
-    QFileDialog* Dialog();
+    // Run the saved-list dialogs; on confirmation return true and the chosen full path (".qdl"
+    // added to a name typed without an extension).
+    bool RunOpenT(QWidget* owner, QString& file);
+    bool RunSaveT(QWidget* owner, QString& file);
+
+    // The music and saved-list dialogs while they run, else nullptr.
+    QFileDialog* Dialog() const { return dialog_; }
+    QFileDialog* OpenT() const { return openT_; }
+    QFileDialog* SaveT() const { return saveT_; }
     BalloonHint* bHint = nullptr;
 
     // The notification-area icon that stands in for the hidden main window, and its menu.
@@ -54,7 +61,10 @@ public:
 private:
     void RestoreTrayWindow();
     QPointer<QWidget> trayWindow_;
-    std::unique_ptr<QFileDialog> dialog_;
+    bool runDialog(QPointer<QFileDialog>& running, std::unique_ptr<QFileDialog> dialog,
+                   QWidget* owner, QStringList& files);
+    QPointer<QFileDialog> dialog_, openT_, saveT_;
+    QString lastFolder_[3]; // where the music, open-list and save-list dialogs were left
 };
 
 // The one data module of the running program.
