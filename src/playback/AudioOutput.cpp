@@ -1,0 +1,92 @@
+#include "playback/AudioOutput.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr Uint16 kDeviceFrames = 4096;
+
+std::unique_ptr<TAudioOutput> gParked;
+
+// Once per process; a failed start is tried again at the next open.
+bool EnsureSdlAudio(QString& reason) {
+    static bool ready = false;
+    if (ready)
+        return true;
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Ondrix 3");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Music");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        reason = QString::fromUtf8(SDL_GetError());
+        return false;
+    }
+    ready = true;
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<TAudioOutput> TAudioOutput::Take(int rate, int channels, QString& reason) {
+    if (gParked && gParked->mWantedRate == rate && gParked->mWantedChannels == channels)
+        return std::move(gParked);
+    gParked.reset(); // some drivers allow only one open device
+    if (!EnsureSdlAudio(reason))
+        return nullptr;
+    std::unique_ptr<TAudioOutput> output(new TAudioOutput());
+    SDL_AudioSpec want{};
+    want.freq = rate;
+    want.format = AUDIO_S16SYS;
+    want.channels = static_cast<Uint8>(channels);
+    want.samples = kDeviceFrames;
+    want.callback = &TAudioOutput::Callback;
+    want.userdata = output.get();
+    SDL_AudioSpec have{};
+    const SDL_AudioDeviceID id =
+        SDL_OpenAudioDevice(nullptr, 0, &want, &have,
+                            SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_CHANNELS_CHANGE);
+    if (id == 0) {
+        reason = QString::fromUtf8(SDL_GetError());
+        return nullptr;
+    }
+    output->mDevice.Reset(id);
+    output->mWantedRate = rate;
+    output->mWantedChannels = channels;
+    output->mRate = have.freq;
+    output->mChannels = have.channels;
+    return output;
+}
+
+void TAudioOutput::Park(std::unique_ptr<TAudioOutput> output) {
+    if (!output)
+        return;
+    output->SetPaused(true);
+    output->Attach(nullptr, nullptr);
+    gParked = std::move(output);
+}
+
+void TAudioOutput::CloseParked() {
+    gParked.reset();
+}
+
+void TAudioOutput::Attach(TFill fill, void* source) {
+    SDL_LockAudioDevice(mDevice.Get());
+    mFill.store(fill, std::memory_order_relaxed);
+    mSource.store(source, std::memory_order_relaxed);
+    SDL_UnlockAudioDevice(mDevice.Get());
+}
+
+void TAudioOutput::SetPaused(bool paused) {
+    // Pausing returns once the callback has finished its buffer and will not run again.
+    SDL_PauseAudioDevice(mDevice.Get(), paused ? 1 : 0);
+}
+
+void SDLCALL TAudioOutput::Callback(void* userdata, Uint8* stream, int len) {
+    auto* self = static_cast<TAudioOutput*>(userdata);
+    const TFill fill = self->mFill.load(std::memory_order_relaxed);
+    if (fill == nullptr) {
+        std::memset(stream, 0, static_cast<size_t>(len));
+        return;
+    }
+    fill(self->mSource.load(std::memory_order_relaxed), reinterpret_cast<int16_t*>(stream),
+         static_cast<size_t>(len) / sizeof(int16_t));
+}
