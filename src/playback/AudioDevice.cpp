@@ -4,9 +4,9 @@
 // - Decoder thread (DecodeLoop): started by the first Play after an open or a rewind; reads,
 //   decodes and converts to interleaved 16-bit samples, writes them into mRing, sets mDecodeDone
 //   after the last sample and exits. It sleeps on mStopWake while the ring is full.
-// - SDL's audio thread (Fill, through TAudioOutput): reads mRing, applies mGain, counts mFramesOut
-// and sets mDrained
-//   once the decoder is done and the ring is empty. It never locks, allocates or logs.
+// - SDL's audio thread (Fill, called by TAudioOutput's callback): reads mRing, applies mGain,
+//   counts mFramesOut and sets mDrained once the decoder is done and the ring is empty. It never
+//   locks, allocates or logs.
 // Close (the destructor) pauses and detaches the SDL output first (no Fill runs after that) and
 // parks it for the next open, then stops and joins the decoder thread, then frees the FFmpeg
 // contexts; it returns when all is done.
