@@ -1,6 +1,7 @@
 #include "playback/AudioOutput.h"
 
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -70,23 +71,36 @@ void TAudioOutput::CloseParked() {
 
 void TAudioOutput::Attach(TFill fill, void* source) {
     SDL_LockAudioDevice(mDevice.Get());
-    mFill.store(fill, std::memory_order_relaxed);
+    mFill.store(nullptr);
+    // Either the callback saw the null above, or we see it inside and wait for it to leave.
+    while (mInCallback.load())
+        std::this_thread::yield();
     mSource.store(source, std::memory_order_relaxed);
+    mFill.store(fill, std::memory_order_release);
     SDL_UnlockAudioDevice(mDevice.Get());
 }
 
 void TAudioOutput::SetPaused(bool paused) {
-    // Pausing returns once the callback has finished its buffer and will not run again.
-    SDL_PauseAudioDevice(mDevice.Get(), paused ? 1 : 0);
+    if (!paused) {
+        mPaused.store(false);
+        SDL_PauseAudioDevice(mDevice.Get(), 0);
+        return;
+    }
+    mPaused.store(true);
+    SDL_PauseAudioDevice(mDevice.Get(), 1);
+    // Returns once no callback is filling from the source any more.
+    while (mInCallback.load())
+        std::this_thread::yield();
 }
 
 void SDLCALL TAudioOutput::Callback(void* userdata, Uint8* stream, int len) {
     auto* self = static_cast<TAudioOutput*>(userdata);
-    const TFill fill = self->mFill.load(std::memory_order_relaxed);
-    if (fill == nullptr) {
+    self->mInCallback.store(true);
+    const TFill fill = self->mFill.load(); // acquires the source stored before it
+    if (fill == nullptr || self->mPaused.load())
         std::memset(stream, 0, static_cast<size_t>(len));
-        return;
-    }
-    fill(self->mSource.load(std::memory_order_relaxed), reinterpret_cast<int16_t*>(stream),
-         static_cast<size_t>(len) / sizeof(int16_t));
+    else
+        fill(self->mSource.load(std::memory_order_relaxed), reinterpret_cast<int16_t*>(stream),
+             static_cast<size_t>(len) / sizeof(int16_t));
+    self->mInCallback.store(false, std::memory_order_release);
 }

@@ -60,7 +60,11 @@ private:
     int mWantedChannels = 0;
     int mRate = 0;
     int mChannels = 0;
-    // Changed only under SDL's device lock, so the callback never sees a half-made switch.
+    // The source is published with release and taken with acquire. Attach and a pause also wait
+    // out a callback still running (mInCallback against mFill and mPaused, all sequentially
+    // consistent), so neither relies on SDL's device lock.
     std::atomic<TFill> mFill{nullptr};
     std::atomic<void*> mSource{nullptr};
+    std::atomic<bool> mInCallback{false};
+    std::atomic<bool> mPaused{true};
 };
