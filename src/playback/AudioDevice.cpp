@@ -126,6 +126,13 @@ bool TAudioDevice::OpenDecoder(const QString& fileName, TOpenFailure& failure) {
     int err = avformat_open_input(&format, url.constData(), nullptr, &options);
     av_dict_free(&options);
     if (err < 0) {
+        // FFmpeg says "Invalid data" or "Invalid argument" for a file it cannot make sense of:
+        // no help to a user beyond what the text says already.
+        if (err == AVERROR_INVALIDDATA || err == AVERROR(EINVAL))
+            return Fail(failure, MediaService::mseUnsupportedFile,
+                        QStringLiteral("The file %1 is not a supported audio file (MP3, WMA or "
+                                       "WAV).")
+                            .arg(Quoted(fileName)));
         if (err != AVERROR(EACCES) && err != AVERROR(ENOENT) && err != AVERROR(EIO) &&
             err != AVERROR(ENOMEM))
             return Fail(failure, MediaService::mseUnsupportedFile,
