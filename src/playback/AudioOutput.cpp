@@ -7,7 +7,12 @@ namespace {
 
 constexpr Uint16 kDeviceFrames = 4096;
 
-std::unique_ptr<TAudioOutput> gParked;
+// Never destroyed: a device still open when the program exits parks its output here during
+// static destruction, and closing it then would only add SDL's drain sleep to the exit.
+std::unique_ptr<TAudioOutput>& Parked() {
+    static auto* parked = new std::unique_ptr<TAudioOutput>();
+    return *parked;
+}
 
 // Once per process; a failed start is tried again at the next open.
 bool EnsureSdlAudio(QString& reason) {
@@ -28,9 +33,10 @@ bool EnsureSdlAudio(QString& reason) {
 } // namespace
 
 std::unique_ptr<TAudioOutput> TAudioOutput::Take(int rate, int channels, QString& reason) {
-    if (gParked && gParked->mWantedRate == rate && gParked->mWantedChannels == channels)
-        return std::move(gParked);
-    gParked.reset(); // some drivers allow only one open device
+    std::unique_ptr<TAudioOutput>& parked = Parked();
+    if (parked && parked->mWantedRate == rate && parked->mWantedChannels == channels)
+        return std::move(parked);
+    parked.reset(); // some drivers allow only one open device
     if (!EnsureSdlAudio(reason))
         return nullptr;
     std::unique_ptr<TAudioOutput> output(new TAudioOutput());
@@ -62,11 +68,11 @@ void TAudioOutput::Park(std::unique_ptr<TAudioOutput> output) {
         return;
     output->SetPaused(true);
     output->Attach(nullptr, nullptr);
-    gParked = std::move(output);
+    Parked() = std::move(output);
 }
 
 void TAudioOutput::CloseParked() {
-    gParked.reset();
+    Parked().reset();
 }
 
 void TAudioOutput::Attach(TFill fill, void* source) {
