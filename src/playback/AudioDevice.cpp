@@ -144,6 +144,11 @@ bool TAudioDevice::OpenDecoder(const QString& fileName, TOpenFailure& failure) {
                         .arg(Quoted(fileName), AvErrorText(err)));
     }
     mFormat.reset(format);
+#if LIBAVFORMAT_VERSION_MAJOR < 60
+    // The MP3 reader turns on a CRC of everything read to check a LAME tag, and leaves it on
+    // when the file has none: a quarter of the length scan went into that CRC.
+    mFormat->pb->update_checksum = nullptr;
+#endif
     // Recognised by its extension alone: random bytes would otherwise play as noise.
     if (mFormat->probe_score < AVPROBE_SCORE_EXTENSION / 2)
         return Fail(
