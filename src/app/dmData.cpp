@@ -6,6 +6,7 @@
 #include "ui/BalloonHint.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFileDialog>
 #include <QIcon>
 #include <QMenu>
@@ -48,10 +49,7 @@ TdmData::TdmData(QObject* parent) : QObject(parent) {
     connect(ShowOndrix1, &QAction::triggered, this,
             [this] { TApplication::RunHandler([this] { ShowOndrix1Click(); }); });
     Tray = new QSystemTrayIcon(this);
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 256})
-        icon.addFile(QStringLiteral(":/icons/ondrix-%1.png").arg(size), QSize(size, size));
-    Tray->setIcon(icon);
+    Tray->setIcon(QApplication::windowIcon()); // the program icon, all five sizes
     Tray->setToolTip(QCoreApplication::applicationName().left(127));
     Tray->setContextMenu(pmTray);
     // A click only ever brings the window back; a double click arrives as a click first, and
