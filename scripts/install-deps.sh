@@ -15,7 +15,11 @@ packages=(
     googletest libgtest-dev libbenchmark-dev libtag1-dev clang libclang-rt-dev
     ffmpeg sox python3
     # end-to-end: a real X server, input, screenshots, a private sound server
-    xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils trayer iproute2
+    xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils
+    # a real XEmbed notification area for the tray test
+    trayer
+    # the about window's end-to-end test answers for the maker's server in a private network
+    iproute2
     # the Debian package and its checks
     dpkg-dev file desktop-file-utils appstream lintian
 )

@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include <QEvent>
+#include <QIcon>
 #include <QMessageBox>
 
 namespace {
@@ -33,10 +34,14 @@ public:
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     Q_INIT_RESOURCE(ondrix);
     setApplicationName(QStringLiteral("Ondrix 3"));
-    setApplicationDisplayName(QStringLiteral("Ondrix 3"));
+    // no display name: Qt would append it to every window's title
     setApplicationVersion(QStringLiteral("3.0.0"));
     // the installed desktop entry's name, so desktops match the windows to its icon
     setDesktopFileName(QStringLiteral("io.github.ondrix.Ondrix3"));
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/icons/ondrix-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
     // The program ends only when told to: a modal window closing while the main window is
     // hidden must not end it.
     setQuitOnLastWindowClosed(false);

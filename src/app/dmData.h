@@ -1,13 +1,19 @@
 #pragma once
 
+#include <QFileDialog>
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
-class QFileDialog;
 class QWidget;
 class BalloonHint;
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+class UrlActions;
 
 // The data module: non-visual components shared by the windows, alive for the whole run.
 class TdmData : public QObject {
@@ -20,12 +26,45 @@ public:
     // order the dialog reports them.
     bool RunDialog(QWidget* owner, QStringList& files);
 
-    // the music dialog: all music files, several at once
-    QFileDialog* Dialog();
+    // Run the saved-list dialogs; on confirmation return true and the chosen full path (".qdl"
+    // added to a name typed without an extension).
+    bool RunOpenT(QWidget* owner, QString& file);
+    bool RunSaveT(QWidget* owner, QString& file);
+
+    // The music and saved-list dialogs while they run, else nullptr.
+    QFileDialog* Dialog() const { return dialog_; }
+    QFileDialog* OpenT() const { return openT_; }
+    QFileDialog* SaveT() const { return saveT_; }
     BalloonHint* bHint = nullptr;
 
+    // The notification-area icon that stands in for the hidden main window, and its menu.
+    QSystemTrayIcon* Tray = nullptr;
+    QMenu* pmTray = nullptr;
+    QAction* ShowOndrix1 = nullptr; // "Show Ondrix"
+    // The web actions of the about window.
+    std::unique_ptr<UrlActions> Actions;
+
+    // Shows the icon in place of `window`, which a click brings back. Raises "Cannot create
+    // shell notification icon" when there is no notification area, and then brings `window`
+    // back itself, since nothing else could.
+    void ShowTray(QWidget* window);
+    void TrayClick();
+    void ShowOndrix1Click();
+
+    // Whether a notification area is there to hold the icon; raises "Cannot create shell
+    // notification icon" when not.
+    static bool TrayAvailable();
+    static void CheckTrayAvailable();
+    // Tests on the offscreen platform, which has no notification area, pretend one.
+    static void SetTrayAvailableOverride(std::optional<bool> available);
+
 private:
-    std::unique_ptr<QFileDialog> dialog_;
+    void RestoreTrayWindow();
+    QPointer<QWidget> trayWindow_;
+    bool runDialog(QPointer<QFileDialog>& running, std::unique_ptr<QFileDialog> dialog,
+                   QWidget* owner, QStringList& files);
+    QPointer<QFileDialog> dialog_, openT_, saveT_;
+    QString lastFolder_[3]; // where the music, open-list and save-list dialogs were left
 };
 
 // The one data module of the running program.

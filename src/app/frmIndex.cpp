@@ -1,9 +1,13 @@
 #include "app/frmIndex.h"
 
 #include "app/Application.h"
+#include "app/TrackCaption.h"
 #include "app/dmData.h"
+#include "app/frmMenu.h"
+#include "app/frmTracklist.h"
 #include "core/ListFile.h"
 #include "playback/MPlayer.h"
+#include "tags/ID3v2Library.h"
 #include "ui/ClickLabel.h"
 #include "ui/Fonts.h"
 #include "ui/JpegImage.h"
@@ -19,9 +23,14 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <memory>
+#include <algorithm>
+
 namespace {
 
 const QString kPatch = QStringLiteral("patch.dat");
+const QString kTracklist = QStringLiteral("tracklist.dat");
+const QString kKontrola = QStringLiteral("kontrola.tmp");
 const QColor kNavy(0, 0, 128);
 const QColor kWhite(255, 255, 255);
 
@@ -136,6 +145,7 @@ void TfrmIndex::CreateControls() {
 }
 
 void TfrmIndex::FormCreate() {
+    Tag = std::make_unique<TID3v2Tag>();
     PlayList.clear();
     if (!QFile::exists(kPatch)) {
         SaveListFile(kPatch, PlayList);
@@ -157,6 +167,7 @@ void TfrmIndex::FormCreate() {
 }
 
 void TfrmIndex::FormDestroy() {
+    Tag.reset();
     // A list that could not be read at start-up is not overwritten with the empty one.
     if (!listUnreadable_)
         SaveListFile(kPatch, PlayList);
@@ -287,23 +298,75 @@ void TfrmIndex::Label1Click() {
 }
 
 void TfrmIndex::ShowCaption() {
-    // The track caption is not built yet: the information label stays empty.
+    lInfo->setText(TrackCaption(*Tag, ListItem(PlayList, CurrentIndex)));
 }
 
 void TfrmIndex::Label4Clic() {
-    // The playlist editor and its hand-over are not built yet.
+    {
+        // the timers go on meanwhile: a playing list keeps advancing through the old entries
+        TfrmTracklist editor(this);
+        editor.exec();
+    }
+
+    if (QFile::exists(kTracklist)) {
+        // a saved list was opened: it becomes the playback list
+        PlayList.clear();
+        LoadListFile(kTracklist, PlayList);
+        CurrentIndex = 0;
+        if (PlayList.isEmpty()) {
+            // Nothing to open. The empty list is taken as it is, so the next hand-over does not
+            // trip over the same file again.
+            LastIndex = -1;
+            SaveListFile(kPatch, PlayList);
+            listUnreadable_ = false;
+            lInfo->clear();
+        } else {
+            Player->SetFileName(ListItem(PlayList, 0));
+            Player->Open();
+            TrackLoaded = true;
+            volume->setValue(GetVolume(*Player));
+            LastIndex = int32_t(PlayList.size()) - 1;
+            SaveListFile(kPatch, PlayList);
+            listUnreadable_ = false;
+            ShowCaption();
+        }
+        QFile::remove(kTracklist);
+    }
+
+    // deletions and additions reach the playback list; the loaded track plays on
+    LoadListFile(kPatch, PlayList);
+    listUnreadable_ = false;
+    volume->setValue(GetVolume(*Player));
+
+    if (QFile::exists(kKontrola)) {
+        // tracks were added: re-open the current one (stopped, at its start)
+        LastIndex = int32_t(PlayList.size()) - 1;
+        // Deletions may have left the current index past the end of the list, and a repeat
+        // leaves it at -1 until the next tick.
+        CurrentIndex = std::clamp(CurrentIndex, 0, std::max(LastIndex, 0));
+        if (!PlayList.isEmpty()) {
+            TrackLoaded = true;
+            Player->SetFileName(ListItem(PlayList, CurrentIndex));
+            Player->Open();
+            ShowCaption();
+        }
+        QFile::remove(kKontrola);
+    }
 }
 
 void TfrmIndex::Label5Click() {
-    // Hiding to the notification area is not built yet.
+    // Hidden with no notification area to bring it back from, the player would be lost.
+    TdmData::CheckTrayAvailable();
+    hide();
 }
 
 void TfrmIndex::lMenuClick() {
-    // The about window is not built yet.
+    auto menu = std::make_unique<TfrmMenu>(this);
+    menu->exec();
 }
 
 void TfrmIndex::FormHide() {
-    // The notification-area icon is not built yet.
+    dmData->ShowTray(this);
 }
 
 void TfrmIndex::hideEvent(QHideEvent* event) {

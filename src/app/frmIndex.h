@@ -5,6 +5,7 @@
 
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 
 class QCheckBox;
 class QLabel;
@@ -12,6 +13,7 @@ class QSlider;
 class QTimer;
 class ClickArea;
 class ClickLabel;
+class TID3v2Tag;
 class TMediaPlayer;
 class TProgressBar;
 
@@ -47,6 +49,8 @@ public:
     int32_t CurrentIndex = 0;
     int32_t LastIndex = 0;
     bool TrackLoaded = false;
+    // the reader behind the captions, reused for every track
+    std::unique_ptr<TID3v2Tag> Tag;
 
     // handlers
     void FormCreate();

@@ -4,10 +4,12 @@
 // - Decoder thread (DecodeLoop): started by the first Play after an open or a rewind; reads,
 //   decodes and converts to interleaved 16-bit samples, writes them into mRing, sets mDecodeDone
 //   after the last sample and exits. It sleeps on mStopWake while the ring is full.
-// - SDL's audio thread (Callback): reads mRing, applies mGain, counts mFramesOut and sets mDrained
-//   once the decoder is done and the ring is empty. It never locks, allocates or logs.
-// Close (the destructor) closes the SDL device first (no callback runs after that), then stops
-// and joins the decoder thread, then frees the FFmpeg contexts; it returns when all is done.
+// - SDL's audio thread (Fill, called by TAudioOutput's callback): reads mRing, applies mGain,
+//   counts mFramesOut and sets mDrained once the decoder is done and the ring is empty. It never
+//   locks, allocates or logs.
+// Close (the destructor) pauses and detaches the SDL output first (no Fill runs after that) and
+// parks it for the next open, then stops and joins the decoder thread, then frees the FFmpeg
+// contexts; it returns when all is done.
 #include "playback/AudioDevice.h"
 
 #include "core/Errors.h"
@@ -33,7 +35,7 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int32_t kFullGain = 65536;
-constexpr Uint16 kDeviceFrames = 4096;
+constexpr size_t kDeviceFrames = 4096;
 
 // 0 is silence; 1..1000 spread over 60 dB, so equal slider steps sound like equal steps.
 int32_t GainFor(int32_t volume) {
@@ -53,22 +55,6 @@ bool Fail(TOpenFailure& failure, int32_t code, const QString& text) {
     failure.Code = code;
     failure.Text = text;
     return false;
-}
-
-// Once per process; a failed start is tried again at the next open.
-bool EnsureSdlAudio(QString& reason) {
-    static bool ready = false;
-    if (ready)
-        return true;
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Ondrix 3");
-    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Music");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        reason = QString::fromUtf8(SDL_GetError());
-        return false;
-    }
-    ready = true;
-    return true;
 }
 
 bool IsPcm(AVCodecID id) {
@@ -101,7 +87,7 @@ std::unique_ptr<TAudioDevice> TAudioDevice::Open(const QString& fileName, int32_
 }
 
 TAudioDevice::~TAudioDevice() {
-    mOutput.Reset();
+    TAudioOutput::Park(std::move(mOutput));
     StopDecoder();
     av_channel_layout_uninit(&mSwrLayout);
 }
@@ -140,6 +126,13 @@ bool TAudioDevice::OpenDecoder(const QString& fileName, TOpenFailure& failure) {
     int err = avformat_open_input(&format, url.constData(), nullptr, &options);
     av_dict_free(&options);
     if (err < 0) {
+        // FFmpeg says "Invalid data" or "Invalid argument" for a file it cannot make sense of:
+        // no help to a user beyond what the text says already.
+        if (err == AVERROR_INVALIDDATA || err == AVERROR(EINVAL))
+            return Fail(failure, MediaService::mseUnsupportedFile,
+                        QStringLiteral("The file %1 is not a supported audio file (MP3, WMA or "
+                                       "WAV).")
+                            .arg(Quoted(fileName)));
         if (err != AVERROR(EACCES) && err != AVERROR(ENOENT) && err != AVERROR(EIO) &&
             err != AVERROR(ENOMEM))
             return Fail(failure, MediaService::mseUnsupportedFile,
@@ -151,6 +144,11 @@ bool TAudioDevice::OpenDecoder(const QString& fileName, TOpenFailure& failure) {
                         .arg(Quoted(fileName), AvErrorText(err)));
     }
     mFormat.reset(format);
+#if LIBAVFORMAT_VERSION_MAJOR < 60
+    // The MP3 reader turns on a CRC of everything read to check a LAME tag, and leaves it on
+    // when the file has none: a quarter of the length scan went into that CRC.
+    mFormat->pb->update_checksum = nullptr;
+#endif
     // Recognised by its extension alone: random bytes would otherwise play as noise.
     if (mFormat->probe_score < AVPROBE_SCORE_EXTENSION / 2)
         return Fail(
@@ -291,30 +289,17 @@ bool TAudioDevice::MeasureLength(const QString& fileName, TOpenFailure& failure)
 
 bool TAudioDevice::OpenOutput(const QString& fileName, TOpenFailure& failure) {
     QString reason;
-    if (!EnsureSdlAudio(reason))
+    mOutput =
+        TAudioOutput::Take(mCodec->sample_rate, std::min(2, mCodec->ch_layout.nb_channels), reason);
+    if (!mOutput)
         return Fail(failure, MediaService::mseNoOutput,
                     QStringLiteral("No audio output is available to play %1: %2.")
                         .arg(Quoted(fileName), reason));
-    SDL_AudioSpec want{};
-    want.freq = mCodec->sample_rate;
-    want.format = AUDIO_S16SYS;
-    want.channels = static_cast<Uint8>(std::min(2, mCodec->ch_layout.nb_channels));
-    want.samples = kDeviceFrames;
-    want.callback = &TAudioDevice::Callback;
-    want.userdata = this;
-    SDL_AudioSpec have{};
-    const SDL_AudioDeviceID id =
-        SDL_OpenAudioDevice(nullptr, 0, &want, &have,
-                            SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_CHANNELS_CHANGE);
-    if (id == 0)
-        return Fail(failure, MediaService::mseNoOutput,
-                    QStringLiteral("No audio output is available to play %1: %2.")
-                        .arg(Quoted(fileName), QString::fromUtf8(SDL_GetError())));
-    mOutput.Reset(id);
-    mOutRate = have.freq;
-    mOutChannels = have.channels;
+    mOutRate = mOutput->Rate();
+    mOutChannels = mOutput->Channels();
     // A second of sound between decoder and output rides out a busy machine.
     mRing = std::make_unique<TSampleRing>(static_cast<size_t>(mOutRate) * mOutChannels);
+    mOutput->Attach(&TAudioDevice::Fill, this);
     return true;
 }
 
@@ -373,12 +358,12 @@ void TAudioDevice::Play() {
         StartDecoder();
     // Give the ring one device buffer before the output starts pulling, so the track does not
     // begin with a gap; decoding that much takes a millisecond or two.
-    const size_t wanted = std::min(mRing->Capacity() / 2, size_t{kDeviceFrames} * 2 * mOutChannels);
+    const size_t wanted = std::min(mRing->Capacity() / 2, kDeviceFrames * 2 * mOutChannels);
     const auto deadline = std::chrono::steady_clock::now() + 500ms;
     while (mRing->Available() < wanted && !mDecodeDone.load(std::memory_order_acquire) &&
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(200us);
-    SDL_PauseAudioDevice(mOutput.Get(), 0);
+    mOutput->SetPaused(false);
     mState = EState::Playing;
 }
 
@@ -387,19 +372,19 @@ void TAudioDevice::Pause() {
     if (mState != EState::Playing)
         return;
     // Returns once the callback has finished its current buffer and will not run again.
-    SDL_PauseAudioDevice(mOutput.Get(), 1);
+    mOutput->SetPaused(true);
     mState = EState::Paused;
 }
 
 void TAudioDevice::Resume() {
     if (mState != EState::Paused)
         return;
-    SDL_PauseAudioDevice(mOutput.Get(), 0);
+    mOutput->SetPaused(false);
     mState = EState::Playing;
 }
 
 void TAudioDevice::SeekToStart() {
-    SDL_PauseAudioDevice(mOutput.Get(), 1);
+    mOutput->SetPaused(true);
     mState = EState::Stopped;
     if (!mDecoder.joinable() && mFramesOut.load() == 0 && !mDecodeDone.load())
         return; // never started since the open or the last rewind
@@ -433,7 +418,7 @@ void TAudioDevice::SetVolume(int32_t volume) {
 void TAudioDevice::FinishIfDrained() {
     if (mState != EState::Playing || !mDrained.load(std::memory_order_acquire))
         return;
-    SDL_PauseAudioDevice(mOutput.Get(), 1);
+    mOutput->SetPaused(true);
     mState = EState::Stopped;
     if (mDecoder.joinable())
         mDecoder.join(); // it has already left its loop
@@ -548,10 +533,8 @@ bool TAudioDevice::Push(const int16_t* samples, size_t count) {
     return true;
 }
 
-void SDLCALL TAudioDevice::Callback(void* userdata, Uint8* stream, int len) {
-    auto* self = static_cast<TAudioDevice*>(userdata);
-    auto* out = reinterpret_cast<int16_t*>(stream);
-    const size_t wanted = static_cast<size_t>(len) / sizeof(int16_t);
+void TAudioDevice::Fill(void* source, int16_t* out, size_t wanted) {
+    auto* self = static_cast<TAudioDevice*>(source);
     // Read the flag before the ring: if it was set, every sample is already in the ring.
     const bool done = self->mDecodeDone.load(std::memory_order_acquire);
     const size_t got = self->mRing->Read(out, wanted);

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "playback/AudioOutput.h"
 #include "playback/SampleRing.h"
 
 #include <QString>
-#include <SDL.h>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -38,25 +39,6 @@ using TAvCodecPtr = std::unique_ptr<AVCodecContext, TAvCodecFreer>;
 using TAvPacketPtr = std::unique_ptr<AVPacket, TAvPacketFreer>;
 using TAvFramePtr = std::unique_ptr<AVFrame, TAvFrameFreer>;
 using TSwrPtr = std::unique_ptr<SwrContext, TSwrFreer>;
-
-// An SDL audio device id that closes itself (closing also joins SDL's audio thread).
-class TSdlAudio {
-public:
-    TSdlAudio() = default;
-    explicit TSdlAudio(SDL_AudioDeviceID id) : mId(id) {}
-    TSdlAudio(const TSdlAudio&) = delete;
-    TSdlAudio& operator=(const TSdlAudio&) = delete;
-    ~TSdlAudio() { Reset(); }
-    SDL_AudioDeviceID Get() const { return mId; }
-    void Reset(SDL_AudioDeviceID id = 0) {
-        if (mId != 0)
-            SDL_CloseAudioDevice(mId);
-        mId = id;
-    }
-
-private:
-    SDL_AudioDeviceID mId = 0;
-};
 
 // FFmpeg's text for an error code.
 QString AvErrorText(int err);
@@ -106,7 +88,7 @@ private:
     bool Push(const int16_t* samples, size_t count);
     bool WaitOrStop(std::chrono::milliseconds time);
     void FinishIfDrained();
-    static void SDLCALL Callback(void* userdata, Uint8* stream, int len);
+    static void Fill(void* source, int16_t* out, size_t wanted);
 
     // Decoder side: the GUI thread while the decoder thread is not running, else that thread.
     TAvFormatPtr mFormat;
@@ -128,7 +110,7 @@ private:
     EState mState = EState::Stopped;
 
     std::unique_ptr<TSampleRing> mRing;
-    TSdlAudio mOutput;
+    std::unique_ptr<TAudioOutput> mOutput;
     std::thread mDecoder;
     std::mutex mStopLock; // decoder thread and GUI thread only, never the callback
     std::condition_variable mStopWake;

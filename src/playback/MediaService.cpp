@@ -223,6 +223,10 @@ size_t OpenDeviceCount() {
     return gDevices.size();
 }
 
+void ReleaseIdleOutput() {
+    TAudioOutput::CloseParked();
+}
+
 void SetNextDeviceId(uint16_t deviceId) {
     gNextId = deviceId == 0 ? 1 : deviceId;
 }

@@ -57,6 +57,9 @@ QString ErrorText(int32_t code);
 
 size_t OpenDeviceCount();
 
+// Closes the audio output kept for reuse after the last device closed (see TAudioOutput).
+void ReleaseIdleOutput();
+
 // The id an open takes: `next` onwards, wrapping past 0 and skipping ids for which isOpen is
 // true; 0 when every id is taken. Advances `next` past the id returned.
 uint16_t TakeDeviceId(uint16_t& next, bool (*isOpen)(uint16_t));

@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/dmData.h"
 
+#include <QAbstractItemView>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -69,6 +70,10 @@ inline void AnswerFileDialog(const QStringList& files) {
             return;
         }
         dialog->setDirectory(QFileInfo(files.first()).absolutePath());
+        // a file still selected from the dialog's last run would be taken with the typed ones
+        for (auto* view : dialog->findChildren<QAbstractItemView*>())
+            if (view->selectionModel())
+                view->selectionModel()->clearSelection();
         QStringList quoted;
         for (const QString& f : files)
             quoted << '"' + QFileInfo(f).fileName() + '"';

@@ -2,12 +2,15 @@
 
 #include "PlaybackTest.h"
 
+#include "playback/MediaService.h"
+
 #include <QFile>
 #include <gtest/gtest.h>
 
 // SDL's disk driver writes everything the device plays, silence included, to a raw file in the
-// device's format; it is set up before the first open of the process.
+// device's format, to the file named when the SDL device opens.
 inline void UseDiskOutput(const QString& file) {
+    MediaService::ReleaseIdleOutput();
     qputenv("SDL_AUDIODRIVER", "disk");
     qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(file));
 }

@@ -63,6 +63,12 @@ def main():
     mp3_cbr(p("track3.mp3"), tone(494, 2))
     ffmpeg(p("track4.wav"), tone(523, 1), "-ac", "2", "-c:a", "pcm_s16le")
     ffmpeg(p("track5.wma"), tone(587, 1), "-ac", "2", "-c:a", "wmav2", "-b:a", "64k")
+    # an ID3v2 tag larger than FFmpeg's 1 MB format probe (cover art does that)
+    payload = b"x" * 1_100_000
+    frame = b"PRIV" + len(payload).to_bytes(4, "big") + b"\0\0" + payload
+    size = bytes([(len(frame) >> s) & 0x7F for s in (21, 14, 7, 0)])
+    with open(p("big-tag.mp3"), "wb") as f:
+        f.write(b"ID3\x03\x00\x00" + size + frame + open(p("track1.mp3"), "rb").read())
     # a non-ASCII name
     shutil.copyfile(p("track1.mp3"), p("Píseň – ünïcode ✓.mp3"))
 

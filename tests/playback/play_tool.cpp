@@ -1,6 +1,7 @@
 // Plays one file through TMediaPlayer and the volume routine, for the end-to-end test:
-//   playback_play FILE VOLUME [SECONDS]
-// Plays to the end, or for SECONDS when given; prints the length and the final position.
+//   playback_play FILE VOLUME [SECONDS [MUTE_AT_MS]]
+// Plays to the end, or for SECONDS when given; with MUTE_AT_MS calls SetVolume(0) once Position
+// has reached it (a sound server may take a while to start pulling). Prints the positions.
 #include "app/Volume.h"
 #include "playback/MPlayer.h"
 
@@ -12,7 +13,7 @@
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s FILE VOLUME [SECONDS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FILE VOLUME [SECONDS [MUTE_AT_MS]]\n", argv[0]);
         return 2;
     }
     try {
@@ -23,10 +24,27 @@ int main(int argc, char** argv) {
         const int32_t length = player.Length();
         const auto limit = argc > 3 ? std::chrono::milliseconds(std::atoi(argv[3]) * 1000)
                                     : std::chrono::milliseconds(length + 5000);
-        const auto end = std::chrono::steady_clock::now() + limit;
+        const auto start = std::chrono::steady_clock::now();
+        const auto end = start + limit;
+        const int32_t muteAt = argc > 4 ? std::atoi(argv[4]) : -1;
+        bool muted = false;
+        auto report = start;
         player.Play();
-        while (player.Position() != length && std::chrono::steady_clock::now() < end)
+        while (player.Position() != length && std::chrono::steady_clock::now() < end) {
+            if (!muted && muteAt >= 0 && player.Position() >= muteAt) {
+                SetVolume(player, 0);
+                muted = true;
+                std::printf("muted at %d\n", player.Position());
+            }
+            if (std::chrono::steady_clock::now() >= report) {
+                const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now() - start);
+                std::printf("at %lld ms: position %d\n", static_cast<long long>(ms.count()),
+                            player.Position());
+                report += std::chrono::milliseconds(500);
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         std::printf("length %d position %d volume %d\n", length, player.Position(),
                     GetVolume(player));
         return 0;

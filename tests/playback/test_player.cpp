@@ -64,7 +64,8 @@ TEST(Player, LengthIsTheDecodedSampleCount) {
         {"tone.wma", 44100, 2},          {"tone-22k.wma", 22050, 1},
         {"track5.wma", 44100, 2},        {"tone.wav", 44100, 2},
         {"tone-mono-48k.wav", 48000, 1}, {"truncated.wav", 44100, 2},
-        {"huge-header.wav", 44100, 2},
+        {"huge-header.wav", 44100, 2},   {"truncated.mp3", 44100, 2},
+        {"big-tag.mp3", 44100, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -1,0 +1,168 @@
+// Open latency per format, the cost of Position, and CPU per minute of playback next to the
+// decode-only floor. Media: ONDRIX_BENCH_MEDIA (run.sh makes 5-minute files there).
+#include "playback/MPlayer.h"
+#include "playback/MediaService.h"
+
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdlib>
+#include <sys/resource.h>
+#include <thread>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace {
+
+QString Media(const char* name) {
+    const char* dir = std::getenv("ONDRIX_BENCH_MEDIA");
+    return QDir(QString::fromLocal8Bit(dir ? dir : "bench-media"))
+        .filePath(QString::fromUtf8(name));
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+const char* const kFiles[] = {"cbr-5min.mp3", "vbr-noxing-5min.mp3", "vbr-xing-5min.mp3",
+                              "5min.wma", "5min.wav"};
+
+// Open as the stop button and the step to the next track use it: the player's device is closed
+// and a new one opened, probed, measured and given its paused output.
+void BM_Open(benchmark::State& state) {
+    TMediaPlayer player;
+    player.SetFileName(Media(kFiles[state.range(0)]));
+    player.Open();
+    std::vector<double> times;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        player.Open();
+        times.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
+    }
+    state.SetLabel(kFiles[state.range(0)]);
+    state.counters["median_ms"] = Median(times);
+    state.counters["length_ms"] = player.Length();
+}
+BENCHMARK(BM_Open)->DenseRange(0, 4)->Iterations(40)->Unit(benchmark::kMillisecond);
+
+// What a plain probe costs: open the input, analyse the streams, open the decoder.
+void BM_ProbeWithStreamInfo(benchmark::State& state) {
+    const QByteArray path = QFile::encodeName(Media(kFiles[state.range(0)]));
+    std::vector<double> times;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        AVFormatContext* format = nullptr;
+        avformat_open_input(&format, path.constData(), nullptr, nullptr);
+        avformat_find_stream_info(format, nullptr);
+        const AVCodec* codec = avcodec_find_decoder(format->streams[0]->codecpar->codec_id);
+        AVCodecContext* context = avcodec_alloc_context3(codec);
+        avcodec_parameters_to_context(context, format->streams[0]->codecpar);
+        avcodec_open2(context, codec, nullptr);
+        times.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
+        avcodec_free_context(&context);
+        avformat_close_input(&format);
+    }
+    state.SetLabel(kFiles[state.range(0)]);
+    state.counters["median_ms"] = Median(times);
+}
+BENCHMARK(BM_ProbeWithStreamInfo)->DenseRange(0, 4)->Iterations(40)->Unit(benchmark::kMillisecond);
+
+// One Position call on a playing device, as the 100 ms status timer makes it.
+void BM_Position(benchmark::State& state) {
+    TMediaPlayer player;
+    player.SetFileName(Media("cbr-5min.mp3"));
+    player.Open();
+    player.Play();
+    int32_t position = 0;
+    for (auto _ : state) {
+        position = player.Position();
+        benchmark::DoNotOptimize(position);
+    }
+}
+BENCHMARK(BM_Position)->Unit(benchmark::kMicrosecond);
+
+// CPU seconds of the whole process per minute of playback (decoder thread, SDL's audio thread,
+// the callback), from real-time playback on the running audio driver.
+void BM_PlaybackCpu(benchmark::State& state) {
+    const auto seconds = std::chrono::seconds(state.range(0));
+    for (auto _ : state) {
+        TMediaPlayer player;
+        player.SetFileName(Media(kFiles[state.range(1)]));
+        player.Open();
+        const double cpuBefore = CpuSeconds();
+        const int32_t positionBefore = player.Position();
+        player.Play();
+        const auto end = std::chrono::steady_clock::now() + seconds;
+        while (std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            benchmark::DoNotOptimize(player.Position()); // as the status timer does
+        }
+        const double minutes = (player.Position() - positionBefore) / 60000.0;
+        state.counters["cpu_s_per_min"] = (CpuSeconds() - cpuBefore) / minutes;
+        state.counters["played_s"] = minutes * 60;
+    }
+    state.SetLabel(kFiles[state.range(1)]);
+}
+BENCHMARK(BM_PlaybackCpu)
+    ->Args({20, 0})
+    ->Args({20, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+// The floor: decoding the whole file with libavcodec and nothing else, per minute of audio.
+void BM_DecodeOnly(benchmark::State& state) {
+    const QByteArray path = QFile::encodeName(Media(kFiles[state.range(0)]));
+    for (auto _ : state) {
+        const double cpuBefore = CpuSeconds();
+        AVFormatContext* format = nullptr;
+        avformat_open_input(&format, path.constData(), nullptr, nullptr);
+        avformat_find_stream_info(format, nullptr);
+        const AVCodec* codec = avcodec_find_decoder(format->streams[0]->codecpar->codec_id);
+        AVCodecContext* context = avcodec_alloc_context3(codec);
+        avcodec_parameters_to_context(context, format->streams[0]->codecpar);
+        avcodec_open2(context, codec, nullptr);
+        AVPacket* packet = av_packet_alloc();
+        AVFrame* frame = av_frame_alloc();
+        int64_t samples = 0;
+        while (av_read_frame(format, packet) >= 0) {
+            avcodec_send_packet(context, packet);
+            av_packet_unref(packet);
+            while (avcodec_receive_frame(context, frame) >= 0) {
+                samples += frame->nb_samples;
+                av_frame_unref(frame);
+            }
+        }
+        const double minutes = static_cast<double>(samples) / context->sample_rate / 60.0;
+        state.counters["cpu_s_per_min"] = (CpuSeconds() - cpuBefore) / minutes;
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&context);
+        avformat_close_input(&format);
+    }
+    state.SetLabel(kFiles[state.range(0)]);
+}
+BENCHMARK(BM_DecodeOnly)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

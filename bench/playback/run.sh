@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Playback benchmarks: bench/playback/run.sh BUILD_DIR. Makes 5-minute media files once (ffmpeg),
+# runs bench_playback on SDL's dummy driver (real-time pace, no sound card needed), and times the
+# ffmpeg command's decode as a second floor.
+set -euo pipefail
+build=${1:-build/release}
+media="$build/bench-media"
+mkdir -p "$media"
+make_media() {
+    local out=$1
+    shift
+    [ -s "$media/$out" ] && return
+    ffmpeg -nostdin -v error -y -f lavfi \
+        -i "aevalsrc='0.25*sin(2*PI*440*t)*(1+0.5*sin(0.7*t))+0.15*sin(2*PI*660*t)*(1+sin(0.13*t))+0.05*(random(0)-0.5)':s=44100:d=300" \
+        -ac 2 -map_metadata -1 "$@" "$media/$out"
+}
+make_media cbr-5min.mp3 -c:a libmp3lame -b:a 192k -id3v2_version 0
+make_media vbr-noxing-5min.mp3 -c:a libmp3lame -q:a 2 -write_xing 0 -id3v2_version 0
+make_media vbr-xing-5min.mp3 -c:a libmp3lame -q:a 2 -id3v2_version 0
+make_media 5min.wma -c:a wmav2 -b:a 128k
+make_media 5min.wav -c:a pcm_s16le
+
+echo "ffprobe's duration of the VBR file without a header (a bitrate estimate):" \
+    "$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$media/vbr-noxing-5min.mp3") s"
+ONDRIX_BENCH_MEDIA="$media" SDL_AUDIODRIVER=dummy "$build/bench/playback/bench_playback" \
+    --benchmark_counters_tabular=true
+for f in cbr-5min.mp3 vbr-noxing-5min.mp3; do
+    TIMEFORMAT="ffmpeg -f null decode of $f (5 min): %U s user + %S s system"
+    time ffmpeg -nostdin -v error -i "$media/$f" -f null -
+done

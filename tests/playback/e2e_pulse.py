@@ -1,0 +1,142 @@
+#!/usr/bin/python3
+"""End to end: a private PulseAudio server with a null sink, the player playing a 440 Hz MP3
+through SDL's pulse driver, and the sink's monitor recorded with parec. Checks that the tone
+arrived (level and frequency within 2 %) and that SetVolume(0) silences it.
+Usage: e2e_pulse.py PLAY_TOOL TONE_440_MP3. Exit 77 (skipped) only when pulseaudio is missing.
+"""
+import math
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+RATE = 44100
+SKIP = 77
+
+
+def stop(proc):
+    if proc is None or proc.poll() is not None:
+        return
+    os.kill(proc.pid, signal.SIGTERM)
+    try:
+        proc.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        os.kill(proc.pid, signal.SIGKILL)
+        proc.wait()
+
+
+def left_channel(raw):
+    samples = struct.unpack("<%dh" % (len(raw) // 2), raw[: len(raw) // 4 * 4])
+    return samples[0::2]
+
+
+def rms(xs):
+    return math.sqrt(sum(x * x for x in xs) / len(xs)) if xs else 0.0
+
+
+def frequency(xs):
+    # rising zero crossings, placed between samples by linear interpolation
+    crossings = []
+    for i in range(1, len(xs)):
+        if xs[i - 1] < 0 <= xs[i]:
+            crossings.append(i - 1 + (-xs[i - 1]) / (xs[i] - xs[i - 1]))
+    if len(crossings) < 2:
+        return 0.0
+    return (len(crossings) - 1) * RATE / (crossings[-1] - crossings[0])
+
+
+def decode_left(path):
+    raw = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "s16le", "-ac",
+                          "2", "-ar", str(RATE), "-"], check=True, capture_output=True).stdout
+    return left_channel(raw)
+
+
+def main():
+    tool, tone = sys.argv[1], sys.argv[2]
+    pulseaudio = shutil.which("pulseaudio")
+    parec = shutil.which("parec")
+    pactl = shutil.which("pactl")
+    if pulseaudio is None:
+        print("SKIPPED: pulseaudio is not installed (the end-to-end test needs it)")
+        return SKIP
+    if parec is None or pactl is None:
+        print("FAILED: pulseaudio is installed but parec/pactl (pulseaudio-utils) are missing")
+        return 1
+    runtime = tempfile.mkdtemp(prefix="ondrix-pulse-")
+    socket = os.path.join(runtime, "native")
+    env = dict(os.environ, XDG_RUNTIME_DIR=runtime, HOME=runtime,
+               PULSE_RUNTIME_PATH=os.path.join(runtime, "pulse"),
+               PULSE_STATE_PATH=os.path.join(runtime, "state"), PULSE_SERVER="unix:" + socket)
+    env.pop("DISPLAY", None)
+    server = recorder = None
+    try:
+        # --system=false and no default script: it runs as root too, loads only what we name
+        server = subprocess.Popen(
+            [pulseaudio, "--daemonize=no", "--system=false", "-n", "--exit-idle-time=-1",
+             "--disallow-exit", "--use-pid-file=no", "--disable-shm=yes", "--log-target=stderr",
+             "--load=module-null-sink sink_name=ondrix_null rate=%d channels=2" % RATE,
+             "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket],
+            env=env, stdout=subprocess.DEVNULL, stderr=open(os.path.join(runtime, "log"), "w"))
+        deadline = time.time() + 15
+        while subprocess.run([pactl, "info"], env=env, capture_output=True).returncode != 0:
+            if server.poll() is not None or time.time() > deadline:
+                print("FAILED: the PulseAudio server did not start:")
+                print(open(os.path.join(runtime, "log")).read())
+                return 1
+            time.sleep(0.1)
+
+        recording = os.path.join(runtime, "monitor.raw")
+        recorder = subprocess.Popen(
+            [parec, "-d", "ondrix_null.monitor", "--raw", "--format=s16le", "--rate=%d" % RATE,
+             "--channels=2", "--latency-msec=20"],
+            env=env, stdout=open(recording, "wb"))
+        time.sleep(0.5)
+        play_env = dict(env, SDL_AUDIODRIVER="pulse")
+        played = subprocess.run([tool, tone, "1000", "15", "2500"], env=play_env,
+                                capture_output=True, text=True, timeout=60)
+        time.sleep(0.3)
+        stop(recorder)
+        recorder = None
+        print(played.stdout.strip())
+        if played.returncode != 0:
+            print("FAILED: the player failed: " + played.stderr.strip())
+            return 1
+
+        got = left_channel(open(recording, "rb").read())
+        reference = decode_left(tone)
+        threshold = max(abs(x) for x in reference) / 4
+        start = next((i for i, x in enumerate(got) if abs(x) > threshold), None)
+        if start is None:
+            print("FAILED: no sound arrived at the sink (%d samples recorded)" % len(got))
+            return 1
+        tone_part = got[start + RATE // 2: start + 2 * RATE]
+        ref_part = reference[RATE // 2: 2 * RATE]
+        level, ref_level = rms(tone_part), rms(ref_part)
+        freq = frequency(tone_part)
+        muted_part = got[start + int(3.0 * RATE): start + int(5.0 * RATE)]
+        print("level %.1f (file %.1f), frequency %.2f Hz, after SetVolume(0): peak %d over %d "
+              "samples" % (level, ref_level, freq, max((abs(x) for x in muted_part), default=-1),
+                           len(muted_part)))
+        ok = True
+        if abs(level - ref_level) > 0.02 * ref_level:
+            print("FAILED: level differs by more than 2 %")
+            ok = False
+        if abs(freq - 440.0) > 0.02 * 440.0:
+            print("FAILED: frequency differs from 440 Hz by more than 2 %")
+            ok = False
+        if len(muted_part) < RATE // 2 or max(abs(x) for x in muted_part) > 0:
+            print("FAILED: sound after SetVolume(0)")
+            ok = False
+        return 0 if ok else 1
+    finally:
+        stop(recorder)
+        stop(server)
+        shutil.rmtree(runtime, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
