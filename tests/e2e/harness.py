@@ -335,9 +335,7 @@ class Session:
             args += ["--class", class_name]
         ids = self.xdotool(*args, check_result=False).split()
         windows = [w for w in (Window.query(self, int(i)) for i in ids) if w is not None]
-        # Qt appends the application's name to the other windows' titles
-        titles = (name, name + " \u2014 " + MAIN_TITLE) if name is not None else None
-        return [w for w in windows if titles is None or w.title in titles]
+        return [w for w in windows if name is None or w.title == name]
 
     def window_titles(self):
         titles = []
