@@ -10,7 +10,7 @@ import sys
 import time
 
 import harness
-from harness import Failure, Skipped, check, read_bytes, wait_for, write_list, make_tone
+from harness import Skipped, check, read_bytes, wait_for, write_list, make_tone
 
 # Controls of the main window, client coordinates (left, top, width, height).
 CLOSE = (512, 0, 12, 23)
