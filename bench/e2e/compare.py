@@ -18,6 +18,8 @@ import sys
 import tempfile
 import time
 
+# the harness is imported from the source tree, which must stay clean
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "tests", "e2e"))
 import harness  # noqa: E402

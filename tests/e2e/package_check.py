@@ -12,6 +12,8 @@ import shutil
 import subprocess
 import sys
 
+# the harness is imported from the source tree, which must stay clean
+sys.dont_write_bytecode = True
 import harness
 from harness import Failure, check
 

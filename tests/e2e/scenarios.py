@@ -9,6 +9,8 @@ import subprocess
 import sys
 import time
 
+# the harness is imported from the source tree, which must stay clean
+sys.dont_write_bytecode = True
 import harness
 from harness import Skipped, check, read_bytes, wait_for, write_list, make_tone
 

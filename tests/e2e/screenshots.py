@@ -13,6 +13,8 @@ import sys
 import tempfile
 import time
 
+# the harness is imported from the source tree, which must stay clean
+sys.dont_write_bytecode = True
 import harness
 import scenarios
 import webserver
