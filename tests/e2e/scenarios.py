@@ -264,20 +264,20 @@ def playlist(s):
 
 def tray(s):
     """"─" hides the window to the tray while the music goes on; a click on the icon brings
-    the window back where it was, and the icon goes."""
+    the window back where it was, and the icon goes; so does "Show Ondrix" in its menu."""
     if "QSystemTrayIcon" not in open(os.path.join(SOURCE, "src/app/dmData.cpp")).read():
         raise Skipped("the tray icon is not built yet (src/app/dmData.cpp has no "
                       "QSystemTrayIcon)")
     paths = tagged_tracks(s, [("a.mp3", 440, 1.0, "A", "One"), ("b.mp3", 660, 2.5, "B", "Two")])
     write_list(os.path.join(s.cwd, "patch.dat"), paths)
-    icons_before = tray_icons(s)
+    icons_before = [i.id for i in tray_icons(s)]
     w = s.launch()
     since = s.mark()
     click(s, w, PLAY)
     s.wait_for_tones([440], since, timeout=5)
     click(s, w, HIDE)
     wait_for(lambda: not s.visible_windows(harness.MAIN_TITLE), 5, "the main window to hide")
-    icon = wait_for(lambda: [i for i in tray_icons(s) if i not in icons_before], 5,
+    icon = wait_for(lambda: [i for i in tray_icons(s) if i.id not in icons_before], 5,
                     "an icon in the tray")[0]
     # hidden, the list goes on to the second track
     s.wait_for_tones([440, 660], since, timeout=5)
@@ -287,6 +287,21 @@ def tray(s):
     check(back.pos == w.pos, "the window came back at %s, it was at %s" % (back.pos, w.pos))
     wait_for(lambda: icon.id not in [i.id for i in tray_icons(s)], 5,
              "the tray icon to go")
+
+    # once more, back through the icon's menu
+    click(s, back, HIDE)
+    wait_for(lambda: not s.visible_windows(harness.MAIN_TITLE), 5, "the main window to hide")
+    icon = wait_for(lambda: [i for i in tray_icons(s) if i.id not in icons_before], 5,
+                    "the icon in the tray again")[0]
+    s.click(*icon.centre_of(0, 0, *icon.size), button=3)
+    menu = wait_for(lambda: [m for m in s.visible_windows(class_name=harness.MAIN_TITLE)
+                             if m.size[1] < 60 and m.size != harness.MAIN_SIZE], 5,
+                    "the icon's menu")[0]
+    s.click(*menu.centre_of(0, 0, *menu.size))  # its one item, "Show Ondrix"
+    back = s.main_window(timeout=5)
+    check(back.pos == w.pos, "the window came back at %s, it was at %s" % (back.pos, w.pos))
+    wait_for(lambda: icon.id not in [i.id for i in tray_icons(s)], 5,
+             "the tray icon to go after the menu")
     close_program(s, back)
 
 
