@@ -193,6 +193,7 @@ class Session:
                         XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
                         XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
                         XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
+                        TMPDIR=self.runtime,
                         QT_QPA_PLATFORM="xcb", LC_ALL="C.UTF-8",
                         # no session bus: nothing may start one behind the test's back, and
                         # the tray icon takes the X11 embedding the tray host offers
