@@ -81,6 +81,8 @@ IAudioBackend* IfLoaded() {
 
 void SetSearchDirs(const QStringList& dirs) {
     gSearchDirs = dirs;
+    if (gBackend == nullptr)
+        gTried = false; // a failed load is tried again with the new folders
 }
 
 } // namespace AudioBackend

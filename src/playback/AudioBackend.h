@@ -72,7 +72,8 @@ IAudioBackend* Get(QString& error);
 // The back end if it was loaded already, else nullptr; never loads it.
 IAudioBackend* IfLoaded();
 
-// Tests: the folders to look in instead of the usual ones; only before the first Get.
+// Tests: the folders to look in instead of the usual ones (empty: the usual ones). Takes effect
+// only while no back end is loaded, and lets a failed load be tried again.
 void SetSearchDirs(const QStringList& dirs);
 
 } // namespace AudioBackend
