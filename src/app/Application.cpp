@@ -1,7 +1,10 @@
 #include "app/Application.h"
 
 #include <QEvent>
+#include <QIcon>
+#include <QImageReader>
 #include <QMessageBox>
+#include <QPixmap>
 
 namespace {
 
@@ -33,8 +36,17 @@ public:
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     Q_INIT_RESOURCE(ondrix);
     setApplicationName(QStringLiteral("Ondrix 3"));
-    setApplicationDisplayName(QStringLiteral("Ondrix 3"));
+    // no display name: Qt would append it to every window's title
     setApplicationVersion(QStringLiteral("3.0.0"));
+    // Read as PNG with the format fixed: QIcon::addFile asks every image plugin whether it can
+    // read the file, which loads all of them at start-up.
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 256}) {
+        QImageReader reader(QStringLiteral(":/icons/ondrix-%1.png").arg(size), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
+    setWindowIcon(icon);
     // The program ends only when told to: a modal window closing while the main window is
     // hidden must not end it.
     setQuitOnLastWindowClosed(false);

@@ -6,11 +6,10 @@
 #include "ui/BalloonHint.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFileDialog>
 #include <QIcon>
-#include <QImageReader>
 #include <QMenu>
-#include <QPixmap>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
@@ -50,15 +49,7 @@ TdmData::TdmData(QObject* parent) : QObject(parent) {
     connect(ShowOndrix1, &QAction::triggered, this,
             [this] { TApplication::RunHandler([this] { ShowOndrix1Click(); }); });
     Tray = new QSystemTrayIcon(this);
-    // Read as PNG with the format fixed: QIcon::addFile asks every image plugin whether it can
-    // read the file, which loads all of them at start-up.
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 256}) {
-        QImageReader reader(QStringLiteral(":/icons/ondrix-%1.png").arg(size), "png");
-        reader.setAutoDetectImageFormat(false);
-        icon.addPixmap(QPixmap::fromImage(reader.read()));
-    }
-    Tray->setIcon(icon);
+    Tray->setIcon(QApplication::windowIcon()); // the program icon, all five sizes
     Tray->setToolTip(QCoreApplication::applicationName().left(127));
     Tray->setContextMenu(pmTray);
     // A click only ever brings the window back; a double click arrives as a click first, and

@@ -1,5 +1,6 @@
 #include "app/frmIndex.h"
 
+#include "app/AppFiles.h"
 #include "app/Application.h"
 #include "app/TrackCaption.h"
 #include "app/dmData.h"
@@ -23,16 +24,10 @@
 #include <QTimer>
 #include <QWindow>
 
-#include <memory>
 #include <algorithm>
+#include <memory>
 
 namespace {
-
-const QString kPatch = QStringLiteral("patch.dat");
-const QString kTracklist = QStringLiteral("tracklist.dat");
-const QString kKontrola = QStringLiteral("kontrola.tmp");
-const QColor kNavy(0, 0, 128);
-const QColor kWhite(255, 255, 255);
 
 // Moving a window by hand is only allowed where the platform lets programs place windows.
 bool canPlaceWindows() {

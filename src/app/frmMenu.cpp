@@ -1,5 +1,6 @@
 #include "app/frmMenu.h"
 
+#include "app/AppFiles.h"
 #include "app/Application.h"
 #include "app/dmData.h"
 #include "core/ListFile.h"
@@ -15,10 +16,6 @@
 #include <QUrl>
 
 namespace {
-
-const QColor kNavy(0, 0, 128);
-const QColor kWhite(255, 255, 255);
-const QColor kBlue(0, 0, 255);
 
 // The server's host name: the home page as the label shows it, and the contact address's
 // domain. The placeholder server gives "ondrix.example".

@@ -1,5 +1,6 @@
 #include "app/frmTracklist.h"
 
+#include "app/AppFiles.h"
 #include "app/Application.h"
 #include "app/TrackCaption.h"
 #include "app/dmData.h"
@@ -15,17 +16,9 @@
 #include <QStyledItemDelegate>
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
-const QString kPatch = QStringLiteral("patch.dat");
-const QString kTracklist = QStringLiteral("tracklist.dat");
-const QString kKontrola = QStringLiteral("kontrola.tmp");
-const QColor kNavy(0, 0, 128);
-const QColor kWhite(255, 255, 255);
 constexpr int kItemHeight = 13;
 
 // Every line of the list box is exactly the layout's item height.
@@ -36,15 +29,6 @@ public:
         return {QStyledItemDelegate::sizeHint(option, index).width(), kItemHeight};
     }
 };
-
-// "kontrola.tmp" only has to exist: create or truncate it to zero bytes.
-void writeEmptyFile(const QString& fileName) {
-    const int fd = ::open(QFile::encodeName(fileName).constData(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        throw EFCreateError(fileName, SystemErrorText(errno));
-    ::close(fd);
-}
 
 } // namespace
 
@@ -157,7 +141,7 @@ void TfrmTracklist::Label3Click() {
     QStringList entries = LoadListFile(kPatch);
     entries += List;
     SaveListFile(kPatch, entries);
-    writeEmptyFile(kKontrola);
+    SaveListFile(kKontrola, {}); // only has to exist: zero bytes
 }
 
 void TfrmTracklist::Label4Click() {
