@@ -2,7 +2,9 @@
 
 #include <QEvent>
 #include <QIcon>
+#include <QImageReader>
 #include <QMessageBox>
+#include <QPixmap>
 
 namespace {
 
@@ -38,9 +40,14 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationVersion(QStringLiteral("3.0.0"));
     // the installed desktop entry's name, so desktops match the windows to its icon
     setDesktopFileName(QStringLiteral("io.github.ondrix.Ondrix3"));
+    // Read as PNG with the format fixed: QIcon::addFile asks every image plugin whether it can
+    // read the file, which loads all of them at start-up.
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 256})
-        icon.addFile(QStringLiteral(":/icons/ondrix-%1.png").arg(size), QSize(size, size));
+    for (int size : {16, 24, 32, 48, 256}) {
+        QImageReader reader(QStringLiteral(":/icons/ondrix-%1.png").arg(size), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
     setWindowIcon(icon);
     // The program ends only when told to: a modal window closing while the main window is
     // hidden must not end it.

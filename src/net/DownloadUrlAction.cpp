@@ -1,23 +1,17 @@
 #include "net/DownloadUrlAction.h"
 
+#include "net/CurlLibrary.h"
 #include "net/NetErrors.h"
 
 #include <QSaveFile>
 #include <QUrl>
-#include <curl/curl.h>
 #include <memory>
 
 namespace {
 
-// curl_global_init is not meant to be repeated; its outcome holds for the whole run.
-void RequireCurl() {
-    static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (initialised != CURLE_OK)
-        throw ELoadLibraryError(QStringLiteral("libcurl"));
-}
-
 struct CurlCleanup {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+    decltype(&curl_easy_cleanup) cleanup;
+    void operator()(CURL* curl) const { cleanup(curl); }
 };
 using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
@@ -37,9 +31,9 @@ DownloadUrlAction::DownloadUrlAction(const QString& caption, const QString& hint
 
 void DownloadUrlAction::Execute() {
     lastScheme_.clear();
-    RequireCurl();
+    const CurlLibrary& lib = RequireCurlLibrary();
 
-    CurlHandle curl(curl_easy_init());
+    CurlHandle curl(lib.easyInit(), CurlCleanup{lib.easyCleanup});
     if (!curl)
         throw EDownloadError(url_);
 
@@ -53,7 +47,7 @@ void DownloadUrlAction::Execute() {
     CURL* h = curl.get();
     bool ok = true;
     auto set = [&](CURLoption option, auto value) {
-        ok = ok && curl_easy_setopt(h, option, value) == CURLE_OK;
+        ok = ok && lib.easySetopt(h, option, value) == CURLE_OK;
     };
     set(CURLOPT_URL, url.constData());
     set(CURLOPT_WRITEFUNCTION, &WriteToFile);
@@ -78,11 +72,11 @@ void DownloadUrlAction::Execute() {
     if (!ok)
         throw EDownloadError(url_);
 
-    if (curl_easy_perform(h) != CURLE_OK)
+    if (lib.easyPerform(h) != CURLE_OK)
         throw EDownloadError(url_);
 
     char* effective = nullptr;
-    if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK || !effective)
+    if (lib.easyGetinfo(h, CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK || !effective)
         throw EDownloadError(url_);
     const QString scheme = QUrl(QString::fromUtf8(effective)).scheme().toLower();
 

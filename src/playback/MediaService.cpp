@@ -1,8 +1,9 @@
 #include "playback/MediaService.h"
 
-#include "playback/AudioDevice.h"
+#include "playback/AudioBackend.h"
 #include "playback/MPlayer.h"
 
+#include <QDir>
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -10,12 +11,12 @@
 namespace MediaService {
 namespace {
 
-std::map<uint16_t, std::unique_ptr<TAudioDevice>> gDevices;
+std::map<uint16_t, std::unique_ptr<IAudioDevice>> gDevices;
 uint16_t gNextId = 1;
 int32_t gInitialVolume = 1000;
 std::map<int32_t, QString> gLatestText; // the latest failure's own text, per code
 
-TAudioDevice* Find(uint16_t deviceId) {
+IAudioDevice* Find(uint16_t deviceId) {
     const auto it = gDevices.find(deviceId);
     return it == gDevices.end() ? nullptr : it->second.get();
 }
@@ -47,8 +48,18 @@ int32_t OpenDevice(const QString& fileName, uint16_t& deviceId) {
             QStringLiteral("Too many audio devices are open to play \"%1\".").arg(fileName);
         return mseTooManyDevices;
     }
+    // The back end is loaded on the first open, so start-up does not pay for FFmpeg and SDL.
+    QString loadError;
+    IAudioBackend* backend = AudioBackend::Get(loadError);
+    if (backend == nullptr) {
+        gLatestText[mseNoOutput] =
+            QStringLiteral("No audio output is available to play %1: %2.")
+                .arg(QLatin1Char('"') + QDir::toNativeSeparators(fileName) + QLatin1Char('"'),
+                     loadError);
+        return mseNoOutput;
+    }
     TOpenFailure failure;
-    std::unique_ptr<TAudioDevice> device = TAudioDevice::Open(fileName, gInitialVolume, failure);
+    std::unique_ptr<IAudioDevice> device = backend->Open(fileName, gInitialVolume, failure);
     if (!device) {
         gLatestText[failure.Code] = failure.Text;
         return failure.Code;
@@ -64,14 +75,14 @@ int32_t CloseDevice(uint16_t deviceId) {
     if (it == gDevices.end())
         return mseInvalidDevice;
     // Destroying the device waits for its threads; erase only afterwards.
-    std::unique_ptr<TAudioDevice> device = std::move(it->second);
+    std::unique_ptr<IAudioDevice> device = std::move(it->second);
     device.reset();
     gDevices.erase(it);
     return mseNone;
 }
 
 int32_t PlayDevice(uint16_t deviceId) {
-    TAudioDevice* device = Find(deviceId);
+    IAudioDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
     device->Play();
@@ -79,7 +90,7 @@ int32_t PlayDevice(uint16_t deviceId) {
 }
 
 int32_t PauseDevice(uint16_t deviceId) {
-    TAudioDevice* device = Find(deviceId);
+    IAudioDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
     device->Pause();
@@ -87,17 +98,17 @@ int32_t PauseDevice(uint16_t deviceId) {
 }
 
 int32_t ResumeDevice(uint16_t deviceId) {
-    TAudioDevice* device = Find(deviceId);
+    IAudioDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
-    if (device->State() != TAudioDevice::EState::Paused)
+    if (device->State() != IAudioDevice::EState::Paused)
         return mseNotPaused;
     device->Resume();
     return mseNone;
 }
 
 int32_t SeekToStart(uint16_t deviceId) {
-    TAudioDevice* device = Find(deviceId);
+    IAudioDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
     device->SeekToStart();
@@ -105,7 +116,7 @@ int32_t SeekToStart(uint16_t deviceId) {
 }
 
 int32_t StatusLength(uint16_t deviceId, int32_t& milliseconds) {
-    TAudioDevice* device = Find(deviceId);
+    IAudioDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
     milliseconds = device->LengthMs();
@@ -113,7 +124,7 @@ int32_t StatusLength(uint16_t deviceId, int32_t& milliseconds) {
 }
 
 int32_t StatusPosition(uint16_t deviceId, int32_t& milliseconds) {
-    TAudioDevice* device = Find(deviceId);
+    IAudioDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
     milliseconds = device->PositionMs();
@@ -121,17 +132,17 @@ int32_t StatusPosition(uint16_t deviceId, int32_t& milliseconds) {
 }
 
 int32_t StatusMode(uint16_t deviceId, int32_t& mode) {
-    TAudioDevice* device = Find(deviceId);
+    IAudioDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
     switch (device->State()) {
-    case TAudioDevice::EState::Playing:
+    case IAudioDevice::EState::Playing:
         mode = pmPlaying;
         break;
-    case TAudioDevice::EState::Paused:
+    case IAudioDevice::EState::Paused:
         mode = pmPaused;
         break;
-    case TAudioDevice::EState::Stopped:
+    case IAudioDevice::EState::Stopped:
         mode = pmStopped;
         break;
     }
@@ -139,7 +150,7 @@ int32_t StatusMode(uint16_t deviceId, int32_t& mode) {
 }
 
 int32_t SetAudioVolume(uint16_t deviceId, int32_t volume) {
-    TAudioDevice* device = Find(deviceId);
+    IAudioDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
     device->SetVolume(volume);
@@ -147,7 +158,7 @@ int32_t SetAudioVolume(uint16_t deviceId, int32_t volume) {
 }
 
 int32_t StatusVolume(uint16_t deviceId, int32_t& volume) {
-    TAudioDevice* device = Find(deviceId);
+    IAudioDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
     volume = device->Volume();
@@ -224,7 +235,8 @@ size_t OpenDeviceCount() {
 }
 
 void ReleaseIdleOutput() {
-    TAudioOutput::CloseParked();
+    if (IAudioBackend* backend = AudioBackend::IfLoaded())
+        backend->ReleaseIdleOutput();
 }
 
 void SetNextDeviceId(uint16_t deviceId) {

@@ -1,5 +1,5 @@
 // The sample ring between the decoder thread and the audio callback.
-#include "playback/SampleRing.h"
+#include "playback/audio/SampleRing.h"
 
 #include <gtest/gtest.h>
 #include <thread>

@@ -1,4 +1,4 @@
-#include "playback/AudioOutput.h"
+#include "playback/audio/AudioOutput.h"
 
 #include <cstring>
 #include <thread>

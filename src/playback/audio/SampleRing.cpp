@@ -1,4 +1,4 @@
-#include "playback/SampleRing.h"
+#include "playback/audio/SampleRing.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "playback/AudioOutput.h"
-#include "playback/SampleRing.h"
+#include "playback/AudioBackend.h"
+#include "playback/audio/AudioOutput.h"
+#include "playback/audio/SampleRing.h"
 
 #include <QString>
 #include <atomic>
@@ -43,36 +44,28 @@ using TSwrPtr = std::unique_ptr<SwrContext, TSwrFreer>;
 // FFmpeg's text for an error code.
 QString AvErrorText(int err);
 
-// Why an open failed: one of the MediaService codes and a text that names the file.
-struct TOpenFailure {
-    int32_t Code = 0;
-    QString Text;
-};
-
 // One open file: decoder, ring buffer and SDL output. Owned and driven by the media service
 // on the GUI thread; see AudioDevice.cpp for the threads inside.
-class TAudioDevice {
+class TAudioDevice final : public IAudioDevice {
 public:
-    enum class EState { Stopped, Playing, Paused };
-
     static std::unique_ptr<TAudioDevice> Open(const QString& fileName, int32_t volume,
                                               TOpenFailure& failure);
-    ~TAudioDevice();
+    ~TAudioDevice() override;
     TAudioDevice(const TAudioDevice&) = delete;
     TAudioDevice& operator=(const TAudioDevice&) = delete;
 
-    void Play();
-    void Pause();
-    void Resume();
-    void SeekToStart();
+    void Play() override;
+    void Pause() override;
+    void Resume() override;
+    void SeekToStart() override;
 
-    int32_t LengthMs() const { return mLengthMs; }
-    int64_t LengthSamples() const { return mLengthSamples; }
-    int32_t PositionMs();
-    EState State();
+    int32_t LengthMs() const override { return mLengthMs; }
+    int64_t LengthSamples() const override { return mLengthSamples; }
+    int32_t PositionMs() override;
+    EState State() override;
 
-    void SetVolume(int32_t volume);
-    int32_t Volume() const { return mVolume; }
+    void SetVolume(int32_t volume) override;
+    int32_t Volume() const override { return mVolume; }
 
 private:
     TAudioDevice() = default;

@@ -10,9 +10,8 @@
 // Close (the destructor) pauses and detaches the SDL output first (no Fill runs after that) and
 // parks it for the next open, then stops and joins the decoder thread, then frees the FFmpeg
 // contexts; it returns when all is done.
-#include "playback/AudioDevice.h"
+#include "playback/audio/AudioDevice.h"
 
-#include "core/Errors.h"
 #include "playback/MediaService.h"
 
 #include <QDir>
@@ -108,7 +107,7 @@ bool TAudioDevice::OpenDecoder(const QString& fileName, TOpenFailure& failure) {
     if (fd < 0)
         return Fail(failure, MediaService::mseCannotRead,
                     QStringLiteral("The file %1 cannot be read: %2.")
-                        .arg(Quoted(fileName), SystemErrorText(errno)));
+                        .arg(Quoted(fileName), QString::fromLocal8Bit(std::strerror(errno))));
     ::close(fd);
     if (info.size() == 0)
         return Fail(failure, MediaService::mseUnsupportedFile,
