@@ -47,9 +47,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ONDRIX_SERVER_URL}/")
-# The libraries the binary links come from dpkg-shlibdeps; these are loaded at run time or
-# only named by the skins, so no linker sees them.
+# The libraries the binary and the audio module link come from dpkg-shlibdeps; these are
+# loaded at run time (the Qt platform plugins, libcurl on the first download) or only named by
+# the skins, so no linker sees them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation2 | fonts-liberation")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "qt6-qpa-plugins, libcurl4, fonts-liberation2 | fonts-liberation")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
 include(CPack)

@@ -113,12 +113,16 @@ def check_package(s, build):
 
     # dpkg-shlibdeps' work: every library the binary loads comes from a package it depends on
     depends = depends_packages(fields.get("Depends", ""))
-    uncovered = ["%s (%s)" % (so, pkg) for so, pkg in needed_packages(binary).items()
-                 if pkg not in depends]
+    module = os.path.join(root, "usr/lib/ondrix/libondrix-audio.so")
+    check(os.path.isfile(module), "the audio module usr/lib/ondrix/libondrix-audio.so is missing")
+    needed = dict(needed_packages(binary))
+    needed.update(needed_packages(module))
+    uncovered = ["%s (%s)" % (so, pkg) for so, pkg in needed.items() if pkg not in depends]
     check(not uncovered, "Depends does not name the packages of %s; Depends: %s"
           % (", ".join(uncovered), fields.get("Depends")))
     check("qt6-qpa-plugins" in depends, "Depends lacks qt6-qpa-plugins: Qt's X11 and Wayland "
           "platforms are plugins no linker sees")
+    check("libcurl4" in depends, "Depends lacks libcurl4: the downloads load it at run time")
 
     # the desktop entry, the metainfo and the icons name one another by the one id
     entry = configparser.ConfigParser(interpolation=None)
