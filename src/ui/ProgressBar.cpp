@@ -10,23 +10,33 @@ TProgressBar::TProgressBar(QWidget* parent) : QWidget(parent) {
 }
 
 void TProgressBar::SetMin(int32_t value) {
-    min_ = value;
-    max_ = std::max(max_, min_);
-    SetPosition(position_);
+    SetState(value, std::max(max_, value), position_);
 }
 
 void TProgressBar::SetMax(int32_t value) {
-    max_ = value;
-    min_ = std::min(min_, max_);
-    SetPosition(position_);
+    SetState(std::min(min_, value), value, position_);
 }
 
 void TProgressBar::SetPosition(int32_t value) {
-    const int32_t clamped = std::clamp(value, min_, max_);
-    if (clamped == position_)
-        return;
-    position_ = clamped;
-    update();
+    SetState(min_, max_, value);
+}
+
+void TProgressBar::SetState(int32_t min, int32_t max, int32_t position) {
+    const int before = FilledWidth();
+    min_ = min;
+    max_ = max;
+    position_ = std::clamp(position, min_, max_);
+    // The status tick sets the position ten times a second; most ticks move the bar by less
+    // than a pixel, and a repaint of a shaped window is the costliest thing the player does.
+    if (FilledWidth() != before)
+        update();
+}
+
+int TProgressBar::FilledWidth() const {
+    const double span = double(max_) - double(min_);
+    if (span <= 0)
+        return 0;
+    return int(width() * ((double(position_) - double(min_)) / span) + 0.5);
 }
 
 void TProgressBar::paintEvent(QPaintEvent*) {
@@ -37,10 +47,7 @@ void TProgressBar::paintEvent(QPaintEvent*) {
     trough.setColorAt(1, QColor(22, 40, 110));
     p.fillRect(r, trough);
 
-    const double span = double(max_) - double(min_);
-    if (span <= 0)
-        return;
-    const int w = int(r.width() * ((double(position_) - double(min_)) / span) + 0.5);
+    const int w = FilledWidth();
     if (w <= 0)
         return;
     QLinearGradient fill(r.topLeft(), r.bottomLeft());

@@ -23,6 +23,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void SetState(int32_t min, int32_t max, int32_t position);
+    int FilledWidth() const;
+
     int32_t min_ = 0;
     int32_t max_ = 100;
     int32_t position_ = 0;
