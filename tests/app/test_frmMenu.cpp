@@ -1,5 +1,5 @@
 #include "AppTestSupport.h"
-#include "LocalWebServer.h"
+#include "support/LocalWebServer.h"
 
 #include "app/frmIndex.h"
 #include "app/frmMenu.h"

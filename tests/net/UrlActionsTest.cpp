@@ -1,59 +1,19 @@
 #include "net/UrlActions.h"
 #include "net/NetErrors.h"
 #include "net/UrlOpener.h"
+#include "support/LocalWebServer.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <memory>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace std::chrono_literals;
 
 namespace {
-
-// The local web server of http_server.py, killed by its PID when the test is done. It also
-// quits by itself when its stdin closes, should this process die first.
-class LocalServer {
-public:
-    ~LocalServer() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
-
-    bool Start(const QString& root, const QStringList& extra = {}) {
-        process_.setProgram(QStringLiteral("/usr/bin/python3"));
-        process_.setArguments(
-            QStringList{QStringLiteral(ONDRIX_TEST_HTTP_SERVER), QStringLiteral("--root"), root} +
-            extra);
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start();
-        if (!process_.waitForStarted(10000))
-            return false;
-        while (!process_.canReadLine())
-            if (!process_.waitForReadyRead(10000))
-                return false;
-        bool ok = false;
-        port_ = process_.readLine().trimmed().toUShort(&ok);
-        return ok && port_ != 0;
-    }
-
-    QString Base(const QString& scheme = QStringLiteral("http")) const {
-        return QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(port_);
-    }
-
-private:
-    QProcess process_;
-    quint16 port_ = 0;
-};
 
 bool WriteFile(const QString& name, const QByteArray& bytes) {
     QFile f(name);
@@ -69,23 +29,6 @@ QByteArray ReadFile(const QString& name) {
 QStringList Entries() {
     return QDir::current().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
                                      QDir::Name);
-}
-
-// A port that was free a moment ago: bound, read back, released.
-quint16 UnusedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    quint16 port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
 }
 
 template <class E, class F> QString ErrorOf(F&& f) {
@@ -113,10 +56,7 @@ TransferLimits Quick() {
 class NetTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        // a proxy from the environment would stand between curl and the local servers
-        for (const char* name :
-             {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-            qunsetenv(name);
+        DropProxySettings();
 
         files_ = std::make_unique<QTemporaryDir>();
         const QString root = files_->filePath(QStringLiteral("www"));
@@ -126,17 +66,12 @@ protected:
 
         cert_ = files_->filePath(QStringLiteral("cert.pem"));
         const QString key = files_->filePath(QStringLiteral("key.pem"));
-        QProcess openssl;
-        openssl.start(QStringLiteral("/usr/bin/openssl"),
-                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                       "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
-                       "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert_});
-        openssl.waitForFinished(30000);
+        const bool certified = MakeCertificate(cert_, key);
 
-        http_ = std::make_unique<LocalServer>();
-        https_ = std::make_unique<LocalServer>();
+        http_ = std::make_unique<LocalWebServer>();
+        https_ = std::make_unique<LocalWebServer>();
         serversUp_ =
-            openssl.exitCode() == 0 && http_->Start(root) &&
+            certified && http_->Start(root) &&
             https_->Start(root, {"--cert", cert_, "--key", key, "--redirect-base", http_->Base()});
     }
 
@@ -168,8 +103,8 @@ protected:
     }
 
     static inline std::unique_ptr<QTemporaryDir> files_;
-    static inline std::unique_ptr<LocalServer> http_;
-    static inline std::unique_ptr<LocalServer> https_;
+    static inline std::unique_ptr<LocalWebServer> http_;
+    static inline std::unique_ptr<LocalWebServer> https_;
     static inline QString cert_;
     static inline bool serversUp_ = false;
 
