@@ -6,6 +6,7 @@
 #include "core/ListFile.h"
 #include "playback/MPlayer.h"
 #include "tags/ID3v2Library.h"
+#include "tags/TagBytes.h"
 #include "ui/ClickLabel.h"
 
 #include <QLabel>
@@ -16,29 +17,16 @@ namespace {
 
 // An ID3v2.3 tag with ISO-8859-1 text frames, written byte by byte; empty texts are left out.
 QByteArray Id3Tag(const QByteArray& title, const QByteArray& artist) {
-    QByteArray frames;
-    const auto frame = [&frames](const char* id, const QByteArray& text) {
+    using namespace tagbytes;
+    Bytes frames;
+    for (const auto& [id, text] : {std::pair{"TIT2", title}, std::pair{"TPE1", artist}}) {
         if (text.isEmpty())
-            return;
-        const quint32 size = quint32(text.size() + 1);
-        frames += id;
-        frames += char(size >> 24);
-        frames += char(size >> 16);
-        frames += char(size >> 8);
-        frames += char(size);
-        frames += QByteArray(2, '\0'); // flags
-        frames += '\0';                // ISO-8859-1
-        frames += text;
-    };
-    frame("TIT2", title);
-    frame("TPE1", artist);
-    const quint32 n = quint32(frames.size());
-    QByteArray tag("ID3\x03\x00\x00", 6);
-    tag += char((n >> 21) & 0x7F);
-    tag += char((n >> 14) & 0x7F);
-    tag += char((n >> 7) & 0x7F);
-    tag += char(n & 0x7F);
-    return tag + frames;
+            continue;
+        const Bytes f = Frame(3, id, Text(0, std::string_view(text.constData(), text.size())));
+        frames.insert(frames.end(), f.begin(), f.end());
+    }
+    const Bytes tag = Cat({Header(3, uint32_t(frames.size())), frames});
+    return QByteArray(reinterpret_cast<const char*>(tag.data()), qsizetype(tag.size()));
 }
 
 class EditorTest : public AppTest {
