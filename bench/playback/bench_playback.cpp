@@ -61,6 +61,16 @@ void BM_Open(benchmark::State& state) {
 }
 BENCHMARK(BM_Open)->DenseRange(0, 4)->Iterations(40)->Unit(benchmark::kMillisecond);
 
+// The plain way to get a decoder: open the input, analyse the streams, open the first one's.
+void OpenPlainly(const QByteArray& path, AVFormatContext*& format, AVCodecContext*& context) {
+    avformat_open_input(&format, path.constData(), nullptr, nullptr);
+    avformat_find_stream_info(format, nullptr);
+    const AVCodec* codec = avcodec_find_decoder(format->streams[0]->codecpar->codec_id);
+    context = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(context, format->streams[0]->codecpar);
+    avcodec_open2(context, codec, nullptr);
+}
+
 // What a plain probe costs: open the input, analyse the streams, open the decoder.
 void BM_ProbeWithStreamInfo(benchmark::State& state) {
     const QByteArray path = QFile::encodeName(Media(kFiles[state.range(0)]));
@@ -68,12 +78,8 @@ void BM_ProbeWithStreamInfo(benchmark::State& state) {
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         AVFormatContext* format = nullptr;
-        avformat_open_input(&format, path.constData(), nullptr, nullptr);
-        avformat_find_stream_info(format, nullptr);
-        const AVCodec* codec = avcodec_find_decoder(format->streams[0]->codecpar->codec_id);
-        AVCodecContext* context = avcodec_alloc_context3(codec);
-        avcodec_parameters_to_context(context, format->streams[0]->codecpar);
-        avcodec_open2(context, codec, nullptr);
+        AVCodecContext* context = nullptr;
+        OpenPlainly(path, format, context);
         times.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count());
@@ -135,12 +141,8 @@ void BM_DecodeOnly(benchmark::State& state) {
     for (auto _ : state) {
         const double cpuBefore = CpuSeconds();
         AVFormatContext* format = nullptr;
-        avformat_open_input(&format, path.constData(), nullptr, nullptr);
-        avformat_find_stream_info(format, nullptr);
-        const AVCodec* codec = avcodec_find_decoder(format->streams[0]->codecpar->codec_id);
-        AVCodecContext* context = avcodec_alloc_context3(codec);
-        avcodec_parameters_to_context(context, format->streams[0]->codecpar);
-        avcodec_open2(context, codec, nullptr);
+        AVCodecContext* context = nullptr;
+        OpenPlainly(path, format, context);
         AVPacket* packet = av_packet_alloc();
         AVFrame* frame = av_frame_alloc();
         int64_t samples = 0;
