@@ -3,11 +3,14 @@
 start-up to a mapped window, idle resident memory, and CPU seconds per minute of MP3, WMA and
 WAV playback. Each player runs on a private Xvfb with a private PulseAudio null sink (the
 end-to-end harness), so the sound really goes through the sound server; the sink's monitor
-confirms that each player played.
+confirms that each player played. For ondrix alone (the others cannot be driven without a
+session bus): CPU per minute while a track is opened but not played, paused and stopped (each
+measured from 5 s after the click), and the silence between two tracks of the list as recorded
+on the sink.
 
 usage: compare.py ONDRIX [audacious] [qmmp]
 Environment: RUNS (start-up runs per player, default 7), PLAY_SECONDS (measured playback per
-format, default 30).
+format, default 30), IDLE_MEASURE_SECONDS (per idle state, default 30).
 """
 import ctypes
 import os
@@ -27,6 +30,12 @@ import harness  # noqa: E402
 RUNS = int(os.environ.get("RUNS", "7"))
 PLAY_SECONDS = float(os.environ.get("PLAY_SECONDS", "30"))
 IDLE_SECONDS = 3.0
+IDLE_MEASURE_SECONDS = float(os.environ.get("IDLE_MEASURE_SECONDS", "30"))
+SETTLE_SECONDS = 5.0
+# the main window's controls, client coordinates (left, top, width, height)
+PLAY = (216, 76, 105, 88)
+PAUSE = (140, 94, 70, 59)
+STOP = (325, 94, 68, 56)
 TICKS = os.sysconf("SC_CLK_TCK")
 
 
@@ -122,7 +131,7 @@ class Player:
         # the other two play what their command line names; ours is told by a click on play
         if self.name == "ondrix":
             w = s.main_window()
-            s.click(*w.centre_of(216, 76, 105, 88))
+            s.click(*w.centre_of(*PLAY))
 
 
 def session(name, work_root):
@@ -177,6 +186,75 @@ def measure_playback(player, track, work_root):
         finish(s)
 
 
+def wait_for_sound(s, since, what):
+    harness.wait_for(lambda: harness.rms(s.recorded(max(since, s.mark() - 4410)))
+                     > harness.SILENT_RMS * 10, 20, what, 0.05)
+
+
+def cpu_per_minute(s, proc, seconds):
+    start = cpu_seconds(proc.pid)
+    time.sleep(seconds)
+    s.check_running()
+    return (cpu_seconds(proc.pid) - start) * 60.0 / seconds
+
+
+def measure_idle_states(player, track, work_root):
+    """CPU-s per minute of ondrix opened but never played, paused, and stopped, each measured
+    from SETTLE_SECONDS after the state began."""
+    s = session("idle-states", work_root)
+    try:
+        proc = player.start(s, track)
+        w = s.main_window()
+        time.sleep(SETTLE_SECONDS)
+        opened = cpu_per_minute(s, proc, IDLE_MEASURE_SECONDS)
+        since = s.mark()
+        s.click(*w.centre_of(*PLAY))
+        wait_for_sound(s, since, "ondrix to play")
+        time.sleep(1.0)
+        s.click(*w.centre_of(*PAUSE))
+        time.sleep(SETTLE_SECONDS)
+        paused = cpu_per_minute(s, proc, IDLE_MEASURE_SECONDS)
+        since = s.mark()
+        s.click(*w.centre_of(*PAUSE))  # resumes
+        wait_for_sound(s, since, "ondrix to resume")
+        time.sleep(1.0)
+        s.click(*w.centre_of(*STOP))
+        time.sleep(SETTLE_SECONDS)
+        stopped = cpu_per_minute(s, proc, IDLE_MEASURE_SECONDS)
+        return opened, paused, stopped
+    finally:
+        finish(s)
+
+
+def silences_between(samples, count, level=64):
+    """The silent stretches (in ms) between consecutive tones of a recording: the longest run of
+    samples below `level` between each tone and the next, for the first `count` changes."""
+    loud = [i for i, x in enumerate(samples) if abs(x) >= level]
+    gaps = []
+    for a, b in zip(loud, loud[1:]):
+        if b - a > harness.RATE // 100:  # longer than 10 ms: not a zero crossing of a tone
+            gaps.append((b - a - 1) * 1000.0 / harness.RATE)
+    return gaps[:count]
+
+
+def measure_gaps(player, fmt, work_root):
+    """ondrix plays a list of six 1.5 s tones; the silences between them as heard on the sink."""
+    s = session("gaps-" + fmt, work_root)
+    try:
+        tracks = [harness.make_tone(os.path.join(s.media, "t%d.%s" % (i, fmt)),
+                                    (440, 660)[i % 2], 1.5) for i in range(6)]
+        harness.write_list(os.path.join(s.cwd, "patch.dat"), tracks)
+        player.start(s)
+        w = s.main_window()
+        time.sleep(1.0)
+        since = s.mark()
+        s.click(*w.centre_of(*PLAY))
+        s.wait_for_tones([440, 660] * 3, since, timeout=30, then_silence=1.0)
+        return silences_between(s.recorded(since), len(tracks) - 1)
+    finally:
+        finish(s)
+
+
 def main():
     ondrix = os.path.abspath(sys.argv[1])
     players = [Player("ondrix", ondrix)]
@@ -214,6 +292,17 @@ def main():
         print()
         print("medians of %d start-ups (idle RSS %.0f s after the window mapped); CPU over %.0f s "
               "of playback each, scaled to a minute" % (RUNS, IDLE_SECONDS, PLAY_SECONDS))
+        ondrix_player = players[0]
+        opened, paused, stopped = measure_idle_states(ondrix_player, tracks["mp3"], work_root)
+        print()
+        print("ondrix, CPU-s per minute from %.0f s after the click, over %.0f s: opened, never "
+              "played %.3f; paused %.3f; stopped %.3f" % (SETTLE_SECONDS, IDLE_MEASURE_SECONDS,
+                                                          opened, paused, stopped))
+        for fmt in ("wav", "mp3"):
+            gaps = measure_gaps(ondrix_player, fmt, work_root)
+            print("ondrix, silence between tracks (%s, 1.5 s tones): median %.0f ms, max %.0f ms "
+                  "(%s)" % (fmt, statistics.median(gaps), max(gaps),
+                            ", ".join("%.0f" % g for g in gaps)))
     finally:
         shutil.rmtree(work_root, ignore_errors=True)
     return 0

@@ -1,5 +1,6 @@
-// Open latency per format, the cost of Position, and CPU per minute of playback next to the
-// decode-only floor. Media: ONDRIX_BENCH_MEDIA (run.sh makes 5-minute files there).
+// Open latency per format, the cost of Position, CPU per minute of playback next to the
+// decode-only floor, and how long each command holds the calling (GUI) thread. Media:
+// ONDRIX_BENCH_MEDIA (run.sh makes 5-minute files there).
 #include "playback/MPlayer.h"
 #include "playback/MediaService.h"
 
@@ -8,7 +9,11 @@
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
 #include <sys/resource.h>
 #include <thread>
 #include <vector>
@@ -36,6 +41,24 @@ double CpuSeconds() {
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+// The value below which `share` of the values lie (nearest rank).
+double Percentile(std::vector<double> values, double share) {
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<size_t>(share * static_cast<double>(values.size()) + 0.999999);
+    return values[std::min(values.size(), std::max<size_t>(rank, 1)) - 1];
+}
+
+// Milliseconds the command held the calling thread.
+template <typename F>
+double TimedMs(F&& command) {
+    const auto start = std::chrono::steady_clock::now();
+    command();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
 }
 
 const char* const kFiles[] = {"cbr-5min.mp3", "vbr-noxing-5min.mp3", "vbr-xing-5min.mp3",
@@ -164,6 +187,49 @@ void BM_DecodeOnly(benchmark::State& state) {
     state.SetLabel(kFiles[state.range(0)]);
 }
 BENCHMARK(BM_DecodeOnly)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// Every command as the main window sends it, timed on the calling thread, the way a user meets
+// them: open a 5-minute MP3 (with its exact-length scan), play, pause, resume, stop (the stop
+// button re-opens the file), tracks one after another whose rate and channel count differ
+// (44.1 kHz stereo, 22.05 kHz mono, 48 kHz stereo, 8 kHz mono), Close, and the player's
+// destruction at exit while a track plays. Reports the median, p99 and maximum per command.
+void BM_CommandTimes(benchmark::State& state) {
+    const char* const formats[] = {"cbr-5min.mp3", "mono-22k.mp3", "48k.wav", "mono-8k.wav"};
+    std::map<std::string, std::vector<double>> times;
+    const auto pause = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    for (auto _ : state) {
+        for (int round = 0; round < 25; ++round) {
+            auto player = std::make_unique<TMediaPlayer>();
+            player->SetFileName(Media("vbr-noxing-5min.mp3"));
+            times["Open (5 min VBR MP3, no header)"].push_back(TimedMs([&] { player->Open(); }));
+            times["Play"].push_back(TimedMs([&] { player->Play(); }));
+            pause(150);
+            times["Pause"].push_back(TimedMs([&] { player->Pause(); }));
+            pause(50);
+            times["Pause (resume)"].push_back(TimedMs([&] { player->Pause(); }));
+            pause(100);
+            times["Stop (re-Open)"].push_back(TimedMs([&] { player->Open(); }));
+            for (const char* name : formats) {
+                player->SetFileName(Media(name));
+                times["next track: Open"].push_back(TimedMs([&] { player->Open(); }));
+                times["next track: Play"].push_back(TimedMs([&] { player->Play(); }));
+                pause(120);
+            }
+            times["Close"].push_back(TimedMs([&] { player->Close(); }));
+            player->SetFileName(Media("cbr-5min.mp3"));
+            player->Open();
+            player->Play();
+            pause(100);
+            times["destruction while playing (exit)"].push_back(
+                TimedMs([&] { player.reset(); }));
+        }
+    }
+    for (const auto& [name, values] : times)
+        std::printf("%-36s median %7.2f ms   p99 %7.2f ms   max %7.2f ms   (%zu)\n", name.c_str(),
+                    Median(values), Percentile(values, 0.99),
+                    *std::max_element(values.begin(), values.end()), values.size());
+}
+BENCHMARK(BM_CommandTimes)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 } // namespace
 
