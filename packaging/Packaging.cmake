@@ -47,7 +47,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ONDRIX_SERVER_URL}/")
-# The libraries the binary and the audio module link come from dpkg-shlibdeps; these are
+# The libraries the binary and its modules link come from dpkg-shlibdeps; these are
 # loaded at run time (the Qt platform plugins, libcurl on the first download) or only named by
 # the skins, so no linker sees them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

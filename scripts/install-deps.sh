@@ -7,13 +7,14 @@ packages=(
     # build
     cmake ninja-build g++ pkg-config make
     qt6-base-dev qt6-qpa-plugins libgl-dev
+    libmpg123-dev libsoxr-dev libpulse-dev
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
     libsdl2-dev libjpeg62-turbo-dev libcurl4-openssl-dev ca-certificates openssl
     # fonts the skins name, through their metric-compatible free clones
     fonts-liberation fonts-liberation2 fonts-dejavu-core fontconfig
     # tests, fuzzing, benchmarks
     googletest libgtest-dev libbenchmark-dev libtag1-dev clang libclang-rt-dev
-    ffmpeg sox python3
+    ffmpeg mpg123 sox python3
     # end-to-end: a real X server, input, screenshots, a private sound server
     xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils
     # a real XEmbed notification area for the tray test

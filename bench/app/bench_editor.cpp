@@ -206,8 +206,8 @@ BENCHMARK(PlaylistRoundTrip)->Unit(benchmark::kMillisecond)->Iterations(3)->Repe
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER"))
-        qputenv("SDL_AUDIODRIVER", "dummy");
+    if (qEnvironmentVariableIsEmpty("ONDRIX_AUDIO_OUTPUT"))
+        qputenv("ONDRIX_AUDIO_OUTPUT", "null");
     TApplication app(argc, argv);
     SetUpFonts();
     TApplication::SetErrorBoxHook(

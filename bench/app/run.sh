@@ -20,10 +20,10 @@ measure() { # platform, list
         rm -f "$dir/patch.dat"
         [ "$2" = list ] && printf '%s\r\n' "$work"/t*.mp3 >"$dir/patch.dat"
         if [ "$1" = xcb ]; then
-            (cd "$dir" && SDL_AUDIODRIVER=dummy /usr/bin/python3 "$root/tests/support/with_xvfb.py" \
+            (cd "$dir" && ONDRIX_AUDIO_OUTPUT=null /usr/bin/python3 "$root/tests/support/with_xvfb.py" \
                 /bin/sh -c 'exec "$0" "$(date +%s%N)"' "$bin")
         else
-            (cd "$dir" && SDL_AUDIODRIVER=dummy QT_QPA_PLATFORM=offscreen \
+            (cd "$dir" && ONDRIX_AUDIO_OUTPUT=null QT_QPA_PLATFORM=offscreen \
                 /bin/sh -c 'exec "$0" "$(date +%s%N)"' "$bin")
         fi
     done 2>/dev/null | /usr/bin/python3 -c '
@@ -43,5 +43,5 @@ done
 # The playlist editor opened on a "patch.dat" of 10,000 tagged files (half with a 100 KB
 # picture) until its list box is full, and the hand-over's reload; warm cache (target: 0.7 s).
 # The first run generates the files (about 600 MB) into bench/app/corpus.
-QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy ONDRIX_EDITOR_CORPUS=$build/bench/app/corpus \
+QT_QPA_PLATFORM=offscreen ONDRIX_AUDIO_OUTPUT=null ONDRIX_EDITOR_CORPUS=$build/bench/app/corpus \
     "$build/bench/app/bench_editor" --benchmark_report_aggregates_only=true

@@ -10,7 +10,8 @@ on the sink.
 
 usage: compare.py ONDRIX [audacious] [qmmp]
 Environment: RUNS (start-up runs per player, default 7), PLAY_SECONDS (measured playback per
-format, default 30), IDLE_MEASURE_SECONDS (per idle state, default 30).
+format, default 30), IDLE_MEASURE_SECONDS (per idle state, default 30), PARTS (what to measure,
+a comma-separated choice of "players", "idle" and "gaps"; default all).
 """
 import ctypes
 import os
@@ -31,6 +32,7 @@ RUNS = int(os.environ.get("RUNS", "7"))
 PLAY_SECONDS = float(os.environ.get("PLAY_SECONDS", "30"))
 IDLE_SECONDS = 3.0
 IDLE_MEASURE_SECONDS = float(os.environ.get("IDLE_MEASURE_SECONDS", "30"))
+PARTS = os.environ.get("PARTS", "players,idle,gaps").split(",")
 SETTLE_SECONDS = 5.0
 # the main window's controls, client coordinates (left, top, width, height)
 PLAY = (216, 76, 105, 88)
@@ -238,19 +240,22 @@ def silences_between(samples, count, level=64):
 
 
 def measure_gaps(player, fmt, work_root):
-    """ondrix plays a list of six 1.5 s tones; the silences between them as heard on the sink."""
+    """ondrix plays a list of eight tones of 1.5 s and a little more; the silences between them as
+    heard on the sink. The lengths differ so that the 100 ms status tick meets each end at
+    another point of its period, as real tracks do."""
     s = session("gaps-" + fmt, work_root)
     try:
+        count = 8
         tracks = [harness.make_tone(os.path.join(s.media, "t%d.%s" % (i, fmt)),
-                                    (440, 660)[i % 2], 1.5) for i in range(6)]
+                                    (440, 660)[i % 2], 1.5 + 0.037 * i) for i in range(count)]
         harness.write_list(os.path.join(s.cwd, "patch.dat"), tracks)
         player.start(s)
         w = s.main_window()
         time.sleep(1.0)
         since = s.mark()
         s.click(*w.centre_of(*PLAY))
-        s.wait_for_tones([440, 660] * 3, since, timeout=30, then_silence=1.0)
-        return silences_between(s.recorded(since), len(tracks) - 1)
+        s.wait_for_tones([440, 660] * (count // 2), since, timeout=40, then_silence=1.0)
+        return silences_between(s.recorded(since), count - 1)
     finally:
         finish(s)
 
@@ -273,7 +278,7 @@ def main():
                                          "Bench", "Tone")
                   for fmt in ("mp3", "wma", "wav")}
         rows = []
-        for p in players:
+        for p in players if "players" in PARTS else []:
             startup, idle = measure_startup(p, work_root)
             cpu = {}
             for fmt, track in tracks.items():
@@ -283,24 +288,28 @@ def main():
                           % (p.name, 100 * share, fmt))
             rows.append((p.name, startup, idle, cpu))
             print("  %s done" % p.name, flush=True)
-        print()
-        print("| player | start-up to mapped window | idle RSS | CPU-s per min MP3 | WMA | WAV |")
-        print("|---|---|---|---|---|---|")
-        for name, startup, idle, cpu in rows:
-            print("| %s | %.3f s | %.1f MiB | %.2f | %.2f | %.2f |" % (
-                name, startup, idle, cpu["mp3"], cpu["wma"], cpu["wav"]))
-        print()
-        print("medians of %d start-ups (idle RSS %.0f s after the window mapped); CPU over %.0f s "
-              "of playback each, scaled to a minute" % (RUNS, IDLE_SECONDS, PLAY_SECONDS))
+        if rows:
+            print()
+            print("| player | start-up to mapped window | idle RSS | CPU-s per min MP3 | WMA | WAV |")
+            print("|---|---|---|---|---|---|")
+            for name, startup, idle, cpu in rows:
+                print("| %s | %.3f s | %.1f MiB | %.2f | %.2f | %.2f |" % (
+                    name, startup, idle, cpu["mp3"], cpu["wma"], cpu["wav"]))
+            print()
+            print("medians of %d start-ups (idle RSS %.0f s after the window mapped); CPU over "
+                  "%.0f s of playback each, scaled to a minute" % (RUNS, IDLE_SECONDS,
+                                                                  PLAY_SECONDS))
         ondrix_player = players[0]
-        opened, paused, stopped = measure_idle_states(ondrix_player, tracks["mp3"], work_root)
-        print()
-        print("ondrix, CPU-s per minute from %.0f s after the click, over %.0f s: opened, never "
-              "played %.3f; paused %.3f; stopped %.3f" % (SETTLE_SECONDS, IDLE_MEASURE_SECONDS,
-                                                          opened, paused, stopped))
-        for fmt in ("wav", "mp3"):
+        if "idle" in PARTS:
+            opened, paused, stopped = measure_idle_states(ondrix_player, tracks["mp3"],
+                                                          work_root)
+            print()
+            print("ondrix, CPU-s per minute from %.0f s after the click, over %.0f s: opened, "
+                  "never played %.3f; paused %.3f; stopped %.3f"
+                  % (SETTLE_SECONDS, IDLE_MEASURE_SECONDS, opened, paused, stopped))
+        for fmt in ("wav", "mp3") if "gaps" in PARTS else ():
             gaps = measure_gaps(ondrix_player, fmt, work_root)
-            print("ondrix, silence between tracks (%s, 1.5 s tones): median %.0f ms, max %.0f ms "
+            print("ondrix, silence between tracks (%s tones): median %.0f ms, max %.0f ms "
                   "(%s)" % (fmt, statistics.median(gaps), max(gaps),
                             ", ".join("%.0f" % g for g in gaps)))
     finally:

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Playback benchmarks: bench/playback/run.sh BUILD_DIR. Makes 5-minute media files once (ffmpeg),
-# runs bench_playback on SDL's dummy driver (real-time pace, no sound card needed), and times the
+# runs bench_playback on the null output (real-time pace, no sound card needed), and times the
 # ffmpeg command's decode as a second floor.
 set -euo pipefail
 build=${1:-build/release}
@@ -26,7 +26,8 @@ make_media mono-8k.wav -ac 1 -ar 8000 -c:a pcm_s16le
 
 echo "ffprobe's duration of the VBR file without a header (a bitrate estimate):" \
     "$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$media/vbr-noxing-5min.mp3") s"
-ONDRIX_BENCH_MEDIA="$media" SDL_AUDIODRIVER=dummy "$build/bench/playback/bench_playback" \
+# the null output (SDL's dummy driver for builds from before the output stream)
+ONDRIX_BENCH_MEDIA="$media" ONDRIX_AUDIO_OUTPUT=null SDL_AUDIODRIVER=dummy "$build/bench/playback/bench_playback" \
     --benchmark_counters_tabular=true
 for f in cbr-5min.mp3 vbr-noxing-5min.mp3; do
     TIMEFORMAT="ffmpeg -f null decode of $f (5 min): %U s user + %S s system"

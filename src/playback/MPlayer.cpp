@@ -50,7 +50,12 @@ void TMediaPlayer::Play() {
     RequireOpen();
     if (Position() == Length())
         Rewind();
-    mErrorCode = MediaService::PlayDevice(mDeviceId);
+    mErrorCode = MediaService::PlayDevice(mDeviceId, this);
+}
+
+void TMediaPlayer::Seek(int32_t milliseconds) {
+    RequireOpen();
+    mErrorCode = MediaService::SeekDevice(mDeviceId, milliseconds);
 }
 
 void TMediaPlayer::Pause() {
@@ -100,4 +105,23 @@ int32_t TMediaPlayer::ErrorCode() const {
 
 QString TMediaPlayer::ErrorText() const {
     return MediaService::ErrorText(mErrorCode);
+}
+
+TMPNotifyValues TMediaPlayer::NotifyResult() const {
+    return mNotifyResult;
+}
+
+bool TMediaPlayer::event(QEvent* e) {
+    if (e->type() != MediaService::TMciNotifyEvent::EventType())
+        return QObject::event(e);
+    const auto* notice = static_cast<MediaService::TMciNotifyEvent*>(e);
+    if (notice->DeviceId != mDeviceId)
+        return true; // about a device this player has closed since
+    mNotifyResult = static_cast<TMPNotifyValues>(notice->Result);
+    if (mNotifyResult != nrFailure)
+        return true;
+    // Play returned long ago; the failure is raised here, where the application's error box
+    // shows what escapes an event.
+    mErrorCode = notice->Code;
+    throw EMCIDeviceError(ErrorText());
 }

@@ -23,7 +23,18 @@ enum TMPModes : int32_t {
     pmOpen = 6,
 };
 
+// Kinds of completion notice, in the order of the platform's notice codes.
+enum TMPNotifyValues : int32_t {
+    nrSuccessful = 0,
+    nrSuperseded = 1,
+    nrAborted = 2,
+    nrFailure = 3,
+};
+
 // The playback object: one device at a time, addressed through the media service by DeviceId.
+// Play returns at once; when no audio output can play the device afterwards, the failure
+// arrives as a completion notice, and the player raises it from that event as EMCIDeviceError
+// with the output's reason, once per Play.
 class TMediaPlayer : public QObject {
     Q_OBJECT
 public:
@@ -41,11 +52,19 @@ public:
     uint16_t DeviceId() const;
     int32_t ErrorCode() const;
 
+    // To `milliseconds`, clamped to 0..Length, keeping the mode: playing goes on from there,
+    // paused or stopped stands there.
+    void Seek(int32_t milliseconds);
+
     void Close();
     void Rewind();
     void Resume();
     TMPModes Mode();
     QString ErrorText() const;
+    TMPNotifyValues NotifyResult() const;
+
+protected:
+    bool event(QEvent* e) override;
 
 private:
     void RequireOpen() const;
@@ -54,4 +73,5 @@ private:
     bool mIsOpen = false;
     uint16_t mDeviceId = 0;
     int32_t mErrorCode = 0;
+    TMPNotifyValues mNotifyResult = nrSuccessful;
 };

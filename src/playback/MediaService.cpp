@@ -1,22 +1,35 @@
 #include "playback/MediaService.h"
 
-#include "playback/AudioBackend.h"
+#include "playback/Decoder.h"
 #include "playback/MPlayer.h"
+#include "playback/OutputStream.h"
+#include "playback/PlaybackDevice.h"
 
-#include <QDir>
+#include <QCoreApplication>
+#include <QObject>
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace MediaService {
 namespace {
 
-std::map<uint16_t, std::unique_ptr<IAudioDevice>> gDevices;
+std::map<uint16_t, std::unique_ptr<TPlaybackDevice>> gDevices;
 uint16_t gNextId = 1;
 int32_t gInitialVolume = 1000;
 std::map<int32_t, QString> gLatestText; // the latest failure's own text, per code
 
-IAudioDevice* Find(uint16_t deviceId) {
+struct TFailure {
+    uint16_t DeviceId;
+    int32_t Code;
+    QString Text;
+};
+std::mutex gFailureLock;
+std::vector<TFailure> gFailures;
+
+TPlaybackDevice* Find(uint16_t deviceId) {
     const auto it = gDevices.find(deviceId);
     return it == gDevices.end() ? nullptr : it->second.get();
 }
@@ -25,7 +38,49 @@ bool IsOpen(uint16_t deviceId) {
     return gDevices.find(deviceId) != gDevices.end();
 }
 
+// Failures found on other threads reach the GUI thread through an event to this object.
+class TFailureRelay : public QObject {
+public:
+    static QEvent::Type Type() {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+
+    bool event(QEvent* e) override {
+        if (e->type() != Type())
+            return QObject::event(e);
+        std::vector<TFailure> failures;
+        {
+            std::lock_guard lock(gFailureLock);
+            failures.swap(gFailures);
+        }
+        for (const TFailure& failure : failures) {
+            TPlaybackDevice* device = Find(failure.DeviceId);
+            if (device == nullptr)
+                continue; // closed meanwhile: nobody is left to tell
+            gLatestText[failure.Code] = failure.Text;
+            device->OutputFailed();
+            if (QObject* target = device->NotifyTarget()) {
+                TMciNotifyEvent notice(failure.DeviceId, nrFailure, failure.Code);
+                QCoreApplication::sendEvent(target, &notice);
+            }
+        }
+        return true;
+    }
+};
+
+// Made on the GUI thread by the first Play, and never destroyed: other threads post to it.
+TFailureRelay* Relay() {
+    static auto* relay = new TFailureRelay();
+    return relay;
+}
+
 } // namespace
+
+QEvent::Type TMciNotifyEvent::EventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
 
 // Ids count up and wrap past 0; one still open is skipped, so a closed id comes back only
 // after all the others have been used and a stale id cannot reach the next track's device.
@@ -45,27 +100,20 @@ int32_t OpenDevice(const QString& fileName, uint16_t& deviceId) {
     deviceId = 0;
     if (gDevices.size() >= 65535) {
         gLatestText[mseTooManyDevices] =
-            QStringLiteral("Too many audio devices are open to play \"%1\".").arg(fileName);
+            QStringLiteral("Too many audio devices are open to play %1.")
+                .arg(QuotedFileName(fileName));
         return mseTooManyDevices;
     }
-    // The back end is loaded on the first open, so start-up does not pay for FFmpeg and SDL.
-    QString loadError;
-    IAudioBackend* backend = AudioBackend::Get(loadError);
-    if (backend == nullptr) {
-        gLatestText[mseNoOutput] =
-            QStringLiteral("No audio output is available to play %1: %2.")
-                .arg(QLatin1Char('"') + QDir::toNativeSeparators(fileName) + QLatin1Char('"'),
-                     loadError);
-        return mseNoOutput;
-    }
     TOpenFailure failure;
-    std::unique_ptr<IAudioDevice> device = backend->Open(fileName, gInitialVolume, failure);
-    if (!device) {
+    std::shared_ptr<TMediaFile> file;
+    std::unique_ptr<IDecoder> decoder = OpenDecoder(fileName, file, failure);
+    if (!decoder) {
         gLatestText[failure.Code] = failure.Text;
         return failure.Code;
     }
     const uint16_t id = TakeDeviceId(gNextId, &IsOpen);
-    gDevices.emplace(id, std::move(device));
+    gDevices.emplace(id, std::make_unique<TPlaybackDevice>(id, fileName, std::move(decoder),
+                                                           std::move(file), gInitialVolume));
     deviceId = id;
     return mseNone;
 }
@@ -74,23 +122,25 @@ int32_t CloseDevice(uint16_t deviceId) {
     const auto it = gDevices.find(deviceId);
     if (it == gDevices.end())
         return mseInvalidDevice;
-    // Destroying the device waits for its threads; erase only afterwards.
-    std::unique_ptr<IAudioDevice> device = std::move(it->second);
-    device.reset();
     gDevices.erase(it);
     return mseNone;
 }
 
-int32_t PlayDevice(uint16_t deviceId) {
-    IAudioDevice* device = Find(deviceId);
+int32_t PlayDevice(uint16_t deviceId, QObject* notify) {
+    TPlaybackDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
-    device->Play();
+    Relay();
+    // One device plays at a time: one that played before stands paused where it was heard.
+    for (auto& [id, other] : gDevices)
+        if (id != deviceId && other->State() == TPlaybackDevice::EState::Playing)
+            other->Pause();
+    device->Play(notify);
     return mseNone;
 }
 
 int32_t PauseDevice(uint16_t deviceId) {
-    IAudioDevice* device = Find(deviceId);
+    TPlaybackDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
     device->Pause();
@@ -98,25 +148,36 @@ int32_t PauseDevice(uint16_t deviceId) {
 }
 
 int32_t ResumeDevice(uint16_t deviceId) {
-    IAudioDevice* device = Find(deviceId);
+    TPlaybackDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
-    if (device->State() != IAudioDevice::EState::Paused)
+    if (device->State() != TPlaybackDevice::EState::Paused)
         return mseNotPaused;
+    for (auto& [id, other] : gDevices)
+        if (id != deviceId && other->State() == TPlaybackDevice::EState::Playing)
+            other->Pause();
     device->Resume();
     return mseNone;
 }
 
 int32_t SeekToStart(uint16_t deviceId) {
-    IAudioDevice* device = Find(deviceId);
+    TPlaybackDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
-    device->SeekToStart();
+    device->Rewind();
+    return mseNone;
+}
+
+int32_t SeekDevice(uint16_t deviceId, int32_t milliseconds) {
+    TPlaybackDevice* device = Find(deviceId);
+    if (device == nullptr)
+        return mseInvalidDevice;
+    device->Seek(milliseconds);
     return mseNone;
 }
 
 int32_t StatusLength(uint16_t deviceId, int32_t& milliseconds) {
-    IAudioDevice* device = Find(deviceId);
+    TPlaybackDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
     milliseconds = device->LengthMs();
@@ -124,7 +185,7 @@ int32_t StatusLength(uint16_t deviceId, int32_t& milliseconds) {
 }
 
 int32_t StatusPosition(uint16_t deviceId, int32_t& milliseconds) {
-    IAudioDevice* device = Find(deviceId);
+    TPlaybackDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
     milliseconds = device->PositionMs();
@@ -132,17 +193,17 @@ int32_t StatusPosition(uint16_t deviceId, int32_t& milliseconds) {
 }
 
 int32_t StatusMode(uint16_t deviceId, int32_t& mode) {
-    IAudioDevice* device = Find(deviceId);
+    TPlaybackDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
     switch (device->State()) {
-    case IAudioDevice::EState::Playing:
+    case TPlaybackDevice::EState::Playing:
         mode = pmPlaying;
         break;
-    case IAudioDevice::EState::Paused:
+    case TPlaybackDevice::EState::Paused:
         mode = pmPaused;
         break;
-    case IAudioDevice::EState::Stopped:
+    case TPlaybackDevice::EState::Stopped:
         mode = pmStopped;
         break;
     }
@@ -150,7 +211,7 @@ int32_t StatusMode(uint16_t deviceId, int32_t& mode) {
 }
 
 int32_t SetAudioVolume(uint16_t deviceId, int32_t volume) {
-    IAudioDevice* device = Find(deviceId);
+    TPlaybackDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
     device->SetVolume(volume);
@@ -158,7 +219,7 @@ int32_t SetAudioVolume(uint16_t deviceId, int32_t volume) {
 }
 
 int32_t StatusVolume(uint16_t deviceId, int32_t& volume) {
-    IAudioDevice* device = Find(deviceId);
+    TPlaybackDevice* device = Find(deviceId);
     if (device == nullptr)
         return mseInvalidDevice;
     volume = device->Volume();
@@ -218,6 +279,9 @@ bool ErrorString(int32_t code, QString& text) {
     case mseNotPaused:
         text = QStringLiteral("The device is not paused.");
         return true;
+    case mseNoDecoder:
+        text = QStringLiteral("The decoder for the file cannot be loaded.");
+        return true;
     default:
         return false;
     }
@@ -235,12 +299,19 @@ size_t OpenDeviceCount() {
 }
 
 void ReleaseIdleOutput() {
-    if (IAudioBackend* backend = AudioBackend::IfLoaded())
-        backend->ReleaseIdleOutput();
+    TOutputStream::Instance().ReleaseIdle();
 }
 
 void SetNextDeviceId(uint16_t deviceId) {
     gNextId = deviceId == 0 ? 1 : deviceId;
+}
+
+void PostFailure(uint16_t deviceId, int32_t code, const QString& text) {
+    {
+        std::lock_guard lock(gFailureLock);
+        gFailures.push_back({deviceId, code, text});
+    }
+    QCoreApplication::postEvent(Relay(), new QEvent(TFailureRelay::Type()));
 }
 
 } // namespace MediaService

@@ -1,13 +1,17 @@
 #pragma once
 
+#include <QEvent>
 #include <QString>
 #include <cstddef>
 #include <cstdint>
 
-// The media service behind TMediaPlayer and the volume routines: a table of open audio devices
-// addressed by non-zero 16-bit ids. Every command returns 0 or one of the codes below and never
-// throws; a command to id 0 or to an id that is not open fails with mseInvalidDevice.
-// GUI thread only: the table itself is not locked.
+class QObject;
+
+// The media service behind TMediaPlayer and the volume routines: a table of open devices
+// addressed by non-zero 16-bit ids, and the program's one output stream they play through.
+// Every command returns 0 or one of the codes below, never throws, and returns at once (no
+// command waits for the sound system or for a decoder thread); a command to id 0 or to an id
+// that is not open fails with mseInvalidDevice. GUI thread only, except PostFailure.
 namespace MediaService {
 
 enum : int32_t {
@@ -24,18 +28,25 @@ enum : int32_t {
     mseOutOfMemory = 266,
     mseTooManyDevices = 267,
     mseNotPaused = 268,
+    mseNoDecoder = 269,
 };
 
-// Opens a device for fileName, stopped at position 0 with its exact length known.
+// Opens a device for fileName, stopped at position 0 with its exact length known. Reads the
+// file (probe and length scan); never touches the output.
 int32_t OpenDevice(const QString& fileName, uint16_t& deviceId);
-// Stops the decoder and the audio output and frees everything; returns when that is done.
+// Stops the device and frees it; its decoder thread ends by itself.
 int32_t CloseDevice(uint16_t deviceId);
-// Starts from the current position and returns at once (a playing device goes on).
-int32_t PlayDevice(uint16_t deviceId);
+// Starts from the current position and returns at once (a playing device goes on). A device
+// that played meanwhile is paused: the output plays one device at a time. When no output can
+// play it, the device stops and `notify` receives a TMciNotifyEvent with nrFailure.
+int32_t PlayDevice(uint16_t deviceId, QObject* notify = nullptr);
 int32_t PauseDevice(uint16_t deviceId);
 int32_t ResumeDevice(uint16_t deviceId);
 // Stops and moves to position 0.
 int32_t SeekToStart(uint16_t deviceId);
+// Moves to `milliseconds` (clamped to 0..Length), keeping the mode: a playing device goes on
+// from there, a paused or stopped one stands there.
+int32_t SeekDevice(uint16_t deviceId, int32_t milliseconds);
 
 int32_t StatusLength(uint16_t deviceId, int32_t& milliseconds);
 int32_t StatusPosition(uint16_t deviceId, int32_t& milliseconds);
@@ -57,7 +68,8 @@ QString ErrorText(int32_t code);
 
 size_t OpenDeviceCount();
 
-// Closes the audio output kept for reuse after the last device closed (see TAudioOutput).
+// Closes the output stream now if nothing plays, and returns when it is closed (tests that
+// switch outputs between runs).
 void ReleaseIdleOutput();
 
 // The id an open takes: `next` onwards, wrapping past 0 and skipping ids for which isOpen is
@@ -66,5 +78,19 @@ uint16_t TakeDeviceId(uint16_t& next, bool (*isOpen)(uint16_t));
 
 // The id the next open tries first (tests reach the 16-bit wrap without 65535 opens).
 void SetNextDeviceId(uint16_t deviceId);
+
+// Any thread: the device failed to play; the GUI thread stops it and notifies its player.
+void PostFailure(uint16_t deviceId, int32_t code, const QString& text);
+
+// The completion notice sent to the object a Play named.
+class TMciNotifyEvent : public QEvent {
+public:
+    static QEvent::Type EventType();
+    TMciNotifyEvent(uint16_t deviceId, int32_t result, int32_t code)
+        : QEvent(EventType()), DeviceId(deviceId), Result(result), Code(code) {}
+    const uint16_t DeviceId;
+    const int32_t Result; // nrSuccessful, nrSuperseded, nrAborted or nrFailure
+    const int32_t Code;   // the error code of a failure
+};
 
 } // namespace MediaService

@@ -198,14 +198,14 @@ class Session:
                         # no session bus: nothing may start one behind the test's back, and
                         # the tray icon takes the X11 embedding the tray host offers
                         DBUS_SESSION_BUS_ADDRESS="disabled:")
-        for var in ("WAYLAND_DISPLAY", "SDL_AUDIODRIVER", "QT_QPA_PLATFORMTHEME",
+        for var in ("WAYLAND_DISPLAY", "ONDRIX_AUDIO_OUTPUT", "QT_QPA_PLATFORMTHEME",
                     "SESSION_MANAGER"):
             self.env.pop(var, None)
         self.start_xvfb()
         if self.want_sound:
             self.start_pulse()
         else:
-            self.env["SDL_AUDIODRIVER"] = "dummy"
+            self.env["ONDRIX_AUDIO_OUTPUT"] = "null"
         if self.want_tray:
             self.start_trayer()
 
@@ -238,7 +238,7 @@ class Session:
         socket = os.path.join(self.runtime, "pulse-native")
         self.env.update(PULSE_RUNTIME_PATH=os.path.join(self.runtime, "pulse"),
                         PULSE_STATE_PATH=os.path.join(self.runtime, "pulse-state"),
-                        PULSE_SERVER="unix:" + socket, SDL_AUDIODRIVER="pulse")
+                        PULSE_SERVER="unix:" + socket)
         log = open(os.path.join(self.folder, "pulseaudio-output.txt"), "w")
         server_env = dict(self.env)
         server_env.pop("DISPLAY")  # or it tries to reach the X session's services

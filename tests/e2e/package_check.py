@@ -113,10 +113,11 @@ def check_package(s, build):
 
     # dpkg-shlibdeps' work: every library the binary loads comes from a package it depends on
     depends = depends_packages(fields.get("Depends", ""))
-    module = os.path.join(root, "usr/lib/ondrix/libondrix-audio.so")
-    check(os.path.isfile(module), "the audio module usr/lib/ondrix/libondrix-audio.so is missing")
     needed = dict(needed_packages(binary))
-    needed.update(needed_packages(module))
+    for name in ("libondrix-ffmpeg.so", "libondrix-pulse.so", "libondrix-sdl.so"):
+        module = os.path.join(root, "usr/lib/ondrix", name)
+        check(os.path.isfile(module), "the module usr/lib/ondrix/%s is missing" % name)
+        needed.update(needed_packages(module))
     uncovered = ["%s (%s)" % (so, pkg) for so, pkg in needed.items() if pkg not in depends]
     check(not uncovered, "Depends does not name the packages of %s; Depends: %s"
           % (", ".join(uncovered), fields.get("Depends")))

@@ -18,16 +18,21 @@ inline QString Fixture(const QString& name) {
     return QDir(QString::fromLocal8Bit(dir ? dir : "fixtures")).filePath(name);
 }
 
-// The whole file decoded by the ffmpeg command, as interleaved 16-bit samples at the file's own
-// rate and channel count: the reference for lengths and for the exact output.
-inline std::vector<int16_t> DecodeWithFfmpeg(const QString& path) {
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
-                  QStringLiteral("-i"), path, QStringLiteral("-f"), QStringLiteral("s16le"),
-                  QStringLiteral("-")});
-    ffmpeg.waitForFinished(60000);
-    const QByteArray raw = ffmpeg.readAllStandardOutput();
+// The whole file decoded by a reference decoder, as interleaved 16-bit samples at the file's
+// own rate and channel count: the reference for lengths and for the exact output. MP3 by the
+// mpg123 command (the player decodes MP3 with its library, and decoders of MP3 differ in the
+// last bit), everything else by the ffmpeg command.
+inline std::vector<int16_t> DecodeWithReference(const QString& path) {
+    QProcess decoder;
+    if (path.endsWith(QStringLiteral(".mp3"), Qt::CaseInsensitive))
+        decoder.start(QStringLiteral("mpg123"), {QStringLiteral("-q"), QStringLiteral("-s"), path});
+    else
+        decoder.start(QStringLiteral("ffmpeg"),
+                      {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
+                       QStringLiteral("-i"), path, QStringLiteral("-f"), QStringLiteral("s16le"),
+                       QStringLiteral("-")});
+    decoder.waitForFinished(60000);
+    const QByteArray raw = decoder.readAllStandardOutput();
     std::vector<int16_t> samples(static_cast<size_t>(raw.size()) / 2);
     std::memcpy(samples.data(), raw.constData(), samples.size() * 2);
     return samples;

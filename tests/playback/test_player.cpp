@@ -1,4 +1,4 @@
-// TMediaPlayer against the dummy audio driver, which pulls samples at real-time pace.
+// TMediaPlayer against the null output, which takes samples at real-time pace.
 #include "PlaybackTest.h"
 
 #include "playback/MPlayer.h"
@@ -69,7 +69,7 @@ TEST(Player, LengthIsTheDecodedSampleCount) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        const auto samples = DecodeWithFfmpeg(Fixture(c.Name));
+        const auto samples = DecodeWithReference(Fixture(c.Name));
         ASSERT_FALSE(samples.empty());
         TMediaPlayer player;
         player.SetFileName(Fixture(c.Name));

@@ -1,13 +1,13 @@
-// The sample ring between the decoder thread and the audio callback.
-#include "playback/audio/SampleRing.h"
+// The frame ring between a device's decoder thread and the output.
+#include "playback/FrameRing.h"
 
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 
 // Capacity is a power of two of at least what was asked; full and empty are told apart.
-TEST(SampleRing, CapacityFullAndEmpty) {
-    TSampleRing ring(88200);
+TEST(FrameRing, CapacityFullAndEmpty) {
+    TFrameRing ring(88200, 1);
     EXPECT_EQ(ring.Capacity(), 131072u);
     std::vector<int16_t> block(ring.Capacity() + 10, 7);
     EXPECT_EQ(ring.Write(block.data(), block.size()), ring.Capacity());
@@ -21,8 +21,8 @@ TEST(SampleRing, CapacityFullAndEmpty) {
 
 // A writer and a reader on two threads, in uneven pieces across many wraps: every sample
 // arrives once and in order.
-TEST(SampleRing, ConcurrentTransferKeepsOrder) {
-    TSampleRing ring(1000);
+TEST(FrameRing, ConcurrentTransferKeepsOrder) {
+    TFrameRing ring(1000, 1);
     constexpr int64_t kTotal = 3'000'000;
     std::thread writer([&] {
         std::vector<int16_t> piece(977);

@@ -1,5 +1,5 @@
-// SetVolume and GetVolume, checked on the exact output of SDL's disk driver.
-#include "DiskOutput.h"
+// SetVolume and GetVolume, checked on the exact output of the file output.
+#include "FileOutput.h"
 
 #include "app/Volume.h"
 #include "playback/MediaService.h"
@@ -28,7 +28,7 @@ std::vector<int16_t> Scaled(std::vector<int16_t> samples, int32_t volume) {
 
 std::vector<int16_t> PlayToEnd(const QString& raw, int32_t volumeBeforeOpen,
                                int32_t volumeAfterOpen) {
-    UseDiskOutput(raw);
+    UseFileOutput(raw);
     {
         TMediaPlayer player;
         player.SetFileName(Fixture("tone.wav"));
@@ -59,7 +59,7 @@ TEST(Volume, WithoutDeviceNothingHappens) {
 // Volume reads back what was set, clamped to 0..1000, and never disturbs ErrorCode.
 TEST(Volume, ReadsBackAndClamps) {
     QTemporaryDir dir;
-    UseDiskOutput(dir.filePath(QStringLiteral("readback.raw")));
+    UseFileOutput(dir.filePath(QStringLiteral("readback.raw")));
     TMediaPlayer player;
     player.SetFileName(Fixture("tone.wav"));
     player.Open();
@@ -78,7 +78,7 @@ TEST(Volume, ReadsBackAndClamps) {
 // A new device starts at the volume last set in this run: muting survives the next track.
 TEST(Volume, NewDeviceStartsAtTheLastVolumeSet) {
     QTemporaryDir dir;
-    UseDiskOutput(dir.filePath(QStringLiteral("carry.raw")));
+    UseFileOutput(dir.filePath(QStringLiteral("carry.raw")));
     TMediaPlayer player;
     player.SetFileName(Fixture("tone.wav"));
     player.Open();
@@ -98,7 +98,7 @@ TEST(Volume, NewDeviceStartsAtTheLastVolumeSet) {
 // silence while Position still runs to Length.
 TEST(Volume, ScalesTheOutputExactly) {
     QTemporaryDir dir;
-    const auto decoded = DecodeWithFfmpeg(Fixture("tone.wav"));
+    const auto decoded = DecodeWithReference(Fixture("tone.wav"));
     for (int32_t v : {1000, 500, 10}) {
         SCOPED_TRACE(v);
         const auto output = PlayToEnd(dir.filePath(QStringLiteral("v%1.raw").arg(v)), 1000, v);

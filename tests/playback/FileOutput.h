@@ -7,12 +7,12 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
-// SDL's disk driver writes everything the device plays, silence included, to a raw file in the
-// device's format, to the file named when the SDL device opens.
-inline void UseDiskOutput(const QString& file) {
+// The file output writes everything the output stream plays, silence included, in real time to
+// a raw 16-bit file in the format given, from the next time the output opens.
+inline void UseFileOutput(const QString& file, int rate = 44100, int channels = 2) {
     MediaService::ReleaseIdleOutput();
-    qputenv("SDL_AUDIODRIVER", "disk");
-    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(file));
+    qputenv("ONDRIX_AUDIO_OUTPUT", "file:" + QFile::encodeName(file));
+    qputenv("ONDRIX_AUDIO_FORMAT", QByteArray::number(rate) + ':' + QByteArray::number(channels));
 }
 
 inline std::vector<int16_t> ReadSamples(const QString& file) {

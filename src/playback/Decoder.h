@@ -1,0 +1,61 @@
+#pragma once
+
+#include "playback/MediaFile.h"
+
+#include <QDir>
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+// Why an open failed: one of the MediaService codes and a text that names the file.
+struct TOpenFailure {
+    int32_t Code = 0;
+    QString Text;
+};
+
+// One format's decoder over an open file: its exact length, rate and channel count are known
+// once it is open. Used by one thread at a time: the GUI thread while the device opens, then the
+// device's decoder thread. A new format is one more class behind this interface and one more
+// probe in Decoder.cpp.
+class IDecoder {
+public:
+    virtual ~IDecoder() = default;
+
+    virtual int Rate() const = 0;
+    virtual int Channels() const = 0;
+    // Exact: the frames that Read gives from frame 0 to the end.
+    virtual int64_t LengthFrames() const = 0;
+    // Up to `frames` interleaved 16-bit frames; 0 at the end (or where the rest cannot be read).
+    // Never more than LengthFrames in all.
+    virtual size_t Read(int16_t* out, size_t frames) = 0;
+    // The next Read starts at `frame` (0..LengthFrames); false when the file cannot be read there.
+    virtual bool Seek(int64_t frame) = 0;
+};
+
+// Opens the decoder the file's content calls for (WAV, MP3, or WMA through the FFmpeg module)
+// and measures its exact length; `file` is the file it reads. nullptr with the reason when the
+// file cannot be played.
+std::unique_ptr<IDecoder> OpenDecoder(const QString& fileName, std::shared_ptr<TMediaFile>& file,
+                                      TOpenFailure& failure);
+
+// "x" with native separators, as every error text names a file. Inline: the modules use it too.
+inline QString QuotedFileName(const QString& fileName) {
+    return QLatin1Char('"') + QDir::toNativeSeparators(fileName) + QLatin1Char('"');
+}
+
+// The decoder modules' entry: FFmpeg's decoders are loaded only when a file needs them.
+class IDecoderModule {
+public:
+    virtual std::unique_ptr<IDecoder> Open(std::shared_ptr<IByteReader> file,
+                                           const QString& fileName, TOpenFailure& failure) = 0;
+
+protected:
+    ~IDecoderModule() = default; // lives as long as the process
+};
+
+// Raised when the boundary changes, so a stale module is refused rather than misused.
+inline constexpr int kDecoderModuleVersion = 1;
+inline constexpr char kFfmpegModuleFile[] = "libondrix-ffmpeg.so";
+inline constexpr char kDecoderModuleEntry[] = "OndrixDecoderModule";
+using TDecoderModuleEntry = IDecoderModule* (*)(int version);

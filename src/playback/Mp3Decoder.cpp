@@ -1,0 +1,353 @@
+#include "playback/Mp3Decoder.h"
+
+#include "playback/MediaService.h"
+
+#include <array>
+#include <cstdio>
+
+namespace {
+
+// How far past the tags junk may reach before the first frame.
+constexpr int64_t kJunkLimit = 4 * 1024 * 1024;
+// Frames in a row that make a start believable; a shorter file must end right after its last.
+constexpr int kChainFrames = 3;
+
+struct THeader {
+    int Version = 0; // the header's two version bits: 0 MPEG 2.5, 2 MPEG 2, 3 MPEG 1
+    int Layer = 0;
+    int Rate = 0;
+    int Length = 0;
+};
+
+bool ParseHeader(const uint8_t* h, THeader& out) {
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0)
+        return false;
+    const int version = (h[1] >> 3) & 3;
+    const int layer = 4 - ((h[1] >> 1) & 3);
+    const int bitrateIndex = h[2] >> 4;
+    const int rateIndex = (h[2] >> 2) & 3;
+    const int padding = (h[2] >> 1) & 1;
+    // reserved values; free-format bit rates are not played
+    if (version == 1 || layer == 4 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3 ||
+        (h[3] & 3) == 2)
+        return false;
+    static constexpr std::array<std::array<int, 15>, 5> kBitrates{{
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448}, // MPEG 1 layer I
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},    // MPEG 1 layer II
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},     // MPEG 1 layer III
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},    // MPEG 2 layer I
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},         // MPEG 2 II, III
+    }};
+    static constexpr std::array<int, 3> kRates{44100, 48000, 32000};
+    const bool mpeg1 = version == 3;
+    const int table = mpeg1 ? layer - 1 : (layer == 1 ? 3 : 4);
+    const int bitrate =
+        kBitrates[static_cast<size_t>(table)][static_cast<size_t>(bitrateIndex)] * 1000;
+    const int rate = kRates[static_cast<size_t>(rateIndex)] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+    out.Version = version;
+    out.Layer = layer;
+    out.Rate = rate;
+    if (layer == 1)
+        out.Length = (12 * bitrate / rate + padding) * 4;
+    else
+        out.Length = ((layer == 3 && !mpeg1) ? 72 : 144) * bitrate / rate + padding;
+    return out.Length > 4;
+}
+
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool ReadExactly(IByteReader& file, int64_t at, void* out, size_t size) {
+    return at >= 0 && file.ReadAt(at, out, size) == static_cast<int64_t>(size);
+}
+
+// The size of an ID3v2 tag whose header is at `at`, or 0 when there is none.
+int64_t Id3v2Size(IByteReader& file, int64_t at, const char* magic) {
+    uint8_t h[10];
+    if (!ReadExactly(file, at, h, sizeof h) || std::memcmp(h, magic, 3) != 0 || h[3] == 0xFF ||
+        h[4] == 0xFF || ((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0)
+        return 0;
+    const int64_t body = int64_t{h[6]} << 21 | int64_t{h[7]} << 14 | int64_t{h[8]} << 7 | h[9];
+    return 10 + body + ((h[5] & 0x10) != 0 ? 10 : 0);
+}
+
+// Cuts ID3v1, APE, Lyrics3 and appended ID3v2 tags off the end, in any order they are stacked.
+int64_t AudioEnd(IByteReader& file, int64_t begin, int64_t end) {
+    for (int tags = 0; tags < 8; ++tags) {
+        uint8_t tail[32];
+        if (end - begin >= 128 && ReadExactly(file, end - 128, tail, 3) &&
+            std::memcmp(tail, "TAG", 3) == 0) {
+            end -= 128;
+            continue;
+        }
+        if (end - begin >= 32 && ReadExactly(file, end - 32, tail, 32) &&
+            std::memcmp(tail, "APETAGEX", 8) == 0) {
+            const int64_t size = Le32(tail + 12) + ((Le32(tail + 20) & 0x80000000u) ? 32 : 0);
+            if (size >= 32 && size <= end - begin) {
+                end -= size;
+                continue;
+            }
+        }
+        if (end - begin >= 15 && ReadExactly(file, end - 15, tail, 15) &&
+            std::memcmp(tail + 6, "LYRICS200", 9) == 0) {
+            int64_t size = 0;
+            bool digits = true;
+            for (int i = 0; i < 6; ++i) {
+                digits = digits && tail[i] >= '0' && tail[i] <= '9';
+                size = size * 10 + (tail[i] - '0');
+            }
+            uint8_t mark[11];
+            if (digits && size + 15 <= end - begin &&
+                ReadExactly(file, end - 15 - size, mark, sizeof mark) &&
+                std::memcmp(mark, "LYRICSBEGIN", 11) == 0) {
+                end -= size + 15;
+                continue;
+            }
+        }
+        if (end - begin >= 9 && ReadExactly(file, end - 9, tail, 9) &&
+            std::memcmp(tail, "LYRICSEND", 9) == 0) {
+            // version 1 has no size: its start is looked for in the 5100 bytes it may hold
+            const int64_t from = std::max(begin, end - 9 - 5100);
+            std::vector<uint8_t> block(static_cast<size_t>(end - from));
+            if (ReadExactly(file, from, block.data(), block.size())) {
+                const std::string text(block.begin(), block.end());
+                const size_t at = text.rfind("LYRICSBEGIN");
+                if (at != std::string::npos) {
+                    end = from + static_cast<int64_t>(at);
+                    continue;
+                }
+            }
+        }
+        if (end - begin >= 20) {
+            const int64_t size = Id3v2Size(file, end - 10, "3DI");
+            if (size > 0 && size + 10 <= end - begin) {
+                end -= size + 10;
+                continue;
+            }
+        }
+        break;
+    }
+    return end;
+}
+
+// True when a run of frames starts at `at`: kChainFrames alike in a row, or fewer that end
+// exactly where the audio ends.
+bool ChainAt(IByteReader& file, int64_t at, int64_t end, const THeader& first) {
+    int64_t pos = at + first.Length;
+    for (int count = 1; count < kChainFrames; ++count) {
+        if (pos == end)
+            return true;
+        uint8_t h[4];
+        THeader next;
+        if (pos + 4 > end || !ReadExactly(file, pos, h, sizeof h) || !ParseHeader(h, next) ||
+            next.Version != first.Version || next.Layer != first.Layer || next.Rate != first.Rate)
+            return false;
+        pos += next.Length;
+    }
+    return pos <= end;
+}
+
+// The first frame of a run at or after `from`, within the junk limit.
+int64_t FirstFrame(IByteReader& file, int64_t from, int64_t end) {
+    const int64_t limit = std::min(end, from + kJunkLimit);
+    std::vector<uint8_t> block(64 * 1024);
+    for (int64_t at = from; at < limit;) {
+        const size_t want = static_cast<size_t>(
+            std::min<int64_t>(static_cast<int64_t>(block.size()), std::min(end, limit + 3) - at));
+        const int64_t got = file.ReadAt(at, block.data(), want);
+        if (got < 4)
+            return -1;
+        for (int64_t i = 0; i + 4 <= got && at + i < limit; ++i) {
+            if (block[static_cast<size_t>(i)] != 0xFF)
+                continue;
+            THeader header;
+            if (ParseHeader(block.data() + i, header) && at + i + header.Length <= end &&
+                ChainAt(file, at + i, end, header))
+                return at + i;
+        }
+        at += got - 3; // a header may straddle two blocks
+    }
+    return -1;
+}
+
+bool FindFrames(IByteReader& file, int64_t& begin, int64_t& end) {
+    int64_t afterTags = 0;
+    for (int tags = 0; tags < 16; ++tags) {
+        const int64_t size = Id3v2Size(file, afterTags, "ID3");
+        if (size == 0)
+            break;
+        afterTags += size;
+    }
+    end = AudioEnd(file, afterTags, file.Size());
+    begin = afterTags < end ? FirstFrame(file, afterTags, end) : -1;
+    // A tag whose size is wrong hides the frames behind it: look again from the start.
+    if (begin < 0 && afterTags > 0) {
+        end = AudioEnd(file, 0, file.Size());
+        begin = FirstFrame(file, 0, end);
+    }
+    return begin >= 0;
+}
+
+ssize_t ReadCallback(void* handle, void* buffer, size_t size) {
+    return static_cast<ssize_t>(static_cast<TByteCursor*>(handle)->Read(buffer, size));
+}
+
+off_t SeekCallback(void* handle, off_t offset, int whence) {
+    return static_cast<off_t>(static_cast<TByteCursor*>(handle)->Seek(offset, whence));
+}
+
+// A handle reading the cursor; 16-bit output at the stream's own rate and channel count.
+TMpg123Ptr OpenHandle(TByteCursor& cursor, long flags) {
+    static const bool initialised = mpg123_init() == MPG123_OK;
+    (void)initialised;
+    TMpg123Ptr handle(mpg123_new(nullptr, nullptr));
+    if (!handle)
+        return nullptr;
+    mpg123_param(handle.get(), MPG123_FLAGS, flags | MPG123_QUIET, 0);
+    mpg123_format_none(handle.get());
+    const long* rates = nullptr;
+    size_t count = 0;
+    mpg123_rates(&rates, &count);
+    for (size_t i = 0; i < count; ++i)
+        mpg123_format(handle.get(), rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    if (mpg123_replace_reader_handle(handle.get(), &ReadCallback, &SeekCallback, nullptr) !=
+            MPG123_OK ||
+        mpg123_open_handle(handle.get(), &cursor) != MPG123_OK)
+        return nullptr;
+    return handle;
+}
+
+long State(mpg123_handle* handle, int key) {
+    long value = -1;
+    double ignored = 0;
+    if (mpg123_getstate(handle, static_cast<mpg123_state>(key), &value, &ignored) != MPG123_OK)
+        return -1;
+    return value;
+}
+
+} // namespace
+
+std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
+                                            const QString& fileName, bool named,
+                                            TOpenFailure& failure) {
+    const QString name = QuotedFileName(fileName);
+    const auto fail = [&](int32_t code, const QString& text) {
+        failure.Code = code;
+        failure.Text = text;
+        return nullptr;
+    };
+    int64_t begin = 0;
+    int64_t end = 0;
+    if (!FindFrames(*file, begin, end))
+        return fail(MediaService::mseUnsupportedFile,
+                    named ? QStringLiteral("The file %1 is not a supported audio file: no MP3 data "
+                                           "was found in it.")
+                                .arg(name)
+                          : QStringLiteral("The file %1 is not a supported audio file (MP3, WMA "
+                                           "or WAV).")
+                                .arg(name));
+
+    // Every frame counted, without the encoder delay and padding left out: the raw length.
+    int64_t raw = 0;
+    {
+        TByteCursor cursor(*file, begin, end);
+        TMpg123Ptr scan = OpenHandle(cursor, 0);
+        if (!scan || mpg123_scan(scan.get()) != MPG123_OK)
+            return fail(MediaService::mseDecoderFailed,
+                        QStringLiteral("The audio of %1 cannot be decoded.").arg(name));
+        raw = mpg123_length(scan.get());
+    }
+
+    std::unique_ptr<TMp3Decoder> mp3(new TMp3Decoder());
+    mp3->mCursor = std::make_unique<TByteCursor>(*file, begin, end);
+    mp3->mHandle = OpenHandle(*mp3->mCursor, MPG123_GAPLESS);
+    long rate = 0;
+    int channels = 0;
+    int encoding = 0;
+    if (!mp3->mHandle ||
+        mpg123_getformat(mp3->mHandle.get(), &rate, &channels, &encoding) != MPG123_OK ||
+        rate <= 0 || channels <= 0)
+        return fail(MediaService::mseDecoderFailed,
+                    QStringLiteral("The audio of %1 cannot be decoded.").arg(name));
+    mp3->mRate = static_cast<int>(rate);
+    mp3->mChannels = channels;
+    mp3->mStreamChannels = channels;
+
+    // With a LAME/Info header the decoder skips the encoder delay (and its own) at the start and
+    // the padding at the end. A file cut short keeps the skip at the start but never reaches the
+    // padding, so it plays every frame it has less the skip.
+    int64_t frames = raw;
+    const long delay = State(mp3->mHandle.get(), MPG123_ENC_DELAY);
+    if (delay >= 0) {
+        const int64_t skip = delay + std::max(0L, State(mp3->mHandle.get(), MPG123_DEC_DELAY));
+        const int64_t tagged = mpg123_length(mp3->mHandle.get());
+        frames = std::max<int64_t>(0, raw - skip);
+        if (tagged > 0)
+            frames = std::min(frames, tagged);
+    }
+    if (frames <= 0)
+        return fail(MediaService::mseNoAudio,
+                    QStringLiteral("The file %1 contains no audio that can be played.").arg(name));
+    mp3->mFrames = frames;
+    mp3->mFile = std::move(file);
+    return mp3;
+}
+
+size_t TMp3Decoder::Read(int16_t* out, size_t frames) {
+    frames =
+        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(frames), mFrames - mPosition));
+    size_t got = 0;
+    for (int idle = 0; got < frames && !mEnded && idle < 64;) {
+        const size_t wanted = frames - got;
+        size_t done = 0;
+        int err;
+        size_t n;
+        if (mStreamChannels == mChannels) {
+            err =
+                mpg123_read(mHandle.get(), reinterpret_cast<unsigned char*>(out + got * mChannels),
+                            wanted * mChannels * sizeof(int16_t), &done);
+            n = done / (sizeof(int16_t) * mChannels);
+        } else {
+            // A stream that switches between mono and stereo frames keeps its first layout.
+            mConvert.resize(wanted * mStreamChannels);
+            err = mpg123_read(mHandle.get(), reinterpret_cast<unsigned char*>(mConvert.data()),
+                              mConvert.size() * sizeof(int16_t), &done);
+            n = done / (sizeof(int16_t) * mStreamChannels);
+            for (size_t i = 0; i < n; ++i) {
+                int16_t* dst = out + (got + i) * mChannels;
+                const int16_t* src = mConvert.data() + i * mStreamChannels;
+                if (mChannels == 1)
+                    dst[0] = static_cast<int16_t>((src[0] + src[1]) / 2);
+                else
+                    dst[0] = dst[1] = src[0];
+            }
+        }
+        got += n;
+        idle = n > 0 ? 0 : idle + 1;
+        if (err == MPG123_NEW_FORMAT) {
+            long rate = 0;
+            int channels = 0;
+            int encoding = 0;
+            mpg123_getformat(mHandle.get(), &rate, &channels, &encoding);
+            if (rate != mRate || channels < 1 || channels > 2)
+                mEnded = true; // another stream glued on; ours has ended
+            else
+                mStreamChannels = channels;
+        } else if (err != MPG123_OK) {
+            mEnded = true; // the end, or a rest that cannot be decoded
+        }
+    }
+    mPosition += static_cast<int64_t>(got);
+    return got;
+}
+
+bool TMp3Decoder::Seek(int64_t frame) {
+    frame = std::clamp<int64_t>(frame, 0, mFrames);
+    if (mpg123_seek(mHandle.get(), static_cast<off_t>(frame), SEEK_SET) < 0)
+        return false;
+    mPosition = frame;
+    mEnded = false;
+    return true;
+}

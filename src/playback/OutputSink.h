@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QString>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// The program's one output stream talks to the sound system through a sink: the sound server
+// (a module, libondrix-pulse.so), SDL where no server runs (libondrix-sdl.so), or our own null
+// and file outputs for tests. This header is the boundary with the modules.
+
+struct TOutputFormat {
+    int Rate = 0;
+    int Channels = 0;
+};
+
+// What a sink plays, served by the output stream. Called on the sink's own thread while the
+// sink holds its exclusion (see IOutputSink::Exclusive); never blocks.
+class IFrameSource {
+public:
+    // Copies up to `frames` frames of the playing device into `out` (interleaved 16-bit, the
+    // sink's format) and returns how many; fewer when the decoder is behind or nothing plays.
+    virtual size_t Pull(int16_t* out, size_t frames) = 0;
+    // Non-zero once everything of the playing device has been pulled: the sink calls Finished
+    // with it when all it pulled has been heard. Returned once per device stretch.
+    virtual uint64_t EndToken() = 0;
+    virtual void Finished(uint64_t token) = 0;
+    // The sink can no longer play: the server went away, or the default output changed. Any
+    // thread; never blocks.
+    virtual void SinkLost(bool serverGone) = 0;
+
+protected:
+    ~IFrameSource() = default;
+};
+
+// One opened connection to the sound system. Open and Close run on the output stream's manager
+// thread and may block; every other method may be called from any thread and returns quickly.
+class IOutputSink {
+public:
+    virtual ~IOutputSink() = default;
+
+    // Opens in `format` where it is given (tests; a rate of 0 leaves the choice to the sink) and
+    // the sink lets the caller choose, else in the format the sound system prefers (its rate,
+    // stereo); `format` is set to what was opened. Starts corked, with nothing to play.
+    virtual bool Open(IFrameSource* source, TOutputFormat& format, QString& reason) = 0;
+    virtual void Close() = 0;
+
+    // Runs `fn` while the sink's thread is not inside the source.
+    virtual void Exclusive(const std::function<void()>& fn) = 0;
+    // Corked: nothing plays and nothing is pulled; what is queued stays.
+    virtual void SetCorked(bool corked) = 0;
+    // Drops what is queued and not yet heard.
+    virtual void Flush() = 0;
+    // 0 (silent) to 1000 (full), heard at once.
+    virtual void SetVolume(int32_t volume) = 0;
+    // Frames heard since the sink opened, on the time line of the frames pulled; the last value
+    // known when the sink cannot tell any more (its server gone).
+    virtual int64_t PlayedFrames() = 0;
+    // More frames can be pulled now (the decoder thread caught up).
+    virtual void Wake() = 0;
+};
+
+// The output modules' entry.
+class IOutputModule {
+public:
+    virtual std::unique_ptr<IOutputSink> CreateSink() = 0;
+
+protected:
+    ~IOutputModule() = default; // lives as long as the process
+};
+
+inline constexpr int kOutputModuleVersion = 1;
+inline constexpr char kPulseModuleFile[] = "libondrix-pulse.so";
+inline constexpr char kSdlModuleFile[] = "libondrix-sdl.so";
+inline constexpr char kOutputModuleEntry[] = "OndrixOutputModule";
+
+// 0 is silence; 1..1000 spread over 60 dB, so equal slider steps sound like equal steps; 1000 is
+// the signal unchanged. As an amplitude factor.
+inline double VolumeGain(int32_t volume) {
+    if (volume <= 0)
+        return 0.0;
+    if (volume >= 1000)
+        return 1.0;
+    return std::pow(10.0, 3.0 * (volume - 1000) / 1000.0);
+}
+
+// The same in 16.16 fixed point, as the software outputs apply it.
+inline int32_t VolumeGainQ16(int32_t volume) {
+    return static_cast<int32_t>(std::lround(65536.0 * VolumeGain(volume)));
+}
+
+// Applies a 16.16 gain to interleaved samples.
+inline void ApplyGain(int16_t* samples, size_t count, int32_t gain) {
+    if (gain == 65536)
+        return;
+    for (size_t i = 0; i < count; ++i)
+        samples[i] = static_cast<int16_t>((static_cast<int32_t>(samples[i]) * gain) >> 16);
+}

@@ -1,0 +1,187 @@
+#include "playback/WavDecoder.h"
+
+#include "playback/MediaService.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr uint16_t kFormatPcm = 0x0001;
+constexpr uint16_t kFormatFloat = 0x0003;
+constexpr uint16_t kFormatExtensible = 0xFFFE;
+constexpr int kMaxChannels = 64;
+
+uint16_t Le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+int16_t ClipToS16(double value) {
+    const long v = std::lrint(value * 32768.0);
+    return static_cast<int16_t>(std::clamp<long>(v, -32768, 32767));
+}
+
+bool Fail(TOpenFailure& failure, int32_t code, const QString& text) {
+    failure.Code = code;
+    failure.Text = text;
+    return false;
+}
+
+} // namespace
+
+bool TWavDecoder::Probe(const uint8_t* head, size_t size) {
+    return size >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
+}
+
+std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
+                                            const QString& fileName, TOpenFailure& failure) {
+    std::unique_ptr<TWavDecoder> wav(new TWavDecoder());
+    const QString name = QuotedFileName(fileName);
+    const auto damaged = [&](const QString& why) {
+        Fail(failure, MediaService::mseUnsupportedFile,
+             QStringLiteral("The file %1 is not a supported audio file: %2.").arg(name, why));
+        return nullptr;
+    };
+    const int64_t size = file->Size();
+    int64_t at = 12;
+    bool haveFormat = false;
+    uint16_t format = 0;
+    int bits = 0;
+    int blockAlign = 0;
+    int64_t dataSize = -1;
+    // The samples come last in practice; a header chunk after them is not looked for.
+    while (at + 8 <= size) {
+        uint8_t chunk[8];
+        if (file->ReadAt(at, chunk, sizeof chunk) != sizeof chunk)
+            break;
+        const uint32_t declared = Le32(chunk + 4);
+        const int64_t body = at + 8;
+        if (std::memcmp(chunk, "fmt ", 4) == 0) {
+            uint8_t fmt[40] = {};
+            const int64_t want = std::min<int64_t>(declared, sizeof fmt);
+            if (declared < 16 || file->ReadAt(body, fmt, static_cast<size_t>(want)) != want)
+                return damaged(QStringLiteral("its WAV format header is damaged"));
+            format = Le16(fmt);
+            wav->mChannels = Le16(fmt + 2);
+            wav->mRate = static_cast<int>(std::min<uint32_t>(Le32(fmt + 4), INT32_MAX));
+            blockAlign = Le16(fmt + 12);
+            bits = Le16(fmt + 14);
+            if (format == kFormatExtensible && declared >= 40)
+                format = Le16(fmt + 24); // the sub-format GUID starts with the format code
+            haveFormat = true;
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
+            // 0 and 0xFFFFFFFF are what a recorder that never finished leaves: all that follows.
+            const int64_t left = size - body;
+            dataSize =
+                declared == 0 || declared == 0xFFFFFFFF ? left : std::min<int64_t>(declared, left);
+            wav->mDataStart = body;
+            break;
+        }
+        at = body + declared + (declared & 1);
+    }
+    if (!haveFormat)
+        return damaged(QStringLiteral("it has no WAV format header"));
+    if (dataSize < 0)
+        return damaged(QStringLiteral("it holds no WAV sample data"));
+    if (wav->mChannels <= 0 || wav->mChannels > kMaxChannels || wav->mRate <= 0)
+        return damaged(QStringLiteral("its WAV format header is damaged"));
+    if (format == kFormatPcm && bits == 8)
+        wav->mSample = ESample::U8;
+    else if (format == kFormatPcm && bits == 16)
+        wav->mSample = ESample::S16;
+    else if (format == kFormatPcm && bits == 24)
+        wav->mSample = ESample::S24;
+    else if (format == kFormatPcm && bits == 32)
+        wav->mSample = ESample::S32;
+    else if (format == kFormatFloat && bits == 32)
+        wav->mSample = ESample::F32;
+    else if (format == kFormatFloat && bits == 64)
+        wav->mSample = ESample::F64;
+    else {
+        Fail(failure, MediaService::mseUnsupportedFile,
+             QStringLiteral("The file %1 holds WAV audio in a format that cannot be played "
+                            "(format 0x%2, %3 bits).")
+                 .arg(name)
+                 .arg(format, 4, 16, QLatin1Char('0'))
+                 .arg(bits));
+        return nullptr;
+    }
+    wav->mBytesPerSample = bits / 8;
+    // The header's block size is trusted only when it fits the sample size.
+    const int frameBytes = wav->mBytesPerSample * wav->mChannels;
+    if (blockAlign < frameBytes)
+        blockAlign = frameBytes;
+    if (blockAlign != frameBytes)
+        return damaged(QStringLiteral("its WAV block size does not match its samples"));
+    wav->mFrames = dataSize / frameBytes;
+    if (wav->mFrames <= 0) {
+        Fail(failure, MediaService::mseNoAudio,
+             QStringLiteral("The file %1 contains no audio that can be played.").arg(name));
+        return nullptr;
+    }
+    wav->mFile = std::move(file);
+    return wav;
+}
+
+size_t TWavDecoder::Read(int16_t* out, size_t frames) {
+    const size_t frameBytes = static_cast<size_t>(mBytesPerSample) * mChannels;
+    frames =
+        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(frames), mFrames - mPosition));
+    if (frames == 0)
+        return 0;
+    mBuffer.resize(frames * frameBytes);
+    const int64_t got = mFile->ReadAt(mDataStart + mPosition * static_cast<int64_t>(frameBytes),
+                                      mBuffer.data(), mBuffer.size());
+    if (got <= 0)
+        return 0; // a file that shrank or cannot be read: what was read has played
+    frames = static_cast<size_t>(got) / frameBytes;
+    const size_t samples = frames * mChannels;
+    const uint8_t* in = mBuffer.data();
+    switch (mSample) {
+    case ESample::U8:
+        for (size_t i = 0; i < samples; ++i)
+            out[i] = static_cast<int16_t>((in[i] - 128) * 256);
+        break;
+    case ESample::S16:
+        for (size_t i = 0; i < samples; ++i)
+            out[i] = static_cast<int16_t>(Le16(in + 2 * i));
+        break;
+    case ESample::S24:
+        // the top 16 of the 24 bits, as a 16-bit output of the same file anywhere else
+        for (size_t i = 0; i < samples; ++i)
+            out[i] = static_cast<int16_t>(in[3 * i + 1] | in[3 * i + 2] << 8);
+        break;
+    case ESample::S32:
+        for (size_t i = 0; i < samples; ++i)
+            out[i] = static_cast<int16_t>(Le16(in + 4 * i + 2));
+        break;
+    case ESample::F32:
+        for (size_t i = 0; i < samples; ++i) {
+            const uint32_t bitsOf = Le32(in + 4 * i);
+            float value;
+            std::memcpy(&value, &bitsOf, sizeof value);
+            out[i] = std::isfinite(value) ? ClipToS16(value) : 0;
+        }
+        break;
+    case ESample::F64:
+        for (size_t i = 0; i < samples; ++i) {
+            const uint64_t bitsOf = Le32(in + 8 * i) | static_cast<uint64_t>(Le32(in + 8 * i + 4))
+                                                           << 32;
+            double value;
+            std::memcpy(&value, &bitsOf, sizeof value);
+            out[i] = std::isfinite(value) ? ClipToS16(value) : 0;
+        }
+        break;
+    }
+    mPosition += static_cast<int64_t>(frames);
+    return frames;
+}
+
+bool TWavDecoder::Seek(int64_t frame) {
+    mPosition = std::clamp<int64_t>(frame, 0, mFrames);
+    return true;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "playback/Decoder.h"
+
+// PCM WAV read directly: RIFF chunks in any order before the samples, odd chunks padded,
+// WAVE_FORMAT_EXTENSIBLE, 8/16/24/32-bit integer and 32/64-bit float samples. The length is what
+// the file really holds: a data size that claims more (a cut download, a 4 GB placeholder) is
+// capped at the end of the file.
+class TWavDecoder final : public IDecoder {
+public:
+    // True when the bytes start a RIFF WAVE file.
+    static bool Probe(const uint8_t* head, size_t size);
+    static std::unique_ptr<IDecoder> Open(std::shared_ptr<IByteReader> file,
+                                          const QString& fileName, TOpenFailure& failure);
+
+    int Rate() const override { return mRate; }
+    int Channels() const override { return mChannels; }
+    int64_t LengthFrames() const override { return mFrames; }
+    size_t Read(int16_t* out, size_t frames) override;
+    bool Seek(int64_t frame) override;
+
+private:
+    enum class ESample { U8, S16, S24, S32, F32, F64 };
+
+    TWavDecoder() = default;
+
+    std::shared_ptr<IByteReader> mFile;
+    int mRate = 0;
+    int mChannels = 0;
+    ESample mSample = ESample::S16;
+    int mBytesPerSample = 2;
+    int64_t mDataStart = 0;
+    int64_t mFrames = 0;
+    int64_t mPosition = 0;
+    std::vector<uint8_t> mBuffer;
+};

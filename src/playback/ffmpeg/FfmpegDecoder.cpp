@@ -1,0 +1,403 @@
+// libondrix-ffmpeg.so: WMA through FFmpeg, the one format nothing lighter decodes. Loaded on the
+// first open of such a file, so a start-up with an MP3 or WAV list never maps FFmpeg's hundred
+// libraries. It reads the file only through the program's IByteReader.
+#include "playback/Decoder.h"
+#include "playback/MediaService.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/intreadwrite.h>
+#include <libswresample/swresample.h>
+}
+
+namespace {
+
+struct TAvFormatCloser {
+    void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
+};
+struct TAvioFreer {
+    void operator()(AVIOContext* p) const {
+        av_freep(&p->buffer);
+        avio_context_free(&p);
+    }
+};
+struct TAvCodecFreer {
+    void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
+};
+struct TAvPacketFreer {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct TAvFrameFreer {
+    void operator()(AVFrame* p) const { av_frame_free(&p); }
+};
+struct TSwrFreer {
+    void operator()(SwrContext* p) const { swr_free(&p); }
+};
+using TAvFormatPtr = std::unique_ptr<AVFormatContext, TAvFormatCloser>;
+using TAvioPtr = std::unique_ptr<AVIOContext, TAvioFreer>;
+using TAvCodecPtr = std::unique_ptr<AVCodecContext, TAvCodecFreer>;
+using TAvPacketPtr = std::unique_ptr<AVPacket, TAvPacketFreer>;
+using TAvFramePtr = std::unique_ptr<AVFrame, TAvFrameFreer>;
+using TSwrPtr = std::unique_ptr<SwrContext, TSwrFreer>;
+
+constexpr int kIoBuffer = 64 * 1024;
+
+// FFmpeg's text for an error code.
+QString AvErrorText(int err) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (av_strerror(err, text, sizeof text) < 0)
+        return QStringLiteral("FFmpeg error %1").arg(err);
+    return QString::fromUtf8(text);
+}
+
+int ReadPacket(void* opaque, uint8_t* buffer, int size) {
+    const int64_t got = static_cast<TByteCursor*>(opaque)->Read(buffer, static_cast<size_t>(size));
+    if (got < 0)
+        return AVERROR(EIO);
+    return got == 0 ? AVERROR_EOF : static_cast<int>(got);
+}
+
+int64_t SeekPacket(void* opaque, int64_t offset, int whence) {
+    auto* cursor = static_cast<TByteCursor*>(opaque);
+    if ((whence & AVSEEK_SIZE) != 0)
+        return cursor->Length();
+    return cursor->Seek(offset, whence & ~AVSEEK_FORCE);
+}
+
+// A closed device's decoder gives up at the next chance instead of reading on.
+int Interrupted(void* opaque) {
+    return static_cast<IByteReader*>(opaque)->Abandoned() ? 1 : 0;
+}
+
+class TFfmpegDecoder final : public IDecoder {
+public:
+    static std::unique_ptr<IDecoder> Open(std::shared_ptr<IByteReader> file,
+                                          const QString& fileName, TOpenFailure& failure);
+    ~TFfmpegDecoder() override = default;
+
+    int Rate() const override { return mRate; }
+    int Channels() const override { return mChannels; }
+    int64_t LengthFrames() const override { return mFrames; }
+    size_t Read(int16_t* out, size_t frames) override;
+    bool Seek(int64_t frame) override;
+
+private:
+    TFfmpegDecoder() = default;
+    bool Fail(TOpenFailure& failure, int32_t code, const QString& text) {
+        failure.Code = code;
+        failure.Text = text;
+        return false;
+    }
+    bool OpenStream(const QString& name, TOpenFailure& failure);
+    bool MeasureLength(const QString& name, TOpenFailure& failure);
+    bool Rewind();
+    bool DecodeMore();
+    bool Convert(const AVFrame* frame);
+
+    std::shared_ptr<IByteReader> mFile;
+    std::unique_ptr<TByteCursor> mCursor;
+    TAvioPtr mIo;
+    TAvFormatPtr mFormat;
+    TAvCodecPtr mCodec;
+    TAvPacketPtr mPacket;
+    TAvFramePtr mFrame;
+    TSwrPtr mResampler;
+    int mStreamIndex = -1;
+    int mRate = 0;
+    int mChannels = 0;
+    int64_t mFrames = 0;
+    int64_t mPosition = 0;
+    int64_t mSkip = 0; // frames still to drop after a seek
+    bool mDrained = false;
+    std::vector<int16_t> mPending; // decoded, not yet read
+    size_t mPendingAt = 0;         // in samples
+};
+
+std::unique_ptr<IDecoder> TFfmpegDecoder::Open(std::shared_ptr<IByteReader> file,
+                                               const QString& fileName, TOpenFailure& failure) {
+    static const bool quiet = [] {
+        av_log_set_level(AV_LOG_QUIET); // the reasons reach the user in our own error texts
+        return true;
+    }();
+    (void)quiet;
+    std::unique_ptr<TFfmpegDecoder> decoder(new TFfmpegDecoder());
+    decoder->mFile = std::move(file);
+    const QString name = QuotedFileName(fileName);
+    if (!decoder->OpenStream(name, failure) || !decoder->MeasureLength(name, failure))
+        return nullptr;
+    return decoder;
+}
+
+bool TFfmpegDecoder::OpenStream(const QString& name, TOpenFailure& failure) {
+    const QString unsupported =
+        QStringLiteral("The file %1 is not a supported audio file (MP3, WMA or WAV)").arg(name);
+    mCursor = std::make_unique<TByteCursor>(*mFile, 0, mFile->Size());
+    auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBuffer));
+    AVIOContext* io = buffer ? avio_alloc_context(buffer, kIoBuffer, 0, mCursor.get(), &ReadPacket,
+                                                  nullptr, &SeekPacket)
+                             : nullptr;
+    if (io == nullptr) {
+        av_free(buffer);
+        return Fail(failure, MediaService::mseOutOfMemory, QStringLiteral("Out of memory."));
+    }
+    mIo.reset(io);
+    AVFormatContext* format = avformat_alloc_context();
+    if (format == nullptr)
+        return Fail(failure, MediaService::mseOutOfMemory, QStringLiteral("Out of memory."));
+    format->pb = mIo.get();
+    format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    format->interrupt_callback = {&Interrupted, mFile.get()};
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "format_whitelist", "asf", 0);
+    int err = avformat_open_input(&format, nullptr, nullptr, &options);
+    av_dict_free(&options);
+    if (err < 0) // avformat_open_input freed the context
+        return Fail(failure, MediaService::mseUnsupportedFile,
+                    err == AVERROR_INVALIDDATA || err == AVERROR(EINVAL)
+                        ? unsupported + QLatin1Char('.')
+                        : QStringLiteral("%1: %2.").arg(unsupported, AvErrorText(err)));
+    mFormat.reset(format);
+
+    mStreamIndex = av_find_best_stream(mFormat.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    AVCodecParameters* params =
+        mStreamIndex >= 0 ? mFormat->streams[mStreamIndex]->codecpar : nullptr;
+    // The header normally says all we need; only then is the costly stream analysis skipped.
+    if (params == nullptr || params->sample_rate <= 0 || params->ch_layout.nb_channels <= 0) {
+        err = avformat_find_stream_info(mFormat.get(), nullptr);
+        if (err < 0)
+            return Fail(failure, MediaService::mseUnsupportedFile,
+                        QStringLiteral("%1: %2.").arg(unsupported, AvErrorText(err)));
+        mStreamIndex = av_find_best_stream(mFormat.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        params = mStreamIndex >= 0 ? mFormat->streams[mStreamIndex]->codecpar : nullptr;
+    }
+    if (params == nullptr || params->sample_rate <= 0 || params->ch_layout.nb_channels <= 0)
+        return Fail(failure, MediaService::mseNoAudio,
+                    QStringLiteral("The file %1 contains no audio.").arg(name));
+    for (unsigned i = 0; i < mFormat->nb_streams; ++i)
+        if (static_cast<int>(i) != mStreamIndex)
+            mFormat->streams[i]->discard = AVDISCARD_ALL;
+
+    const AVCodec* codec = avcodec_find_decoder(params->codec_id);
+    if (codec == nullptr)
+        return Fail(failure, MediaService::mseUnsupportedFile,
+                    QStringLiteral("The file %1 uses an audio format that cannot be played (%2).")
+                        .arg(name, QString::fromUtf8(avcodec_get_name(params->codec_id))));
+    mCodec.reset(avcodec_alloc_context3(codec));
+    mPacket.reset(av_packet_alloc());
+    mFrame.reset(av_frame_alloc());
+    if (!mCodec || !mPacket || !mFrame)
+        return Fail(failure, MediaService::mseOutOfMemory, QStringLiteral("Out of memory."));
+    err = avcodec_parameters_to_context(mCodec.get(), params);
+    if (err >= 0) {
+        mCodec->pkt_timebase = mFormat->streams[mStreamIndex]->time_base;
+        mCodec->thread_count = 1;
+        err = avcodec_open2(mCodec.get(), codec, nullptr);
+    }
+    if (err < 0)
+        return Fail(
+            failure, MediaService::mseDecoderFailed,
+            QStringLiteral("The audio of %1 cannot be decoded: %2.").arg(name, AvErrorText(err)));
+    mRate = params->sample_rate;
+    mChannels = params->ch_layout.nb_channels;
+    return true;
+}
+
+bool TFfmpegDecoder::MeasureLength(const QString& name, TOpenFailure& failure) {
+    AVStream* stream = mFormat->streams[mStreamIndex];
+    const AVCodecParameters* params = stream->codecpar;
+    const AVRational sampleBase{1, mRate};
+    if (params->codec_id == AV_CODEC_ID_WMAV1 || params->codec_id == AV_CODEC_ID_WMAV2) {
+        // Each packet holds one frame of fixed length unless the bit reservoir is on, and the
+        // decoder drops part of what the first packets give. Decoding the first few packets to
+        // the end of a stream tells both.
+        const int flagsAt = params->codec_id == AV_CODEC_ID_WMAV2 ? 4 : 2;
+        const bool reservoir = params->extradata_size >= flagsAt + 2 &&
+                               (AV_RL16(params->extradata + flagsAt) & 0x0002) != 0;
+        constexpr int64_t kTrial = 4;
+        int64_t packets = 0;
+        int64_t trialOutput = 0;
+        int64_t frameLength = 0;
+        const auto receive = [&] {
+            while (avcodec_receive_frame(mCodec.get(), mFrame.get()) >= 0) {
+                trialOutput += mFrame->nb_samples;
+                frameLength = std::max<int64_t>(frameLength, mFrame->nb_samples);
+                av_frame_unref(mFrame.get());
+            }
+        };
+        while (av_read_frame(mFormat.get(), mPacket.get()) >= 0) {
+            if (mPacket->stream_index == mStreamIndex) {
+                ++packets;
+                if (packets <= kTrial && avcodec_send_packet(mCodec.get(), mPacket.get()) >= 0)
+                    receive();
+                if (packets == kTrial) {
+                    avcodec_send_packet(mCodec.get(), nullptr);
+                    receive();
+                }
+            }
+            av_packet_unref(mPacket.get());
+        }
+        if (!reservoir && frameLength > 0 && packets >= kTrial)
+            mFrames = packets * frameLength - (kTrial * frameLength - trialOutput);
+        else if (stream->duration > 0)
+            mFrames = av_rescale_q(stream->duration, stream->time_base, sampleBase);
+    } else {
+        // Other codecs in ASF: the sum of the packet durations.
+        int64_t ticks = 0;
+        while (av_read_frame(mFormat.get(), mPacket.get()) >= 0) {
+            if (mPacket->stream_index == mStreamIndex)
+                ticks += mPacket->duration;
+            av_packet_unref(mPacket.get());
+        }
+        mFrames = av_rescale_q(ticks, stream->time_base, sampleBase);
+    }
+    if (mFrames <= 0)
+        return Fail(failure, MediaService::mseNoAudio,
+                    QStringLiteral("The file %1 contains no audio that can be played.").arg(name));
+    if (!Rewind())
+        return Fail(failure, MediaService::mseDecoderFailed,
+                    QStringLiteral("The file %1 cannot be played from its start.").arg(name));
+    return true;
+}
+
+bool TFfmpegDecoder::Rewind() {
+    const AVStream* stream = mFormat->streams[mStreamIndex];
+    // Not start_time: after a long encoder delay it lies past the first packet, whose samples
+    // (and the skip that trims them) would then be lost.
+    const int64_t start =
+        stream->start_time != AV_NOPTS_VALUE ? std::min<int64_t>(stream->start_time, 0) : 0;
+    int err = av_seek_frame(mFormat.get(), mStreamIndex, start, AVSEEK_FLAG_BACKWARD);
+    if (err < 0)
+        err = avformat_seek_file(mFormat.get(), -1, INT64_MIN, 0, 0, 0);
+    avcodec_flush_buffers(mCodec.get());
+    mResampler.reset();
+    mPending.clear();
+    mPendingAt = 0;
+    mDrained = false;
+    mPosition = 0;
+    mSkip = 0;
+    return err >= 0;
+}
+
+// Decodes until some samples are pending; false at the end.
+bool TFfmpegDecoder::DecodeMore() {
+    while (mPendingAt >= mPending.size()) {
+        const int received = avcodec_receive_frame(mCodec.get(), mFrame.get());
+        if (received >= 0) {
+            const bool ok = Convert(mFrame.get());
+            av_frame_unref(mFrame.get());
+            if (!ok)
+                return false;
+            continue;
+        }
+        if (received == AVERROR_EOF || mDrained)
+            return false;
+        const int err = av_read_frame(mFormat.get(), mPacket.get());
+        if (err < 0) {
+            mDrained = true; // the end, or an unreadable rest: what was decodable has played
+            avcodec_send_packet(mCodec.get(), nullptr);
+            continue;
+        }
+        if (mPacket->stream_index == mStreamIndex)
+            avcodec_send_packet(mCodec.get(), mPacket.get()); // a damaged packet is dropped
+        av_packet_unref(mPacket.get());
+    }
+    return true;
+}
+
+bool TFfmpegDecoder::Convert(const AVFrame* frame) {
+    if (frame->ch_layout.nb_channels != mChannels || frame->sample_rate != mRate)
+        return false; // the stream changed its format: it ends here
+    if (!mResampler) {
+        AVChannelLayout layout{};
+        av_channel_layout_default(&layout, mChannels);
+        SwrContext* swr = nullptr;
+        // Only the sample format changes: same rate, same channels in the same order.
+        int err =
+            swr_alloc_set_opts2(&swr, &layout, AV_SAMPLE_FMT_S16, mRate, &layout,
+                                static_cast<AVSampleFormat>(frame->format), mRate, 0, nullptr);
+        av_channel_layout_uninit(&layout);
+        mResampler.reset(swr);
+        if (err < 0 || swr_init(swr) < 0) {
+            mResampler.reset();
+            return false;
+        }
+    }
+    mPending.resize(static_cast<size_t>(frame->nb_samples) * mChannels);
+    auto* out = reinterpret_cast<uint8_t*>(mPending.data());
+    const int n = swr_convert(mResampler.get(), &out, frame->nb_samples,
+                              const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+    mPending.resize(static_cast<size_t>(std::max(n, 0)) * mChannels);
+    mPendingAt = 0;
+    // After a seek the frames before the target are dropped.
+    if (mSkip > 0) {
+        const size_t dropped = static_cast<size_t>(
+            std::min<int64_t>(mSkip, static_cast<int64_t>(mPending.size()) / mChannels));
+        mPendingAt = dropped * mChannels;
+        mSkip -= static_cast<int64_t>(dropped);
+    }
+    return true;
+}
+
+size_t TFfmpegDecoder::Read(int16_t* out, size_t frames) {
+    frames =
+        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(frames), mFrames - mPosition));
+    size_t got = 0;
+    while (got < frames && DecodeMore()) {
+        const size_t n = std::min(frames - got, (mPending.size() - mPendingAt) / mChannels);
+        std::memcpy(out + got * mChannels, mPending.data() + mPendingAt,
+                    n * mChannels * sizeof(int16_t));
+        mPendingAt += n * mChannels;
+        got += n;
+    }
+    mPosition += static_cast<int64_t>(got);
+    return got;
+}
+
+bool TFfmpegDecoder::Seek(int64_t frame) {
+    frame = std::clamp<int64_t>(frame, 0, mFrames);
+    if (!Rewind())
+        return false;
+    if (frame == 0)
+        return true;
+    // The packet at or before the target, then decoded forward to it: within one frame of the
+    // exact place, as ASF time stamps are in milliseconds.
+    const AVStream* stream = mFormat->streams[mStreamIndex];
+    const int64_t target = av_rescale_q(frame, AVRational{1, mRate}, stream->time_base);
+    if (av_seek_frame(mFormat.get(), mStreamIndex, target, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    avcodec_flush_buffers(mCodec.get());
+    mPosition = frame;
+    // Where the first packet after the seek starts decides how much to drop.
+    while (av_read_frame(mFormat.get(), mPacket.get()) >= 0) {
+        if (mPacket->stream_index == mStreamIndex && mPacket->pts != AV_NOPTS_VALUE) {
+            const int64_t at = av_rescale_q(mPacket->pts, stream->time_base, AVRational{1, mRate});
+            mSkip = std::max<int64_t>(0, frame - at);
+            avcodec_send_packet(mCodec.get(), mPacket.get());
+            av_packet_unref(mPacket.get());
+            return true;
+        }
+        av_packet_unref(mPacket.get());
+    }
+    mDrained = true;
+    return true;
+}
+
+class TFfmpegModule final : public IDecoderModule {
+public:
+    std::unique_ptr<IDecoder> Open(std::shared_ptr<IByteReader> file, const QString& fileName,
+                                   TOpenFailure& failure) override {
+        return TFfmpegDecoder::Open(std::move(file), fileName, failure);
+    }
+};
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) IDecoderModule* OndrixDecoderModule(int version) {
+    static TFfmpegModule module;
+    return version == kDecoderModuleVersion ? &module : nullptr;
+}

@@ -1,0 +1,405 @@
+// libondrix-pulse.so: the output stream's sink on the sound server, through libpulse's
+// asynchronous API (PulseAudio, and PipeWire's pulse server). Loaded when the output first opens,
+// so a start-up never maps libpulse's libraries.
+//
+// One playback stream, named "Ondrix 3" with the program's icon and the role "music", in the
+// default sink's rate, stereo. The server holds 1.2 s of it and asks for half a second at a time,
+// so libpulse's thread wakes about twice a second; the sink itself is asked for (1.2 - 2 x 0.5)/2
+// = 0.1 s of latency, so the end of a track is heard, and the next one starts, about as soon as
+// with a small buffer. Pause corks, Stop flushes and the
+// volume is the stream's own, all heard at once. What was heard comes from the stream's timing
+// (with interpolation); the end of a device is confirmed by a drain. The context's and the
+// stream's state callbacks tell the output when the server went away or the stream was lost, a
+// subscription when the default sink changed.
+//
+// Threads: libpulse's main loop thread runs every callback, with the main loop lock held; the
+// other methods take that lock themselves (they are never called on that thread).
+#include "playback/OutputSink.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <pulse/pulseaudio.h>
+#include <string>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr char kName[] = "Ondrix 3";
+constexpr char kIcon[] = "io.github.ondrix.Ondrix3";
+constexpr auto kServerBuffer = 1200ms;
+constexpr auto kRequestSize = 500ms;
+// After an underrun the stream starts again once this much is queued.
+constexpr auto kRestartAfter = 200ms;
+// How long the server may take to answer while the output opens.
+constexpr auto kAnswerWithin = 3s;
+
+class TLoopLock {
+public:
+    explicit TLoopLock(pa_threaded_mainloop* loop) : mLoop(loop) {
+        pa_threaded_mainloop_lock(mLoop);
+    }
+    ~TLoopLock() { pa_threaded_mainloop_unlock(mLoop); }
+    TLoopLock(const TLoopLock&) = delete;
+    TLoopLock& operator=(const TLoopLock&) = delete;
+
+private:
+    pa_threaded_mainloop* mLoop;
+};
+
+struct TProplistFreer {
+    void operator()(pa_proplist* p) const { pa_proplist_free(p); }
+};
+using TProplist = std::unique_ptr<pa_proplist, TProplistFreer>;
+
+void Forget(pa_operation* op) {
+    if (op != nullptr)
+        pa_operation_unref(op);
+}
+
+class TPulseSink final : public IOutputSink {
+public:
+    ~TPulseSink() override { Close(); }
+
+    bool Open(IFrameSource* source, TOutputFormat& format, QString& reason) override;
+    void Close() override;
+    void Exclusive(const std::function<void()>& fn) override;
+    void SetCorked(bool corked) override;
+    void Flush() override;
+    void SetVolume(int32_t volume) override;
+    int64_t PlayedFrames() override;
+    void Wake() override;
+
+private:
+    QString ContextError() const {
+        return QString::fromUtf8(pa_strerror(pa_context_errno(mContext)));
+    }
+    // Waits (main loop locked) until `done` or the server took too long.
+    template <typename F> bool WaitUntil(F done);
+    void Write();
+    void ApplyVolume();
+    void CheckDefaultSink();
+
+    static void OnContextState(pa_context* context, void* self);
+    static void OnStreamState(pa_stream* stream, void* self);
+    static void OnWrite(pa_stream* stream, size_t bytes, void* self);
+    static void OnDrained(pa_stream* stream, int success, void* self);
+    static void OnEvent(pa_context* context, pa_subscription_event_type_t type, uint32_t index,
+                        void* self);
+    static void OnServerInfo(pa_context* context, const pa_server_info* info, void* self);
+    static void OnSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
+
+    std::mutex mApiLock; // Wake against Close
+    pa_threaded_mainloop* mLoop = nullptr;
+    pa_context* mContext = nullptr;
+    pa_stream* mStream = nullptr;
+    IFrameSource* mSource = nullptr;
+    TOutputFormat mFormat;
+    size_t mFrameBytes = 0;
+    bool mReady = false; // open and playing through the stream
+    bool mLost = false;  // told the output once
+    int32_t mVolume = 1000;
+    int mSinkRate = 0;
+    bool mSinkAnswered = false;
+    std::atomic<uint64_t> mDrainToken{0};
+    int64_t mPlayed = 0;
+};
+
+template <typename F> bool TPulseSink::WaitUntil(F done) {
+    const auto end = std::chrono::steady_clock::now() + kAnswerWithin;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        pa_threaded_mainloop_unlock(mLoop);
+        std::this_thread::sleep_for(2ms);
+        pa_threaded_mainloop_lock(mLoop);
+    }
+    return true;
+}
+
+bool TPulseSink::Open(IFrameSource* source, TOutputFormat& format, QString& reason) {
+    mSource = source;
+    mLoop = pa_threaded_mainloop_new();
+    if (mLoop == nullptr) {
+        reason = QStringLiteral("cannot start the sound server's client");
+        return false;
+    }
+    TProplist props(pa_proplist_new());
+    pa_proplist_sets(props.get(), PA_PROP_APPLICATION_NAME, kName);
+    pa_proplist_sets(props.get(), PA_PROP_APPLICATION_ID, kIcon);
+    pa_proplist_sets(props.get(), PA_PROP_APPLICATION_ICON_NAME, kIcon);
+    pa_proplist_sets(props.get(), PA_PROP_MEDIA_ROLE, "music");
+    mContext =
+        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(mLoop), kName, props.get());
+    if (mContext == nullptr) {
+        reason = QStringLiteral("cannot start the sound server's client");
+        return false;
+    }
+    pa_context_set_state_callback(mContext, &OnContextState, this);
+    // No autospawn: a player should not start a sound server behind the user's back.
+    if (pa_context_connect(mContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        reason = QStringLiteral("no sound server: %1").arg(ContextError());
+        return false;
+    }
+    TLoopLock lock(mLoop);
+    if (pa_threaded_mainloop_start(mLoop) < 0) {
+        reason = QStringLiteral("cannot start the sound server's client");
+        return false;
+    }
+    const auto contextSettled = [this] {
+        const pa_context_state_t state = pa_context_get_state(mContext);
+        return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+    };
+    if (!WaitUntil(contextSettled)) {
+        reason = QStringLiteral("the sound server does not answer");
+        return false;
+    }
+    if (pa_context_get_state(mContext) != PA_CONTEXT_READY) {
+        reason = QStringLiteral("no sound server: %1").arg(ContextError());
+        return false;
+    }
+
+    // The default sink's own rate, so the server need not resample what we resampled already.
+    Forget(pa_context_get_sink_info_by_name(mContext, "@DEFAULT_SINK@", &OnSinkInfo, this));
+    WaitUntil([this] { return mSinkAnswered; });
+    mFormat = {mSinkRate >= 8000 && mSinkRate <= 384000 ? mSinkRate : 48000, 2};
+    mFrameBytes = sizeof(int16_t) * static_cast<size_t>(mFormat.Channels);
+
+    pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<uint32_t>(mFormat.Rate),
+                        static_cast<uint8_t>(mFormat.Channels)};
+    pa_channel_map map;
+    pa_channel_map_init_stereo(&map);
+    TProplist streamProps(pa_proplist_new());
+    pa_proplist_sets(streamProps.get(), PA_PROP_MEDIA_NAME, kName);
+    pa_proplist_sets(streamProps.get(), PA_PROP_MEDIA_ROLE, "music");
+    pa_proplist_sets(streamProps.get(), PA_PROP_APPLICATION_ICON_NAME, kIcon);
+    mStream = pa_stream_new_with_proplist(mContext, kName, &spec, &map, streamProps.get());
+    if (mStream == nullptr) {
+        reason = QStringLiteral("the sound server refused a stream: %1").arg(ContextError());
+        return false;
+    }
+    pa_stream_set_state_callback(mStream, &OnStreamState, this);
+    pa_stream_set_write_callback(mStream, &OnWrite, this);
+    const auto bytes = [&](std::chrono::milliseconds time) {
+        return static_cast<uint32_t>(pa_usec_to_bytes(
+            static_cast<pa_usec_t>(std::chrono::microseconds(time).count()), &spec));
+    };
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = bytes(kServerBuffer);
+    attr.prebuf = bytes(kRestartAfter);
+    attr.minreq = bytes(kRequestSize);
+    attr.fragsize = static_cast<uint32_t>(-1);
+    pa_cvolume volume;
+    pa_cvolume_set(&volume, spec.channels,
+                   mVolume <= 0 ? PA_VOLUME_MUTED : pa_sw_volume_from_linear(VolumeGain(mVolume)));
+    const auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_START_CORKED | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    if (pa_stream_connect_playback(mStream, nullptr, &attr, flags, &volume, nullptr) < 0) {
+        reason = QStringLiteral("the sound server refused a stream: %1").arg(ContextError());
+        return false;
+    }
+    const auto streamSettled = [this] {
+        const pa_stream_state_t state = pa_stream_get_state(mStream);
+        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+    };
+    if (!WaitUntil(streamSettled) || pa_stream_get_state(mStream) != PA_STREAM_READY) {
+        reason = QStringLiteral("the sound server refused a stream: %1").arg(ContextError());
+        return false;
+    }
+    pa_context_set_subscribe_callback(mContext, &OnEvent, this);
+    Forget(pa_context_subscribe(mContext, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
+    mReady = true;
+    format = mFormat;
+    return true;
+}
+
+void TPulseSink::Close() {
+    std::lock_guard api(mApiLock);
+    if (mLoop == nullptr)
+        return;
+    {
+        TLoopLock lock(mLoop);
+        mReady = false;
+        if (mStream != nullptr) {
+            pa_stream_set_state_callback(mStream, nullptr, nullptr);
+            pa_stream_set_write_callback(mStream, nullptr, nullptr);
+            pa_stream_disconnect(mStream);
+            pa_stream_unref(mStream);
+            mStream = nullptr;
+        }
+        if (mContext != nullptr) {
+            pa_context_set_state_callback(mContext, nullptr, nullptr);
+            pa_context_set_subscribe_callback(mContext, nullptr, nullptr);
+            pa_context_disconnect(mContext);
+            pa_context_unref(mContext);
+            mContext = nullptr;
+        }
+    }
+    pa_threaded_mainloop_stop(mLoop);
+    pa_threaded_mainloop_free(mLoop);
+    mLoop = nullptr;
+}
+
+void TPulseSink::Exclusive(const std::function<void()>& fn) {
+    TLoopLock lock(mLoop);
+    fn();
+}
+
+void TPulseSink::SetCorked(bool corked) {
+    TLoopLock lock(mLoop);
+    if (!mReady)
+        return;
+    Forget(pa_stream_cork(mStream, corked ? 1 : 0, nullptr, nullptr));
+    if (!corked)
+        Write();
+}
+
+void TPulseSink::Flush() {
+    TLoopLock lock(mLoop);
+    if (!mReady)
+        return;
+    mDrainToken.store(0);
+    Forget(pa_stream_flush(mStream, nullptr, nullptr));
+}
+
+void TPulseSink::ApplyVolume() {
+    pa_cvolume volume;
+    pa_cvolume_set(&volume, static_cast<unsigned>(mFormat.Channels),
+                   mVolume <= 0 ? PA_VOLUME_MUTED : pa_sw_volume_from_linear(VolumeGain(mVolume)));
+    Forget(pa_context_set_sink_input_volume(mContext, pa_stream_get_index(mStream), &volume,
+                                            nullptr, nullptr));
+}
+
+void TPulseSink::SetVolume(int32_t volume) {
+    TLoopLock lock(mLoop);
+    if (volume == mVolume && mReady)
+        return;
+    mVolume = volume;
+    if (mReady)
+        ApplyVolume();
+}
+
+int64_t TPulseSink::PlayedFrames() {
+    TLoopLock lock(mLoop);
+    pa_usec_t time = 0;
+    if (mReady && pa_stream_get_time(mStream, &time) == 0) {
+        const auto frames =
+            static_cast<int64_t>(time * static_cast<uint64_t>(mFormat.Rate) / 1000000u);
+        mPlayed = std::max(mPlayed, frames);
+    }
+    return mPlayed;
+}
+
+void TPulseSink::Wake() {
+    std::lock_guard api(mApiLock);
+    if (mLoop == nullptr)
+        return;
+    TLoopLock lock(mLoop);
+    Write();
+}
+
+// Main loop locked: hands the server what it asked for, as far as the device has decoded it.
+void TPulseSink::Write() {
+    if (!mReady)
+        return;
+    size_t writable = pa_stream_writable_size(mStream);
+    while (writable != static_cast<size_t>(-1) && writable >= mFrameBytes) {
+        void* data = nullptr;
+        size_t bytes = writable;
+        if (pa_stream_begin_write(mStream, &data, &bytes) < 0 || data == nullptr)
+            break;
+        const size_t wanted = bytes / mFrameBytes;
+        const size_t frames = mSource->Pull(static_cast<int16_t*>(data), wanted);
+        if (frames == 0) {
+            pa_stream_cancel_write(mStream);
+            break;
+        }
+        pa_stream_write(mStream, data, frames * mFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        writable -= frames * mFrameBytes;
+        if (frames < wanted)
+            break;
+    }
+    // The device's last frame is written: the drain tells when it has been heard.
+    if (const uint64_t token = mSource->EndToken()) {
+        mDrainToken.store(token);
+        Forget(pa_stream_drain(mStream, &OnDrained, this));
+    }
+}
+
+void TPulseSink::CheckDefaultSink() {
+    Forget(pa_context_get_server_info(mContext, &OnServerInfo, this));
+}
+
+void TPulseSink::OnContextState(pa_context* context, void* self) {
+    auto* sink = static_cast<TPulseSink*>(self);
+    if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) || !sink->mReady || sink->mLost)
+        return;
+    sink->mReady = false;
+    sink->mLost = true;
+    sink->mSource->SinkLost(true);
+}
+
+void TPulseSink::OnStreamState(pa_stream* stream, void* self) {
+    auto* sink = static_cast<TPulseSink*>(self);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) || !sink->mReady || sink->mLost)
+        return;
+    // The stream went (its sink removed, say) while the server stays: a new one at once.
+    const bool serverGone = !PA_CONTEXT_IS_GOOD(pa_context_get_state(sink->mContext));
+    sink->mReady = false;
+    sink->mLost = true;
+    sink->mSource->SinkLost(serverGone);
+}
+
+void TPulseSink::OnWrite(pa_stream*, size_t, void* self) {
+    static_cast<TPulseSink*>(self)->Write();
+}
+
+void TPulseSink::OnDrained(pa_stream*, int success, void* self) {
+    auto* sink = static_cast<TPulseSink*>(self);
+    const uint64_t token = sink->mDrainToken.exchange(0);
+    if (success != 0 && token != 0 && sink->mReady)
+        sink->mSource->Finished(token);
+}
+
+void TPulseSink::OnEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
+    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER)
+        static_cast<TPulseSink*>(self)->CheckDefaultSink();
+}
+
+void TPulseSink::OnServerInfo(pa_context*, const pa_server_info* info, void* self) {
+    auto* sink = static_cast<TPulseSink*>(self);
+    if (info == nullptr || info->default_sink_name == nullptr || !sink->mReady || sink->mLost)
+        return;
+    const char* current = pa_stream_get_device_name(sink->mStream);
+    // A stream that the server did not move along with the default follows it anew.
+    if (current != nullptr && std::string(current) != info->default_sink_name) {
+        sink->mReady = false;
+        sink->mLost = true;
+        sink->mSource->SinkLost(false);
+    }
+}
+
+void TPulseSink::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self) {
+    auto* sink = static_cast<TPulseSink*>(self);
+    if (eol != 0 || info == nullptr) {
+        sink->mSinkAnswered = true;
+        return;
+    }
+    sink->mSinkRate = static_cast<int>(info->sample_spec.rate);
+}
+
+class TPulseModule final : public IOutputModule {
+public:
+    std::unique_ptr<IOutputSink> CreateSink() override { return std::make_unique<TPulseSink>(); }
+};
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) IOutputModule* OndrixOutputModule(int version) {
+    static TPulseModule module;
+    return version == kOutputModuleVersion ? &module : nullptr;
+}
