@@ -239,17 +239,22 @@ class Session:
         self.env.update(PULSE_RUNTIME_PATH=os.path.join(self.runtime, "pulse"),
                         PULSE_STATE_PATH=os.path.join(self.runtime, "pulse-state"),
                         PULSE_SERVER="unix:" + socket)
-        log = open(os.path.join(self.folder, "pulseaudio-output.txt"), "w")
-        server_env = dict(self.env)
-        server_env.pop("DISPLAY")  # or it tries to reach the X session's services
-        # --system=false and -n: runs as root too and loads only the modules named here
-        server = self.spawn("pulseaudio", [
+        self.pulse_command = [
             pulseaudio, "--daemonize=no", "--system=false", "-n", "--exit-idle-time=-1",
             "--disallow-exit", "--use-pid-file=no", "--disable-shm=yes", "--log-target=stderr",
             "--load=module-null-sink sink_name=ondrix_null rate=%d channels=2" % RATE,
-            "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket],
-            env=server_env, stderr=log)
+            "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket]
+        self.run_pulse()
+
+    def run_pulse(self):
+        """Starts the sound server and records its sink's monitor into self.recording."""
+        log = open(os.path.join(self.folder, "pulseaudio-output.txt"), "a")
+        server_env = dict(self.env)
+        server_env.pop("DISPLAY")  # or it tries to reach the X session's services
+        # --system=false and -n: runs as root too and loads only the modules named here
+        server = self.spawn("pulseaudio", self.pulse_command, env=server_env, stderr=log)
         log.close()
+        self.pulse = server
 
         def ready():
             check(server.poll() is None, "the PulseAudio server exited; see "
@@ -261,6 +266,18 @@ class Session:
             "parec", "-d", "ondrix_null.monitor", "--raw", "--format=s16le", "--rate=%d" % RATE,
             "--channels=2", "--latency-msec=20"], stdout=open(self.recording, "wb"))
         wait_for(lambda: os.path.getsize(self.recording) > 0, 10, "the monitor recording")
+
+    def restart_pulse(self, down=0.5):
+        """Kills the sound server as a crash would and starts a new one after `down` seconds, as
+        happens when PipeWire restarts or an output device comes and goes. The recording goes on
+        in a new file: mark() and recorded() refer to the new server from then on."""
+        os.killpg(self.pulse.pid, signal.SIGKILL)
+        self.pulse.wait()
+        stop_process(self.recorder)
+        time.sleep(down)
+        base, ext = os.path.splitext(self.recording)
+        self.recording = "%s-%d%s" % (base, len(self.processes), ext)
+        self.run_pulse()
 
     def start_trayer(self):
         trayer = shutil.which("trayer")

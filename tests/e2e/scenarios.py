@@ -200,6 +200,32 @@ def mute(s):
     close_program(s, w)
 
 
+def server_restart(s):
+    """The sound server dies during a track and a new one starts: the player goes on through
+    the new server from where it was heard, and the next tracks follow; no error box."""
+    paths = tagged_tracks(s, [("long.mp3", 440, 5.0, "A", "Long"),
+                              ("next.mp3", 660, 1.5, "B", "Next"),
+                              ("last.wav", 880, 1.5, None, None)])
+    write_list(os.path.join(s.cwd, "patch.dat"), paths)
+    w = s.launch()
+    since = s.mark()
+    click(s, w, PLAY)
+    s.wait_for_tones([440], since, timeout=5)
+    time.sleep(1.0)
+    s.restart_pulse()
+    runs = s.wait_for_tones([440, 660, 880], 0, timeout=20, then_silence=1.0)
+    # the new recording starts when the new server answers
+    print("on the new server: %s" % harness.describe_runs(runs))
+    rest = runs[-3][1]
+    check(1.0 <= rest <= 4.3, "after the restart the first track sounded for %.2f s: it should "
+          "go on from where it was, with about 3 s left of 5 s" % rest)
+    for _, length, freq in runs[-2:]:
+        check(1.2 <= length <= 1.6, "a 1.5 s track sounded for %.2f s (%.0f Hz)" % (length, freq))
+    check(len(s.visible_windows(harness.MAIN_TITLE)) == 1,
+          "another window appeared (an error box?): %s" % s.window_titles())
+    close_program(s, w)
+
+
 def move(s):
     """Holding "+" and moving the mouse carries the window along; letting go leaves it."""
     w = s.launch()
@@ -354,6 +380,7 @@ SCENARIOS = {
     "play_through": (play_through, {"sound": True}),
     "repeat": (repeat, {"sound": True}),
     "mute": (mute, {"sound": True}),
+    "server_restart": (server_restart, {"sound": True}),
     "move": (move, {}),
     "playlist": (playlist, {}),
     "tray": (tray, {"sound": True, "tray": True}),
