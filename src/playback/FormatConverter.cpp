@@ -97,12 +97,15 @@ TFormatConverter::TFormatConverter(int inRate, int inChannels, int outRate, int 
     }
     if (mInRate != mOutRate) {
         soxr_error_t error = nullptr;
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+        soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+        // No dither: it would add noise of its own to each channel, so mono would not stay the
+        // same on both sides, and the output would differ from run to run.
+        io.flags |= SOXR_NO_DITHER;
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
         // one thread: the decoder thread is the only one that should work for this file
         const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-        mResampler = soxr_create(mInRate, mOutRate, static_cast<unsigned>(mOutChannels), &error,
-                                 &io, &quality, &runtime);
+        mResampler = soxr_create(mInRate, mOutRate, static_cast<unsigned>(ResampledChannels()),
+                                 &error, &io, &quality, &runtime);
         mValid = error == nullptr && mResampler != nullptr;
     }
 }
@@ -133,27 +136,24 @@ void TFormatConverter::Mix(const int16_t* in, size_t frames) {
     }
 }
 
-const int16_t* TFormatConverter::Convert(const int16_t* in, size_t frames, size_t& outFrames) {
-    const int16_t* mixed = in;
-    if (frames > 0 && mInChannels != mOutChannels) {
-        Mix(in, frames);
-        mixed = mMixed.data();
-    }
-    if (mResampler == nullptr) {
-        outFrames = frames;
-        return mixed;
-    }
+// Fewer channels go through the resampler: a down-mix comes before it, an up-mix after it.
+int TFormatConverter::ResampledChannels() const {
+    return std::min(mInChannels, mOutChannels);
+}
+
+const int16_t* TFormatConverter::Resample(const int16_t* in, size_t frames, size_t& outFrames) {
+    const auto channels = static_cast<size_t>(ResampledChannels());
     // A little more room than the ratio asks for, so one call takes all of the input.
     const size_t room = static_cast<size_t>(static_cast<double>(frames) * mOutRate / mInRate) + 256;
     outFrames = 0;
     size_t consumed = 0;
     for (;;) {
-        mResampled.resize((outFrames + room) * static_cast<size_t>(mOutChannels));
+        mResampled.resize((outFrames + room) * channels);
         size_t used = 0;
         size_t made = 0;
-        const void* input = frames > 0 ? mixed + consumed * mOutChannels : nullptr;
+        const void* input = frames > 0 ? in + consumed * channels : nullptr;
         if (soxr_process(mResampler, input, frames - consumed, &used,
-                         mResampled.data() + outFrames * mOutChannels, room, &made) != nullptr)
+                         mResampled.data() + outFrames * channels, room, &made) != nullptr)
             break;
         consumed += used;
         outFrames += made;
@@ -162,6 +162,27 @@ const int16_t* TFormatConverter::Convert(const int16_t* in, size_t frames, size_
             break;
     }
     return mResampled.data();
+}
+
+const int16_t* TFormatConverter::Convert(const int16_t* in, size_t frames, size_t& outFrames) {
+    const bool mix = mInChannels != mOutChannels;
+    if (mResampler == nullptr) {
+        outFrames = frames;
+        if (!mix || frames == 0)
+            return in;
+        Mix(in, frames);
+        return mMixed.data();
+    }
+    if (mix && mInChannels > mOutChannels) {
+        if (frames > 0)
+            Mix(in, frames);
+        return Resample(frames > 0 ? mMixed.data() : nullptr, frames, outFrames);
+    }
+    const int16_t* resampled = Resample(in, frames, outFrames);
+    if (!mix || outFrames == 0)
+        return resampled;
+    Mix(resampled, outFrames);
+    return mMixed.data();
 }
 
 void TFormatConverter::Reset() {

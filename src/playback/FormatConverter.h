@@ -26,7 +26,9 @@ public:
     void Reset();
 
 private:
+    int ResampledChannels() const;
     void Mix(const int16_t* in, size_t frames);
+    const int16_t* Resample(const int16_t* in, size_t frames, size_t& outFrames);
 
     int mInRate;
     int mInChannels;

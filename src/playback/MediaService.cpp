@@ -8,13 +8,28 @@
 #include <QCoreApplication>
 #include <QObject>
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace MediaService {
 namespace {
+
+// An open that takes longer than this (a hung network file system) fails.
+constexpr std::chrono::seconds kOpenBound{3};
+
+struct TOpenJob {
+    std::mutex Lock;
+    std::condition_variable Finished;
+    bool Done = false;
+    std::unique_ptr<IDecoder> Decoder;
+    std::shared_ptr<TMediaFile> File;
+    TOpenFailure Failure;
+};
 
 std::map<uint16_t, std::unique_ptr<TPlaybackDevice>> gDevices;
 uint16_t gNextId = 1;
@@ -104,12 +119,34 @@ int32_t OpenDevice(const QString& fileName, uint16_t& deviceId) {
                 .arg(QuotedFileName(fileName));
         return mseTooManyDevices;
     }
-    TOpenFailure failure;
-    std::shared_ptr<TMediaFile> file;
-    std::unique_ptr<IDecoder> decoder = OpenDecoder(fileName, file, failure);
+    // The probe and the length scan run on a thread of their own, so a file system that stopped
+    // answering holds that thread, not the window: after kOpenBound the open fails and the
+    // thread cleans up whenever its read returns.
+    auto job = std::make_shared<TOpenJob>();
+    std::thread([job, fileName] {
+        TOpenFailure failure;
+        std::shared_ptr<TMediaFile> file;
+        std::unique_ptr<IDecoder> decoder = OpenDecoder(fileName, file, failure);
+        std::lock_guard lock(job->Lock);
+        job->Decoder = std::move(decoder);
+        job->File = std::move(file);
+        job->Failure = failure;
+        job->Done = true;
+        job->Finished.notify_all();
+    }).detach();
+    std::unique_lock lock(job->Lock);
+    if (!job->Finished.wait_for(lock, kOpenBound, [&] { return job->Done; })) {
+        gLatestText[mseCannotRead] =
+            QStringLiteral("The file %1 does not answer: reading it took longer than %2 seconds.")
+                .arg(QuotedFileName(fileName))
+                .arg(std::chrono::duration_cast<std::chrono::seconds>(kOpenBound).count());
+        return mseCannotRead;
+    }
+    std::unique_ptr<IDecoder> decoder = std::move(job->Decoder);
+    std::shared_ptr<TMediaFile> file = std::move(job->File);
     if (!decoder) {
-        gLatestText[failure.Code] = failure.Text;
-        return failure.Code;
+        gLatestText[job->Failure.Code] = job->Failure.Text;
+        return job->Failure.Code;
     }
     const uint16_t id = TakeDeviceId(gNextId, &IsOpen);
     gDevices.emplace(id, std::make_unique<TPlaybackDevice>(id, fileName, std::move(decoder),

@@ -31,8 +31,9 @@ enum : int32_t {
     mseNoDecoder = 269,
 };
 
-// Opens a device for fileName, stopped at position 0 with its exact length known. Reads the
-// file (probe and length scan); never touches the output.
+// Opens a device for fileName, stopped at position 0 with its exact length known. The file is
+// read (probe and length scan) on a thread of its own; an open that is not done within 3 s (a
+// file system that stopped answering) fails with mseCannotRead. Never touches the output.
 int32_t OpenDevice(const QString& fileName, uint16_t& deviceId);
 // Stops the device and frees it; its decoder thread ends by itself.
 int32_t CloseDevice(uint16_t deviceId);

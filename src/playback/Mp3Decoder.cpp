@@ -205,7 +205,9 @@ TMpg123Ptr OpenHandle(TByteCursor& cursor, long flags) {
     TMpg123Ptr handle(mpg123_new(nullptr, nullptr));
     if (!handle)
         return nullptr;
-    mpg123_param(handle.get(), MPG123_FLAGS, flags | MPG123_QUIET, 0);
+    // No read-ahead: the last frame (the only one of a one-frame file) is taken without a next
+    // header to confirm it; our own scan has already checked where the frames are.
+    mpg123_param(handle.get(), MPG123_FLAGS, flags | MPG123_QUIET | MPG123_NO_READAHEAD, 0);
     mpg123_format_none(handle.get());
     const long* rates = nullptr;
     size_t count = 0;

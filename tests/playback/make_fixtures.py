@@ -95,6 +95,60 @@ def main():
         f.write(b"This is a text file with a music extension.\n" * 40)
     os.makedirs(p("folder.mp3"), exist_ok=True)
 
+    # MP3s as they come from the wild: what surrounds the frames must not count as sound
+    clean = open(p("track1.mp3"), "rb").read()
+    title = lambda text: id3v2(b"TIT2" + len(text.encode() + b"\0").to_bytes(4, "big") +
+                               b"\0\0\0" + text.encode())
+    with open(p("two-id3v2.mp3"), "wb") as f:
+        f.write(title("First tag") + title("Second tag") + clean)
+    junk = bytes((i * 151 + 7) % 256 for i in range(2048))  # 0xFF bytes among them, no frames
+    with open(p("junk-before.mp3"), "wb") as f:
+        f.write(junk + clean)
+    with open(p("ape-id3v1.mp3"), "wb") as f:
+        f.write(clean + ape_tag({"Title": "Song", "Artist": "Band"}) + id3v1("Song"))
+    with open(p("lyrics3-id3v1.mp3"), "wb") as f:
+        lyrics = b"LYRICSBEGIN" + b"IND00003110" + b"LYR00010La la la.\r"
+        f.write(clean + lyrics + b"%06dLYRICS200" % len(lyrics) + id3v1("Song"))
+    # the first one and two frames of a stream without a Xing header (UI sounds are this short)
+    plain = p("plain.mp3")
+    ffmpeg(plain, tone(440, 1), "-ac", "2", "-c:a", "libmp3lame", "-b:a", "128k",
+           "-write_xing", "0", "-id3v2_version", "0", "-write_id3v1", "0")
+    data = open(plain, "rb").read()
+    first = mpeg1_frame_length(data, 0)
+    second = mpeg1_frame_length(data, first)
+    with open(p("one-frame.mp3"), "wb") as f:
+        f.write(data[:first])
+    with open(p("two-frames.mp3"), "wb") as f:
+        f.write(data[:first + second])
+    os.remove(plain)
+
+
+def id3v2(frames):
+    size = bytes([(len(frames) >> s) & 0x7F for s in (21, 14, 7, 0)])
+    return b"ID3\x03\x00\x00" + size + frames
+
+
+def id3v1(title):
+    return b"TAG" + title.encode().ljust(30, b"\0") + bytes(95)
+
+
+def ape_tag(items):
+    body = b"".join(len(v.encode()).to_bytes(4, "little") + bytes(4) + k.encode() + b"\0" +
+                    v.encode() for k, v in items.items())
+    size = len(body) + 32  # the items and the footer
+    fields = lambda flags: (b"APETAGEX" + (2000).to_bytes(4, "little") + size.to_bytes(4, "little")
+                            + len(items).to_bytes(4, "little") + flags.to_bytes(4, "little") +
+                            bytes(8))
+    return fields(0xA0000000) + body + fields(0x80000000)  # header, items, footer
+
+
+def mpeg1_frame_length(data, at):
+    # MPEG-1 layer III: 144 * bit rate / sample rate, plus the padding byte
+    rates = [0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320]
+    bitrate = rates[data[at + 2] >> 4] * 1000
+    rate = [44100, 48000, 32000][(data[at + 2] >> 2) & 3]
+    return 144 * bitrate // rate + ((data[at + 2] >> 1) & 1)
+
 
 if __name__ == "__main__":
     main()

@@ -4,6 +4,8 @@
 #include "playback/MPlayer.h"
 
 #include <QTemporaryDir>
+#include <cstdio>
+#include <functional>
 
 using namespace std::chrono_literals;
 
@@ -93,4 +95,127 @@ TEST(Output, PauseAndResumeKeepEverySample) {
     EXPECT_TRUE(NextIsExactly(output, at, head, 2));
     EXPECT_TRUE(NextIsExactly(output, at, tail, 2));
     EXPECT_TRUE(RestIsSilent(output, at));
+}
+
+// A seek in a WAV file plays from exactly the frame of the millisecond asked for.
+TEST(Output, SeekPlaysFromTheExactFrame) {
+    QTemporaryDir dir;
+    const QString raw = dir.filePath(QStringLiteral("seek.raw"));
+    UseFileOutput(raw);
+    const auto decoded = DecodeWithReference(Fixture("tone.wav"));
+    {
+        TMediaPlayer player;
+        player.SetFileName(Fixture("tone.wav"));
+        player.Open();
+        player.Seek(1234);
+        player.Play();
+        ASSERT_TRUE(WaitFor([&] { return player.Position() == player.Length(); }, 5s));
+    }
+    const size_t from = 2 * ((1234 * 44100 + 999) / 1000); // the first frame at or after 1234 ms
+    const std::vector<int16_t> tail(decoded.begin() + static_cast<std::ptrdiff_t>(from),
+                                    decoded.end());
+    const auto output = ReadSamples(raw);
+    size_t at = 0;
+    EXPECT_TRUE(NextIsExactly(output, at, tail, 2));
+    EXPECT_TRUE(RestIsSilent(output, at));
+}
+
+// Tracks of different rates and channel counts (44.1 kHz stereo, 22.05 kHz mono, 48 kHz mono)
+// play one after another through the one stream, resampled and mixed to its format: each at its
+// pitch and length, mono alike on both sides. The slowest command on the calling thread is
+// recorded.
+TEST(Output, FormatChangesBetweenTracks) {
+    QTemporaryDir dir;
+    const QString raw = dir.filePath(QStringLiteral("formats.raw"));
+    UseFileOutput(raw, 44100, 2);
+    struct TTrack {
+        const char* Name;
+        double Hz;
+        bool Mono;
+    };
+    const TTrack tracks[] = {{"tone-440.mp3", 440, false},
+                             {"tone-mono-22k.mp3", 660, true},
+                             {"tone-440.mp3", 440, false},
+                             {"tone-mono-48k.wav", 660, true}};
+    std::vector<int32_t> lengths;
+    double slowest = 0;
+    const auto timed = [&](const std::function<void()>& command) {
+        const auto start = std::chrono::steady_clock::now();
+        command();
+        slowest = std::max(slowest, std::chrono::duration<double, std::milli>(
+                                        std::chrono::steady_clock::now() - start)
+                                        .count());
+    };
+    {
+        TMediaPlayer player;
+        for (const TTrack& track : tracks) {
+            player.SetFileName(Fixture(track.Name));
+            timed([&] { player.Open(); });
+            timed([&] { player.Play(); });
+            lengths.push_back(player.Length());
+            int32_t last = 0;
+            bool monotonic = true;
+            ASSERT_TRUE(WaitFor(
+                [&] {
+                    int32_t now = 0;
+                    timed([&] { now = player.Position(); });
+                    monotonic = monotonic && now >= last && now <= lengths.back();
+                    last = now;
+                    return now == lengths.back();
+                },
+                std::chrono::milliseconds(lengths.back()) + 3s));
+            EXPECT_TRUE(monotonic) << track.Name;
+        }
+        timed([&] { player.Close(); });
+    }
+    RecordProperty("slowest_command_ms", std::to_string(slowest));
+    std::printf("slowest command on the calling thread: %.2f ms\n", slowest);
+
+    // The recording's left channel in 50 ms blocks, joined into runs of one pitch.
+    const auto output = ReadSamples(raw);
+    const size_t frames = output.size() / 2;
+    const size_t block = 2205;
+    struct TRun {
+        size_t First, Last; // frames
+        double Hz;
+    };
+    std::vector<TRun> runs;
+    for (size_t b = 0; b + block <= frames; b += block) {
+        size_t crossings = 0;
+        int peak = 0;
+        for (size_t f = b + 1; f < b + block; ++f) {
+            crossings += output[2 * (f - 1)] < 0 && output[2 * f] >= 0;
+            peak = std::max(peak, std::abs(static_cast<int>(output[2 * f])));
+        }
+        const double hz = static_cast<double>(crossings) * 20;
+        if (peak < 1000 || hz < 100)
+            continue;
+        if (!runs.empty() && runs.back().Last + block >= b && std::abs(runs.back().Hz - hz) < 60)
+            runs.back().Last = b + block;
+        else
+            runs.push_back({b, b + block, hz});
+    }
+    // a block across the change from one track to the next has a pitch of its own: dropped
+    runs.erase(std::remove_if(runs.begin(), runs.end(),
+                              [&](const TRun& run) { return run.Last - run.First < 4 * block; }),
+               runs.end());
+    std::string found;
+    for (const TRun& run : runs)
+        found += std::to_string(run.Hz) + " Hz from " + std::to_string(run.First) + " to " +
+                 std::to_string(run.Last) + "; ";
+    ASSERT_EQ(runs.size(), std::size(tracks)) << found;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        SCOPED_TRACE(tracks[i].Name);
+        const TRun run = runs[i];
+        EXPECT_NEAR(static_cast<double>(run.Last - run.First) * 1000 / 44100, lengths[i], 110);
+        // the pitch over the run's inside, away from the blocks shared with its neighbours
+        size_t crossings = 0;
+        for (size_t f = run.First + block + 1; f < run.Last - block; ++f)
+            crossings += output[2 * (f - 1)] < 0 && output[2 * f] >= 0;
+        const double hz = static_cast<double>(crossings) * 44100 /
+                          static_cast<double>(run.Last - run.First - 2 * block);
+        EXPECT_NEAR(hz, tracks[i].Hz, tracks[i].Hz * 0.01);
+        for (size_t f = run.First + block; tracks[i].Mono && f < run.Last - block; f += 97)
+            ASSERT_EQ(output[2 * f], output[2 * f + 1]) << "mono is on both sides alike";
+    }
 }

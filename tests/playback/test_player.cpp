@@ -2,12 +2,15 @@
 #include "PlaybackTest.h"
 
 #include "playback/MPlayer.h"
+#include "playback/MediaFile.h"
 #include "playback/MediaService.h"
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <condition_variable>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
 #include <set>
 
 using namespace std::chrono_literals;
@@ -167,6 +170,103 @@ TEST(Player, NaturalEndHoldsLengthAndPlayRewinds) {
         EXPECT_LT(player.Position(), length / 2);
         EXPECT_TRUE(WaitFor([&] { return player.Position() > 100; }, 3s));
     }
+}
+
+// Seek keeps the mode and puts Position on the target at once; playing goes on from there to the
+// exact end, paused stays there until resumed.
+TEST(Player, SeekKeepsTheModeAndLandsOnTheTarget) {
+    for (const char* name : {"tone.wav", "tone-440.mp3", "tone.wma"}) {
+        SCOPED_TRACE(name);
+        TMediaPlayer player;
+        player.SetFileName(Fixture(name));
+        player.Open();
+        player.Seek(1234);
+        EXPECT_EQ(player.Mode(), pmStopped);
+        EXPECT_EQ(player.Position(), 1234);
+        player.Seek(-50);
+        EXPECT_EQ(player.Position(), 0);
+
+        player.Play();
+        ASSERT_TRUE(WaitFor([&] { return player.Position() >= 400; }, 3s));
+        player.Seek(1500);
+        EXPECT_EQ(player.Mode(), pmPlaying);
+        EXPECT_EQ(player.Position(), 1500);
+        EXPECT_TRUE(PlaysToEnd(player));
+
+        player.Seek(300);
+        player.Play();
+        ASSERT_TRUE(WaitFor([&] { return player.Position() >= 400; }, 3s));
+        player.Pause();
+        player.Seek(800);
+        EXPECT_EQ(player.Mode(), pmPaused);
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(player.Position(), 800);
+        player.Pause();
+        EXPECT_EQ(player.Mode(), pmPlaying);
+        EXPECT_TRUE(WaitFor([&] { return player.Position() > 900; }, 3s));
+    }
+}
+
+// A read that hangs (a network file system that stopped answering) holds a thread of its own
+// only: the next track, the player's destruction and a Stop (which reopens the hung file, and
+// gives up on it) all return.
+TEST(Player, HungReadHoldsNoCommand) {
+    QTemporaryDir dir;
+    const QString hung = dir.filePath(QStringLiteral("hung.wav"));
+    ASSERT_TRUE(QFile::copy(Fixture("tone.wav"), hung));
+    // Shared with the hook, which threads that outlive this test may still call.
+    struct TGate {
+        std::mutex Lock;
+        std::condition_variable Wake;
+        bool Hang = false;
+        int Waiting = 0;
+    };
+    const auto gate = std::make_shared<TGate>();
+    TMediaFile::SetReadHook([gate](const std::string& path) {
+        if (path.find("hung.wav") == std::string::npos)
+            return;
+        std::unique_lock lock(gate->Lock);
+        ++gate->Waiting;
+        gate->Wake.notify_all();
+        gate->Wake.wait(lock, [&] { return !gate->Hang; });
+        --gate->Waiting;
+    });
+    const auto hang = [&](bool on) {
+        std::unique_lock lock(gate->Lock);
+        gate->Hang = on;
+        gate->Wake.notify_all();
+        return !on || gate->Wake.wait_for(lock, 5s, [&] { return gate->Waiting > 0; });
+    };
+    {
+        TMediaPlayer player;
+        player.SetFileName(hung);
+        player.Open();
+        player.Play();
+        ASSERT_TRUE(hang(true)) << "the decoder thread never read again";
+        player.SetFileName(Fixture("track1.mp3"));
+        player.Open(); // the next track
+        player.Play();
+        EXPECT_TRUE(PlaysToEnd(player));
+
+        player.SetFileName(hung);
+        try {
+            player.Open(); // Stop, which reopens the hung file
+            ADD_FAILURE() << "opened a file that does not answer";
+        } catch (const EMCIDeviceError& e) {
+            EXPECT_TRUE(e.Message().contains(QStringLiteral("does not answer"))) << e.what();
+        }
+        EXPECT_EQ(player.DeviceId(), 0);
+    }
+    hang(false);
+    {
+        TMediaPlayer player;
+        player.SetFileName(hung);
+        player.Open();
+        player.Play();
+        ASSERT_TRUE(hang(true));
+    } // destroyed while its decoder thread hangs
+    hang(false);
+    TMediaFile::SetReadHook(nullptr);
 }
 
 // Open while playing closes the old device; the new one stands stopped at 0.

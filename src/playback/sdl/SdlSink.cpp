@@ -7,16 +7,37 @@
 #include <SDL.h>
 #include <atomic>
 #include <cstring>
+#include <dlfcn.h>
 
 namespace {
 
 constexpr Uint16 kDeviceFrames = 4096;
+
+void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
+// ALSA prints every failed probe to stderr; SDL tries several devices on a machine without
+// sound. The reason reaches the user in our own error text, so ALSA's handler says nothing.
+// SDL loads the same library and so gets the same, quiet, handler.
+void QuietAlsa() {
+    static const bool done = [] {
+        void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_GLOBAL);
+        if (alsa == nullptr)
+            return false;
+        using THandler = void (*)(const char*, int, const char*, int, const char*, ...);
+        using TSetHandler = int (*)(THandler);
+        if (auto set = reinterpret_cast<TSetHandler>(dlsym(alsa, "snd_lib_error_set_handler")))
+            set(&IgnoreAlsaError);
+        return true;
+    }();
+    (void)done;
+}
 
 class TSdlSink final : public IOutputSink {
 public:
     ~TSdlSink() override { Close(); }
 
     bool Open(IFrameSource* source, TOutputFormat& format, QString& reason) override {
+        QuietAlsa();
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Ondrix 3");
         SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Music");
