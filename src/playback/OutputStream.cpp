@@ -1,6 +1,7 @@
 // Threads of the output stream:
 // - GUI thread: Play, SetPaused, Detach, Replace, SetVolume, Heard, through the devices. It
-//   never waits for the sound system: opening and closing sinks is the manager thread's work.
+//   never waits for the sound system: opening and closing sinks is the manager thread's work
+//   (ReleaseIdle, for tests, and the exit wait for it, briefly).
 // - Manager thread (Run): opens the sink when a device wants to be heard, binds the device's
 //   feed to it, closes it after kIdleClose with nothing playing, and replaces a sink that was
 //   lost. It is the only thread that calls IOutputSink::Open and Close.
@@ -9,8 +10,8 @@
 //   active feed's ring, which only the device's decoder thread writes.
 // - Decoder threads: Wake, when frames arrive for a sink that found the ring empty.
 // mLock guards the state; the active feed pointer changes only under the sink's exclusion, so
-// once Exclusive returns no pull uses the old feed any more. Nothing here is ever destroyed: the
-// output lives until the process ends.
+// once Exclusive returns no pull uses the old feed any more. The output object is never
+// destroyed; at exit its manager closes the sink and ends.
 #include "playback/OutputStream.h"
 
 #include "playback/ModuleLoader.h"
@@ -86,8 +87,20 @@ TFeed::TFeed(uint64_t id, TOutputFormat format, std::shared_ptr<TDoorbell> doorb
       Doorbell(std::move(doorbell)) {}
 
 TOutputStream& TOutputStream::Instance() {
+    // Never destroyed, so no thread ever meets a dead object; at exit the sink is closed, so
+    // the sound server sees the stream end rather than the connection drop.
     static auto* instance = new TOutputStream();
+    static const struct TAtExit {
+        ~TAtExit() { instance->Shutdown(); }
+    } atExit;
     return *instance;
+}
+
+void TOutputStream::Shutdown() {
+    std::unique_lock lock(mLock);
+    mQuit = true;
+    Notify();
+    mClosed.wait_for(lock, 500ms, [this] { return mStopped; });
 }
 
 TOutputStream::TOutputStream() {
@@ -359,6 +372,12 @@ void TOutputStream::CloseSink(std::unique_lock<std::mutex>& lock) {
 void TOutputStream::Run() {
     std::unique_lock lock(mLock);
     for (;;) {
+        if (mQuit) {
+            CloseSink(lock);
+            mStopped = true;
+            mClosed.notify_all();
+            return;
+        }
         if (mSinkGone.exchange(false) && mSinkOpen) {
             const bool serverGone = mServerGone.exchange(false);
             const bool wasPlaying = Playing();

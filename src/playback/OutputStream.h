@@ -99,6 +99,7 @@ public:
 private:
     TOutputStream();
     ~TOutputStream() = default;
+    void Shutdown();
     void Run();
     void Notify();
     bool OpenSink(std::unique_lock<std::mutex>& lock, bool serverOnly, QString& reason);
@@ -127,6 +128,8 @@ private:
     bool mWasPlaying = false;     // the manager's view, for the idle time
     bool mCloseRequested = false; // ReleaseIdle
     bool mLost = false;           // the sink went away while playing: a new one is sought
+    bool mQuit = false;           // the program ends: close the sink and stop
+    bool mStopped = false;
     TClock::time_point mIdleSince;
     TClock::time_point mLostSince;
     TClock::time_point mRetryAt;

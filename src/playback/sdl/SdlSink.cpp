@@ -38,6 +38,7 @@ public:
 
     bool Open(IFrameSource* source, TOutputFormat& format, QString& reason) override {
         QuietAlsa();
+        mTouched = true;
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Ondrix 3");
         SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Music");
@@ -77,6 +78,10 @@ public:
         if (mInitialised)
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
         mInitialised = false;
+        // SDL is used for nothing else: all of it goes, the hints set above too.
+        if (mTouched)
+            SDL_Quit();
+        mTouched = false;
     }
 
     void Exclusive(const std::function<void()>& fn) override {
@@ -122,6 +127,7 @@ private:
     SDL_AudioDeviceID mDevice = 0;
     SDL_AudioSpec mSpec{};
     bool mInitialised = false;
+    bool mTouched = false;
     std::atomic<int32_t> mGain{65536};
     std::atomic<int64_t> mPulled{0};
     // SDL's audio thread only
