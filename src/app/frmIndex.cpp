@@ -162,6 +162,11 @@ void TfrmIndex::FormCreate() {
 }
 
 void TfrmIndex::FormDestroy() {
+    // Nothing may tick or play behind the error box a failed save shows: the tick would caption
+    // the next track with the freed tag reader.
+    Timer->stop();
+    tStatus->stop();
+    Player->Close();
     Tag.reset();
     // A list that could not be read at start-up is not overwritten with the empty one.
     if (!listUnreadable_)
