@@ -110,6 +110,8 @@ void TfrmIndex::CreateControls() {
     lInfo = new QLabel(this);
     lInfo->setGeometry(140, 188, 253, 13);
     lInfo->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    // tag texts are shown as they are, never as markup
+    lInfo->setTextFormat(Qt::PlainText);
     StyleLabel(lInfo, QStringLiteral("MS Sans Serif"), 11, false, kWhite);
 
     Progres = new TProgressBar(this);

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QCursor>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSlider>
 
 namespace {
@@ -260,6 +261,33 @@ TEST_F(MainWindowTest, AdvanceSkipsAnEntryThatCannotBeOpened) {
     ASSERT_TRUE(QFile::remove(WorkPath("copy.mp3")));
     ASSERT_TRUE(WaitFor([&] { return !w->tStatus->isActive(); }, 15000));
     EXPECT_EQ(RecordedBoxes().size(), 3);
+}
+
+// Texts from tags and file names are shown as they are, never as markup: in the information
+// label and in the error box.
+TEST_F(MainWindowTest, MarkupFromFilesIsShownAsPlainText) {
+    const QString tagged = MakeTone(work_.path(), "tagged.mp3", 440, 0.3, "<b>&amp;</b>", "<h1>");
+    WritePatch({tagged});
+    auto w = Create();
+    ASSERT_EQ(w->lInfo->text(), "<h1> - <b>&amp;</b>");
+    const QFontMetrics metrics(w->lInfo->font());
+    EXPECT_GE(w->lInfo->sizeHint().width(), metrics.horizontalAdvance(w->lInfo->text()));
+
+    TApplication::SetErrorBoxHook({});
+    int shown = -1, wanted = 0;
+    QTimer::singleShot(0, [&] {
+        WaitFor([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); });
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        shown = label ? label->sizeHint().width() : 0;
+        wanted = QFontMetrics(label ? label->font() : box->font()).horizontalAdvance(box->text());
+        box->accept();
+    });
+    TApplication::RunHandler([] { throw Exception(QStringLiteral("<h1>&lt;x&gt;</h1>")); });
+    TApplication::SetErrorBoxHook([](const QString& text) { RecordedBoxes().append(text); });
+    EXPECT_GE(shown, wanted);
 }
 
 // An error while the window is created is shown, and the window still opens.
