@@ -290,6 +290,20 @@ TEST_F(MainWindowTest, MarkupFromFilesIsShownAsPlainText) {
     EXPECT_GE(shown, wanted);
 }
 
+// A chosen file whose name holds a line break would become two entries of the saved list: it is
+// refused with a box naming it, and the other chosen files are taken.
+TEST_F(MainWindowTest, ChosenNameWithALineBreakIsRefused) {
+    const QString broken = media_->filePath("two\nlines.mp3");
+    ASSERT_TRUE(QFile::exists(broken) || QFile::copy(tracks_[0], broken));
+    auto w = Create();
+    AnswerFileDialog({tracks_[1], broken});
+    Click(w->Label3);
+    ASSERT_EQ(RecordedBoxes().size(), 1);
+    EXPECT_TRUE(RecordedBoxes()[0].contains("two\\nlines.mp3")) << RecordedBoxes()[0].toStdString();
+    EXPECT_EQ(w->PlayList, QStringList({tracks_[1]}));
+    EXPECT_EQ(ReadFile("patch.dat"), ListBytes({tracks_[1]}));
+}
+
 // An error while the window is created is shown, and the window still opens.
 TEST_F(MainWindowTest, ErrorInFormCreateStillOpensTheWindow) {
     WritePatch({WorkPath("gone.mp3"), tracks_[0]});
