@@ -32,6 +32,7 @@
 #include <taglib/xiphcomment.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <string_view>
@@ -196,21 +197,52 @@ EKind OggKind(const ByteVector& head) {
     return EKind::Unknown;
 }
 
+// The bytes the module reads itself, with positioned reads of the descriptor TagLib's stream is
+// made from: they leave the stream's position and buffer alone, need no seek, and the size is
+// known from fstat, where TagLib's stream finds it by seeking to the end and back.
+class TBytes {
+public:
+    TBytes(int fd, long long size) : fFd(fd), fSize(size) {}
+
+    long long Size() const { return fSize; }
+
+    // Fewer bytes than asked at the end of the file or on a read error.
+    ByteVector Read(long long position, long long size) const {
+        size = std::max(0LL, std::min(size, fSize - position));
+        ByteVector bytes(static_cast<unsigned int>(size));
+        long long done = 0;
+        while (done < size) {
+            const ssize_t n =
+                ::pread(fFd, bytes.data() + done, std::size_t(size - done), off_t(position + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        bytes.resize(static_cast<unsigned int>(done));
+        return bytes;
+    }
+
+private:
+    int fFd;
+    long long fSize;
+};
+
 // The GUID of an ASF header object, which every WMA file begins with.
 constexpr char kAsfHeader[] = "\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C";
 
 // The file's format from its first bytes. MPEG audio has no magic of its own and may follow
 // junk, so a file that matches nothing is taken as MPEG only when its name says so.
-EKind Sniff(TagLib::IOStream& stream, const char* path) {
-    const ByteVector head = stream.readBlock(27 + 255 + 8);
+EKind Sniff(const TBytes& file, const char* path) {
+    const ByteVector head = file.Read(0, 27 + 255 + 8);
     if (Starts(head, 0, "ID3") && head.size() >= 10) {
         // FLAC files sometimes carry an ID3v2 tag in front; everything else with one is MPEG.
-        long end = 10 + ((long(head[6] & 0x7F) << 21) | (long(head[7] & 0x7F) << 14) |
-                         (long(head[8] & 0x7F) << 7) | long(head[9] & 0x7F));
+        long long end = 10 + ((long long)(head[6] & 0x7F) << 21 | (head[7] & 0x7F) << 14 |
+                              (head[8] & 0x7F) << 7 | (head[9] & 0x7F));
         if ((uint8_t(head[5]) & 0x10) != 0)
             end += 10; // footer
-        stream.seek(end);
-        return stream.readBlock(4) == ByteVector("fLaC", 4) ? EKind::Flac : EKind::Mpeg;
+        return file.Read(end, 4) == "fLaC" ? EKind::Flac : EKind::Mpeg;
     }
     if (Starts(head, 0, "fLaC"))
         return EKind::Flac;
@@ -232,13 +264,23 @@ constexpr std::size_t kMaxAtomDepth = 32;
 
 // Whether TagLib may read this MP4 file without recursing too deep. The atoms are walked as
 // TagLib walks them, descending into every atom it treats as a container (and a few more), with
-// a stack of container ends instead of recursion.
-bool ShallowAtoms(TagLib::IOStream& stream) {
+// a stack of container ends instead of recursion. Atom headers lie close together, so they are
+// read through a window of the file rather than one read each.
+bool ShallowAtoms(const TBytes& file) {
     static constexpr std::string_view containers[] = {"moov", "udta", "mdia", "meta", "ilst",
                                                       "stbl", "minf", "moof", "traf", "trak",
                                                       "stsd", "edts", "dinf", "mvex"};
-    const long long fileEnd = stream.length();
-    std::vector<long long> ends{fileEnd};
+    constexpr long long kWindow = 4096;
+    ByteVector window;
+    long long windowStart = 0;
+    const auto read = [&](long long position, unsigned int size) {
+        if (position < windowStart || position + size > windowStart + window.size()) {
+            window = file.Read(position, kWindow);
+            windowStart = position;
+        }
+        return window.mid(unsigned(position - windowStart), size);
+    };
+    std::vector<long long> ends{file.Size()};
     long long position = 0;
     while (!ends.empty()) {
         if (position + 8 > ends.back()) {
@@ -246,20 +288,19 @@ bool ShallowAtoms(TagLib::IOStream& stream) {
             ends.pop_back();
             continue;
         }
-        stream.seek(long(position));
-        const ByteVector header = stream.readBlock(8);
+        const ByteVector header = read(position, 8);
         if (header.size() < 8)
             return true;
         long long length = header.toUInt(0, true);
         long long headerSize = 8;
         if (length == 1) {
-            const ByteVector wide = stream.readBlock(8);
+            const ByteVector wide = read(position + 8, 8);
             if (wide.size() < 8)
                 return true;
             length = wide.toLongLong(0, true);
             headerSize = 16;
         } else if (length == 0) {
-            length = fileEnd - position; // the last atom runs to the end of the file
+            length = file.Size() - position; // the last atom runs to the end of the file
         }
         if (length < headerSize)
             return true; // TagLib stops reading at an atom this short
@@ -279,27 +320,23 @@ bool ShallowAtoms(TagLib::IOStream& stream) {
     return true;
 }
 
-// The RIFF chunks of a WAV file: a LIST chunk of type INFO and an "id3 " chunk.
-bool ReadWav(TagLib::IOStream& stream, TTexts& out) {
-    const long long fileEnd = stream.length();
+// The RIFF chunks of a WAV file: a LIST chunk of type INFO and an "id3 " chunk. A chunk whose
+// size claims more than any tag holds is left unread rather than read up to the file's end.
+bool ReadWav(const TBytes& file, TTexts& out) {
+    constexpr long long kLargestTag = 64 << 20;
     ByteVector info;
     ByteVector id3;
-    for (long long position = 12; position + 8 <= fileEnd;) {
-        stream.seek(long(position));
-        const ByteVector header = stream.readBlock(8);
+    for (long long position = 12; position + 8 <= file.Size();) {
+        const ByteVector header = file.Read(position, 12);
         if (header.size() < 8)
             break;
         const long long size = header.toUInt(4, false);
-        const ByteVector id = header.mid(0, 4);
-        const auto body = [&stream, size, fileEnd] {
-            return stream.readBlock(static_cast<unsigned long>(std::min(size, fileEnd)));
-        };
-        if (id == "LIST" && info.isEmpty()) {
-            info = body(); // TagLib's INFO reader takes the list with its type
-            if (!info.startsWith("INFO"))
-                info.clear();
-        } else if (id == "id3 " || id == "ID3 ") {
-            id3 = body();
+        if (size <= kLargestTag) {
+            const ByteVector id = header.mid(0, 4);
+            if (id == "LIST" && info.isEmpty() && header.mid(8, 4) == "INFO")
+                info = file.Read(position + 8, size); // TagLib's reader takes it with its type
+            else if (id == "id3 " || id == "ID3 ")
+                id3 = file.Read(position + 8, size);
         }
         position += 8 + size + (size & 1); // chunks are padded to an even length
     }
@@ -307,8 +344,8 @@ bool ReadWav(TagLib::IOStream& stream, TTexts& out) {
         // TagLib reads an ID3v2 tag only from a file: the chunk is one, held in memory.
         TagLib::ByteVectorStream chunk(id3);
         TCaptionFrameFactory factory;
-        TagLib::MPEG::File file(&chunk, &factory, false);
-        if (file.isValid() && file.hasID3v2Tag() && FromId3v2(file.ID3v2Tag(), out))
+        TagLib::MPEG::File tags(&chunk, &factory, false);
+        if (tags.isValid() && tags.hasID3v2Tag() && FromId3v2(tags.ID3v2Tag(), out))
             return true;
     }
     if (!info.isEmpty()) {
@@ -318,6 +355,7 @@ bool ReadWav(TagLib::IOStream& stream, TTexts& out) {
     return false;
 }
 
+// The tags of a file TagLib's class for its format reads.
 bool Read(TagLib::IOStream* stream, EKind kind, TTexts& out) {
     constexpr bool noProperties = false;
     TCaptionFrameFactory factory;
@@ -352,9 +390,6 @@ bool Read(TagLib::IOStream* stream, EKind kind, TTexts& out) {
         return file.isValid() && FromXiph(file.tag(), out);
     }
     case EKind::Mp4: {
-        if (!ShallowAtoms(*stream))
-            return false;
-        stream->seek(0);
         TagLib::MP4::File file(stream, noProperties);
         return file.isValid() && FromMp4(file.tag(), out);
     }
@@ -363,7 +398,6 @@ bool Read(TagLib::IOStream* stream, EKind kind, TTexts& out) {
         return file.isValid() && FromPlain(file.tag(), out);
     }
     case EKind::Wav:
-        return ReadWav(*stream, out);
     case EKind::Unknown:
         break;
     }
@@ -386,15 +420,21 @@ public:
             return false;
         }
         try {
+            // TagLib's stream owns the descriptor from here on and closes it.
             TagLib::FileStream stream(fd, true);
             if (!stream.isOpen()) {
                 ::close(fd);
                 return false;
             }
+            const TBytes file(fd, info.st_size);
+            const EKind kind = Sniff(file, path);
             TTexts texts;
-            const EKind kind = Sniff(stream, path);
-            stream.seek(0);
-            if (!Read(&stream, kind, texts))
+            bool found = false;
+            if (kind == EKind::Wav)
+                found = ReadWav(file, texts);
+            else if (kind != EKind::Mp4 || ShallowAtoms(file))
+                found = Read(&stream, kind, texts);
+            if (!found)
                 return false;
             title = std::move(texts.Title);
             artist = std::move(texts.Artist);
