@@ -10,6 +10,7 @@
 #include "playback/MPlayer.h"
 #include "tags/ID3v2Library.h"
 #include "ui/ClickLabel.h"
+#include "ui/Compositing.h"
 #include "ui/Fonts.h"
 #include "ui/JpegImage.h"
 #include "ui/ProgressBar.h"
@@ -29,9 +30,11 @@
 
 namespace {
 
-// Moving a window by hand is only allowed where the platform lets programs place windows.
+// Moving a window by hand is only allowed where the platform lets programs place windows: not
+// on Wayland, nor through XWayland, whose compositor ignores an X client's moves.
 bool canPlaceWindows() {
-    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland")) &&
+           !Compositing::OnXWayland();
 }
 
 } // namespace

@@ -349,6 +349,67 @@ def about(s, server_url):
     close_program(s, s.main_window())
 
 
+def wayland(s):
+    """Under a Wayland compositor the player runs natively without being told to, and through
+    XWayland when told: in both the main window's and the editor's corners show the desktop
+    behind them with soft edges, and "+" drags the window."""
+    s.start_pointer()
+    for platform, shell in ((None, "xdg_shell"), ("xcb", "xwayland")):
+        if platform:
+            s.env["QT_QPA_PLATFORM"] = platform
+        else:
+            s.env.pop("QT_QPA_PLATFORM", None)
+        w = s.launch()
+        check(w.shell == shell, "the main window is a %s window, expected %s" % (w.shell, shell))
+        time.sleep(0.5)  # let it paint
+        soft_corners(s, w, "the main window (%s)" % shell)
+
+        click(s, w, PLAYLIST)
+        editor = wait_for(lambda: [e for e in s.sway_windows(EDITOR_TITLE)
+                                   if e.size == EDITOR_SIZE], 5, "the playlist editor")[0]
+        time.sleep(0.5)
+        soft_corners(s, editor, "the editor (%s)" % shell)
+        click(s, editor, EDITOR_CLOSE)
+        wait_for(lambda: not s.sway_windows(EDITOR_TITLE), 5, "the editor to close")
+
+        # "+" held and dragged 100 px right and 60 down
+        s.pointer_do(("to", *w.centre_of(*MOVE)), ("press",))
+
+        def nudged():
+            # the compositor takes over the drag once the program has asked it to
+            s.pointer_do(("by", 1, 0))
+            return [m for m in s.sway_windows(harness.MAIN_TITLE) if m.pos != w.pos]
+        start = wait_for(nudged, 5, "the window to follow the pointer (%s)" % shell, 0.1)[0]
+        for _ in range(10):
+            s.pointer_do(("by", 10, 6))
+            time.sleep(0.03)
+        s.pointer_do(("release",))
+        s.pointer_do(("by", 50, 50))
+        time.sleep(0.3)
+        moved = s.main_window()
+        check(moved.pos == (start.pos[0] + 100, start.pos[1] + 60),
+              "dragged by (100, 60) the window went from %s to %s" % (start.pos, moved.pos))
+        close_program(s, moved)
+
+
+def soft_corners(s, window, what):
+    """The desktop shows through the window's four corners, the skin covers the rest, and the
+    edge of the top-left corner is blended, not cut."""
+    bg = harness.Session.BACKGROUND
+    img = s.pixels(window.pos[0], window.pos[1], *window.size)
+    right, bottom = window.size[0] - 1, window.size[1] - 1
+    for x, y in ((0, 0), (1, 1), (right, 0), (right - 1, 1), (0, bottom), (1, bottom - 1),
+                 (right, bottom), (right - 1, bottom - 1)):
+        check(img[y][x] == bg, "pixel (%d, %d) of %s is %s, not the desktop behind it"
+              % (x, y, what, img[y][x]))
+    for x, y in ((7, 7), (right - 7, bottom - 7), (window.size[0] // 2, 0), (0, bottom // 2)):
+        check(img[y][x] != bg, "pixel (%d, %d) of %s shows the desktop" % (x, y, what))
+    # the skin is grey there; a blend with the magenta desktop is redder and bluer than green
+    blended = [(x, y) for y in range(8) for x in range(8)
+               if img[y][x] != bg and min(img[y][x][0], img[y][x][2]) - img[y][x][1] > 20]
+    check(blended, "the corner of %s has no soft edge: %s" % (what, img[3][:8]))
+
+
 SCENARIOS = {
     "first_start": (first_start, {}),
     "play_through": (play_through, {"sound": True}),
@@ -358,6 +419,7 @@ SCENARIOS = {
     "playlist": (playlist, {}),
     "tray": (tray, {"sound": True, "tray": True}),
     "about": (about, {}),
+    "wayland": (wayland, {"wayland": True}),
 }
 
 
