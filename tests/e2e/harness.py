@@ -163,7 +163,8 @@ def same_tone(freq, expected):
 
 
 class Session:
-    def __init__(self, name, ondrix, work_root, sound=False, tray=False, wayland=False):
+    def __init__(self, name, ondrix, work_root, sound=False, tray=False, wayland=False,
+                 bus=False):
         self.name = name
         self.ondrix = ondrix
         self.folder = os.path.join(work_root, name)
@@ -175,6 +176,8 @@ class Session:
         self.want_sound = sound
         self.want_tray = tray
         self.want_wayland = wayland
+        self.want_bus = bus
+        self.watcher = None
         self.user = None  # (uid, gid) every process runs as, when not ours
         self.pointer = None
         self.processes = []  # (label, Popen), in start order
@@ -215,6 +218,8 @@ class Session:
             self.env["SDL_AUDIODRIVER"] = "dummy"
         if self.want_tray:
             self.start_trayer()
+        if self.want_bus:
+            self.start_session_bus()
 
     def spawn(self, label, args, **kwargs):
         kwargs.setdefault("env", self.env)
@@ -330,6 +335,29 @@ class Session:
             self.pointer.stdin.flush()
             check(self.pointer.stdout.readline().strip() == b"ok",
                   "the virtual pointer did not take %s" % (command,))
+
+    def start_session_bus(self):
+        """A private session bus, in place of the disabled one."""
+        if shutil.which("dbus-daemon") is None:
+            raise Skipped("dbus-daemon is not installed")
+        socket = os.path.join(self.runtime, "bus")
+        self.spawn("dbus-daemon", ["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                                   "--address=unix:path=" + socket])
+        wait_for(lambda: os.path.exists(socket), 10, "the session bus")
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + socket
+
+    def start_sni_watcher(self):
+        """Our StatusNotifierItem watcher and host (sni_watcher.py) on the session bus."""
+        self.watcher = self.spawn("sni watcher", [sys.executable, os.path.join(
+            os.path.dirname(os.path.abspath(__file__)), "sni_watcher.py")],
+            stdout=subprocess.PIPE)
+        check(self.watcher.stdout.readline().strip() == b"ready",
+              "the StatusNotifierItem watcher did not start (python3-dbus and python3-gi?)")
+
+    def stop_sni_watcher(self):
+        stop_process(self.watcher)
+        self.processes = [(l, p) for l, p in self.processes if p is not self.watcher]
+        self.watcher = None
 
     def start_pulse(self):
         pulseaudio = shutil.which("pulseaudio")

@@ -305,6 +305,71 @@ def tray(s):
     close_program(s, back)
 
 
+def tray_sni(s):
+    """The tray through the StatusNotifierItem protocol, with a watcher and host of our own on a
+    private session bus (as Plasma, swaybar or GNOME's AppIndicator extension offer it): "─"
+    registers the icon; Activate brings the window back and the icon goes; so does the menu's
+    "Show Ondrix"; a watcher that restarts gets the icon again, and it still works."""
+    try:
+        import dbus
+    except ImportError:
+        raise Skipped("python3-dbus is not installed")
+    s.start_sni_watcher()
+    bus = dbus.bus.BusConnection(s.env["DBUS_SESSION_BUS_ADDRESS"])
+    item_iface = "org.kde.StatusNotifierItem"
+    props = "org.freedesktop.DBus.Properties"
+
+    def items():
+        try:
+            watcher = bus.get_object("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
+            return [str(i) for i in watcher.Get("org.kde.StatusNotifierWatcher",
+                                                "RegisteredStatusNotifierItems",
+                                                dbus_interface=props)]
+        except dbus.exceptions.DBusException:
+            return []
+
+    def hide(window):
+        click(s, window, HIDE)
+        wait_for(lambda: not s.visible_windows(harness.MAIN_TITLE), 5, "the main window to hide")
+        item = wait_for(items, 5, "the icon to register with the watcher")[0]
+        name, path = item.split("/", 1)
+        return bus.get_object(name, "/" + path)
+
+    def back(what):
+        w = s.main_window(timeout=5)
+        wait_for(lambda: not items(), 5, "the icon to go after %s" % what)
+        return w
+
+    first = s.launch()
+    check(not items(), "an icon registered while the window shows")
+    item = hide(first)
+    check(item.Get(item_iface, "Title", dbus_interface=props) == "Ondrix 3",
+          "the icon's title is %r" % item.Get(item_iface, "Title", dbus_interface=props))
+    item.Activate(0, 0, dbus_interface=item_iface)
+    w = back("Activate")
+    check(w.pos == first.pos, "the window came back at %s, it was at %s" % (w.pos, first.pos))
+
+    # the menu, through its com.canonical.dbusmenu object
+    item = hide(w)
+    menu = bus.get_object(item.bus_name, item.Get(item_iface, "Menu", dbus_interface=props))
+    _, layout = menu.GetLayout(0, -1, [], dbus_interface="com.canonical.dbusmenu")
+    labels = {str(child[1].get("label", "")): int(child[0]) for child in layout[2]}
+    check(list(labels) == ["Show Ondrix"], "the icon's menu holds %s" % list(labels))
+    menu.Event(labels["Show Ondrix"], "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0),
+               dbus_interface="com.canonical.dbusmenu")
+    w = back("Show Ondrix")
+
+    # the panel restarts while the icon shows
+    hide(w)
+    s.stop_sni_watcher()
+    s.start_sni_watcher()
+    item = wait_for(items, 5, "the icon to register with the new watcher")[0]
+    name, path = item.split("/", 1)
+    bus.get_object(name, "/" + path).Activate(0, 0, dbus_interface=item_iface)
+    w = back("Activate after the watcher restarted")
+    close_program(s, w)
+
+
 def tray_icons(s):
     """The windows embedded in the tray host's panel."""
     tree = subprocess.run(["xwininfo", "-display", s.display, "-tree", "-id",
@@ -420,6 +485,7 @@ SCENARIOS = {
     "tray": (tray, {"sound": True, "tray": True}),
     "about": (about, {}),
     "wayland": (wayland, {"wayland": True}),
+    "tray_sni": (tray_sni, {"bus": True}),
 }
 
 
