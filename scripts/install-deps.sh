@@ -22,6 +22,8 @@ packages=(
     sway swaybg xwayland grim libwayland-dev
     # a compositing manager for X11
     xcompmgr
+    # a private session bus with a StatusNotifierItem watcher, and the accessibility bus
+    dbus python3-dbus python3-gi at-spi2-core python3-pyatspi
     # the about window's end-to-end test answers for the maker's server in a private network
     iproute2
     # the Debian package and its checks

@@ -1,5 +1,6 @@
 #include "ui/SkinnedForm.h"
 
+#include "ui/Accessibility.h"
 #include "ui/Compositing.h"
 #include "ui/JpegImage.h"
 
@@ -60,6 +61,7 @@ public:
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_NoSystemBackground);
         setFocusPolicy(Qt::NoFocus);
+        HideFromReaders(this);
     }
 
 protected:
@@ -79,6 +81,7 @@ protected:
 } // namespace
 
 SkinnedForm::SkinnedForm(QWidget* parent, Qt::WindowType kind) : QDialog(parent) {
+    InstallAccessibility();
     setWindowFlags(kind | Qt::FramelessWindowHint);
     if (Compositing::TranslucentWindows()) {
         // An alpha channel from the start, on X11 too: a compositing manager may start later,

@@ -346,6 +346,23 @@ class Session:
         wait_for(lambda: os.path.exists(socket), 10, "the session bus")
         self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + socket
 
+    def start_accessibility_bus(self):
+        """The AT-SPI bus beside the session bus, as a desktop with a screen reader has it; the
+        program is told to speak to it without waiting for a reader to ask."""
+        launcher = "/usr/libexec/at-spi-bus-launcher"
+        if not os.path.exists(launcher):
+            raise Skipped("at-spi2-core is not installed")
+        self.spawn("at-spi-bus-launcher", [launcher, "--launch-immediately"])
+        self.env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
+
+        def owned():
+            return subprocess.run(
+                ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                 "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                 "string:org.a11y.Bus"], env=self.env, capture_output=True,
+                text=True).stdout.strip().endswith("true")
+        wait_for(owned, 10, "the accessibility bus")
+
     def start_sni_watcher(self):
         """Our StatusNotifierItem watcher and host (sni_watcher.py) on the session bus."""
         self.watcher = self.spawn("sni watcher", [sys.executable, os.path.join(

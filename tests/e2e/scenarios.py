@@ -370,6 +370,134 @@ def tray_sni(s):
     close_program(s, w)
 
 
+def accessibility(s):
+    """What a screen reader finds through AT-SPI: every control of the three windows with its
+    name and role; a control pressed through its action; Tab through the main window's
+    controls to a button, and Space presses it."""
+    s.start_accessibility_bus()
+    os.environ["DBUS_SESSION_BUS_ADDRESS"] = s.env["DBUS_SESSION_BUS_ADDRESS"]
+    os.environ.pop("AT_SPI_BUS_ADDRESS", None)
+    try:
+        import pyatspi
+    except ImportError:
+        raise Skipped("python3-pyatspi is not installed")
+
+    def app():
+        for a in pyatspi.Registry.getDesktop(0):
+            if a is not None and a.name == harness.MAIN_TITLE:
+                return a
+        return None
+
+    def window(title):
+        found = app()
+        return found and next((f for f in found if f and f.name == title and
+                               f.getState().contains(pyatspi.STATE_SHOWING)), None)
+
+    def controls(top):
+        """{name: (role name, state set)} of the showing, named objects under top."""
+        out = {}
+
+        def walk(node):
+            for child in node:
+                if child is None:
+                    continue
+                states = child.getState()
+                if not states.contains(pyatspi.STATE_SHOWING):
+                    continue
+                if child.name:
+                    out[child.name] = (child.getRoleName(), states)
+                walk(child)
+        walk(top)
+        return out
+
+    def find(top, name):
+        def walk(node):
+            for child in node:
+                if child is None:
+                    continue
+                if child.name == name and child.getState().contains(pyatspi.STATE_SHOWING):
+                    return child
+                hit = walk(child)
+                if hit:
+                    return hit
+            return None
+        return walk(top)
+
+    def press(top, name):
+        action = find(top, name).queryAction()
+        names = [action.getName(i) for i in range(action.nActions)]
+        check("Press" in names, "%r offers the actions %s, no Press" % (name, names))
+        action.doAction(names.index("Press"))
+
+    def expect(top, what, wanted):
+        found = controls(top)
+        for name, role in wanted.items():
+            check(name in found, "%s has no control named %r; it has: %s"
+                  % (what, name, sorted(found)))
+            check(found[name][0] == role, "%r in %s is a %s, expected a %s"
+                  % (name, what, found[name][0], role))
+
+    w = s.launch()
+    main = wait_for(lambda: window(harness.MAIN_TITLE), 10, "the main window in AT-SPI")
+    check(main.getRoleName() == "frame", "the main window is a %s" % main.getRoleName())
+    button = "push button"
+    expect(main, "the main window", {
+        "Play": button, "Pause": button, "Stop": button, "Mute": button, "Volume": "slider",
+        "Repeat": "check box", "Open file": button, "Playlist": button, "Hide to tray": button,
+        "About": button, "Exit": button, "Move": button, "Position": "progress bar"})
+    check("Unmute" not in controls(main), "the hidden Unmute button is announced")
+
+    # a control pressed through its action
+    press(main, "Mute")
+    wait_for(lambda: "Unmute" in controls(main) and "Mute" not in controls(main), 5,
+             "Mute to give way to Unmute")
+    check(not controls(main)["Volume"][1].contains(pyatspi.STATE_ENABLED),
+          "the volume slider is still enabled while muted")
+
+    # Tab from Play, where the focus starts, to Unmute; Space presses it
+    def focused():
+        return next((n for n, (_, st) in controls(main).items()
+                     if st.contains(pyatspi.STATE_FOCUSED)), None)
+    s.xdotool("windowfocus", "--sync", w.id)
+    wait_for(lambda: focused() == "Play", 5, "the focus on Play")
+    order = []
+    for _ in range(3):
+        s.xdotool("key", "Tab")
+        order.append(wait_for(lambda: focused() not in (None, *order[-1:], "Play")
+                              and focused(), 5, "the focus to move on"))
+    check(order == ["Stop", "Repeat", "Unmute"], "Tab from Play goes to %s" % order)
+    s.xdotool("key", "space")
+    wait_for(lambda: "Mute" in controls(main) and "Unmute" not in controls(main), 5,
+             "Space on Unmute to bring Mute back")
+    check(controls(main)["Volume"][1].contains(pyatspi.STATE_ENABLED),
+          "the volume slider is still disabled after Unmute")
+    check(focused() == "Mute", "the focus went to %r, not to the speaker" % focused())
+
+    # the playlist editor
+    press(main, "Playlist")
+    editor = wait_for(lambda: window(EDITOR_TITLE), 10, "the editor in AT-SPI")
+    expect(editor, "the editor", {"Playlist": "list", "Open": button, "Add tracks": button,
+                                  "Save": button, "Close": button})
+    press(editor, "Close")
+    wait_for(lambda: not window(EDITOR_TITLE), 5, "the editor to close")
+
+    # the about window, after the error box of its failed download
+    press(main, "About")
+    wait_for(lambda: find(app(), "OK"), 20, "the download's error box")
+    press(app(), "OK")
+    about = wait_for(lambda: window("About Ondrix 3"), 10, "the about window in AT-SPI")
+    expect(about, "the about window", {
+        "Close": button, "Contact us": button, "Check for new version": button,
+        "Version information": "text", "Ondrix 3 logo": "image"})
+    links = [n for n, (role, _) in controls(about).items() if role == "link"]
+    check(len(links) == 1, "the about window has the links %s, expected the home page" % links)
+    press(about, "Close")
+    wait_for(lambda: not window("About Ondrix 3"), 5, "the about window to close")
+
+    press(main, "Exit")
+    s.wait_exit()
+
+
 def tray_icons(s):
     """The windows embedded in the tray host's panel."""
     tree = subprocess.run(["xwininfo", "-display", s.display, "-tree", "-id",
@@ -486,6 +614,7 @@ SCENARIOS = {
     "about": (about, {}),
     "wayland": (wayland, {"wayland": True}),
     "tray_sni": (tray_sni, {"bus": True}),
+    "accessibility": (accessibility, {"bus": True}),
 }
 
 
