@@ -50,7 +50,7 @@ bool UrlActions::StartUpdater() {
     const QString path = QFileInfo(aUpdate.FileName()).absoluteFilePath();
     if (aUpdate.LastScheme() != QLatin1String("https")) {
         QFile::remove(path);
-        throw EDownloadError(aUpdate.URL());
+        throw EUpdaterRefusedError(aUpdate.URL(), aUpdate.LastAddress());
     }
     if (!QFile::exists(path))
         return false;

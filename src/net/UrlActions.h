@@ -24,8 +24,9 @@ public:
     void SetServer(const QString& server);
 
     // Opens the file aUpdate downloaded with the desktop's default handler. Returns false when
-    // the file is missing. Raises EDownloadError, and deletes the file, when its last transfer
-    // did not end on HTTPS: a program fetched in the clear may have been swapped on the way.
+    // the file is missing. Raises EUpdaterRefusedError, and deletes the file, when its last
+    // transfer did not end on HTTPS: a program fetched in the clear may have been swapped on
+    // the way.
     bool StartUpdater();
 
     BrowseUrlAction Home;

@@ -283,13 +283,14 @@ TEST_F(AboutTest, FailedUpdateDownloadKeepsThePlayerRunning) {
 }
 
 // A program fetched over plain HTTP could have been swapped on the way: it is refused,
-// removed, reported as a failed download, and the player runs on.
+// removed, reported as such (the download itself worked), and the player runs on.
 TEST_F(AboutTest, UpdaterOverPlainHttpIsRefused) {
     TfrmIndex main;
     main.show();
     EXPECT_EQ(RunUpdate(main), 7);
-    EXPECT_EQ(RecordedBoxes(),
-              QStringList{"Error downloading URL: " + http_->Base() + "/soft/ondrix/updater.exe."});
+    EXPECT_EQ(RecordedBoxes(), QStringList{"The updater from " + http_->Base() +
+                                           "/soft/ondrix/updater.exe was not started: it did not "
+                                           "arrive over HTTPS."});
     EXPECT_TRUE(UrlOpener::Recorded().isEmpty());
     EXPECT_FALSE(QFile::exists(WorkPath("updater.exe")));
 }
