@@ -55,5 +55,11 @@ bool UrlActions::StartUpdater() {
     if (!QFile::exists(path))
         return false;
     UrlOpener::Open(QUrl::fromLocalFile(path));
+    updaterHandedOver_ = true;
     return true;
+}
+
+void UrlActions::RemoveStaleUpdater() const {
+    if (!updaterHandedOver_)
+        QFile::remove(aUpdate.FileName());
 }

@@ -28,6 +28,9 @@ public:
     // transfer did not end on HTTPS: a program fetched in the clear may have been swapped on
     // the way.
     bool StartUpdater();
+    // At exit: removes an updater left by an earlier run, but not the one handed to the
+    // desktop in this run, which its opener may not have read yet.
+    void RemoveStaleUpdater() const;
 
     BrowseUrlAction Home;
     BrowseUrlAction Contact;
@@ -36,4 +39,5 @@ public:
 
 private:
     QString server_;
+    bool updaterHandedOver_ = false;
 };
