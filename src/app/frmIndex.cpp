@@ -7,6 +7,7 @@
 #include "app/frmMenu.h"
 #include "app/frmTracklist.h"
 #include "core/ListFile.h"
+#include "net/UrlActions.h"
 #include "playback/MPlayer.h"
 #include "tags/ID3v2Library.h"
 #include "ui/Accessibility.h"
@@ -206,7 +207,7 @@ void TfrmIndex::FormDestroy() {
     PlayList.clear();
     // stale hand-over and updater files; a failed deletion does not matter
     QFile::remove(QStringLiteral("tracklist.dat"));
-    QFile::remove(QStringLiteral("updater.exe"));
+    dmData->Actions->RemoveStaleUpdater();
 }
 
 void TfrmIndex::Label3Click() {

@@ -39,6 +39,7 @@ ABOUT_SIZE = (266, 426)
 ABOUT_CLOSE = (246, -3, 12, 23)
 ABOUT_MEMO = (10, 296, 248, 89)
 ABOUT_MEMO_TEXT = (14, 300, 215, 80)  # inside the memo, left of its scroll bar
+ABOUT_UPDATE = (133, 397, 127, 25)  # "Check for new version"
 
 SCREEN = (1280, 1024)
 
@@ -627,6 +628,55 @@ def soft_corners(s, window, what):
     check(blended, "the corner of %s has no soft edge: %s" % (what, img[3][:8]))
 
 
+# Stands in for the desktop's opener (Qt hands files to xdg-open when no desktop session
+# runs): notes what it was given, waits until the test says the player has exited, and then
+# notes whether the file is still there to be run.
+STAND_IN_OPENER = """#!/usr/bin/python3
+import os, sys, time, urllib.parse
+folder = %r
+path = urllib.parse.unquote(urllib.parse.urlsplit(sys.argv[1]).path)
+with open(os.path.join(folder, "opened"), "w") as f:
+    f.write(path)
+deadline = time.monotonic() + 30
+while not os.path.exists(os.path.join(folder, "player-exited")) and time.monotonic() < deadline:
+    time.sleep(0.05)
+with open(os.path.join(folder, "result.tmp"), "wb") as f:
+    f.write(open(path, "rb").read() if os.path.exists(path) else b"<gone>")
+os.rename(os.path.join(folder, "result.tmp"), os.path.join(folder, "result"))
+"""
+
+
+def update(s, server_url):
+    """"Check for new version" downloads the updater, hands it to the desktop's opener and
+    quits; the file is still there when the opener gets to it after the player has exited."""
+    require("src/app/frmMenu.cpp", "the about window")
+    import webserver
+    updater = b"#!/bin/sh\necho the new version\n"
+    webserver.serve_as(s, server_url, {"/soft/ondrix/info.qd3": b"Ondrix 3.0.1\r\n",
+                                       "/soft/ondrix/updater.exe": updater})
+    opener = os.path.join(s.folder, "opener")
+    os.makedirs(opener)
+    with open(os.path.join(opener, "xdg-open"), "w") as f:
+        f.write(STAND_IN_OPENER % opener)
+    os.chmod(os.path.join(opener, "xdg-open"), 0o755)
+    s.env["PATH"] = opener + os.pathsep + s.env.get("PATH", "/usr/bin:/bin")
+
+    w = s.launch()
+    click(s, w, ABOUT)
+    box = wait_for(lambda: [a for a in s.visible_windows(ABOUT_TITLE) if a.size == ABOUT_SIZE],
+                   10, "the about window")[0]
+    click(s, box, ABOUT_UPDATE)
+    s.wait_exit()
+    with open(os.path.join(opener, "player-exited"), "w"):
+        pass
+    result = os.path.join(opener, "result")
+    wait_for(lambda: os.path.exists(result), 35, "the stand-in opener to look at the file")
+    opened = open(os.path.join(opener, "opened")).read()
+    check(opened == os.path.join(s.cwd, "updater.exe"), "the opener was handed %r" % opened)
+    check(read_bytes(result) == updater, "after the player exited the opener found %r in "
+          "updater.exe, expected what the server sent" % read_bytes(result))
+
+
 SCENARIOS = {
     "first_start": (first_start, {}),
     "play_through": (play_through, {"sound": True}),
@@ -637,6 +687,7 @@ SCENARIOS = {
     "playlist": (playlist, {}),
     "tray": (tray, {"sound": True, "tray": True}),
     "about": (about, {}),
+    "update": (update, {}),
     "wayland": (wayland, {"wayland": True}),
     "tray_sni": (tray_sni, {"bus": True}),
     "accessibility": (accessibility, {"bus": True}),
@@ -651,7 +702,7 @@ def main():
     name = sys.argv[1]
     ondrix, SOURCE, work_root = (os.path.abspath(a) for a in sys.argv[2:5])
     scenario, options = SCENARIOS[name]
-    if name == "about":
+    if name in ("about", "update"):
         import webserver
         server_url = sys.argv[5] if len(sys.argv) > 5 else ""
         if not webserver.in_private_network():
