@@ -53,6 +53,6 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ONDRIX_SERVER_URL}/")
 # an older libcurl would refuse every download.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, libcurl4 (>= 7.85.0), fonts-liberation2 | fonts-liberation")
+    "qt6-qpa-plugins, qt6-wayland, libcurl4 (>= 7.85.0), fonts-liberation2 | fonts-liberation")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
 include(CPack)

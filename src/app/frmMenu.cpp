@@ -6,6 +6,7 @@
 #include "core/ListFile.h"
 #include "net/RunningDownload.h"
 #include "net/UrlActions.h"
+#include "ui/Accessibility.h"
 #include "ui/ClickLabel.h"
 #include "ui/Fonts.h"
 #include "ui/JpegImage.h"
@@ -137,6 +138,16 @@ void TfrmMenu::CreateControls() {
     // Enter must not start an update by surprise
     Button1->setAutoDefault(false);
     Button2->setAutoDefault(false);
+
+    // the window's caption is only its layout's name
+    SetAccessible(this, QStringLiteral("About Ondrix 3"));
+    SetAccessible(Image2, QStringLiteral("Ondrix 3 logo"), QAccessible::Graphic);
+    SetAccessible(Label6, host, QAccessible::Link, QStringLiteral("Home page"));
+    SetAccessible(Memo1, QStringLiteral("Version information"));
+    SetAccessible(Label1, QStringLiteral("Close"), QAccessible::Button);
+    Memo1->setTabChangesFocus(true);
+    SetTabOrder({Memo1, Label6, Button2, Button1, Label1});
+    Memo1->setFocus();
 }
 
 void TfrmMenu::FormCreate() {
