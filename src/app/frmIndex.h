@@ -72,6 +72,10 @@ public:
     void Label5Click();
     void lMenuClick();
 
+    // Makes entry [index] the current one and plays it, as the status tick does at the end of a
+    // track; raises EListError outside the list and the device's error when it cannot be opened.
+    void PlayEntry(int32_t index);
+
 protected:
     void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -82,7 +86,12 @@ private:
     void ShowCaption();
     void OpenCurrent();
     void EndOfList();
+    void StopAtEnd();
 
     // the list could not be read at start-up: do not write over it until it has been replaced
     bool listUnreadable_ = false;
+    // Repeat has come round: the next tick starts the list again from entry 0
+    bool restartPending_ = false;
+    // automatic advances in a row whose track could not be opened
+    int32_t failedAdvances_ = 0;
 };
