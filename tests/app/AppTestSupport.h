@@ -56,9 +56,8 @@ protected:
 };
 
 // Answers the next modal file dialog from a timer: chooses `files` (all in one folder), or
-// cancels when the list is empty.
-// Each retry's timer gets its own copy of the attempt: one that held a shared pointer to itself
-// would never be freed.
+// cancels when the list is empty. Each retry's timer gets its own copy of the attempt: one that
+// held a shared pointer to itself would never be freed.
 inline void AnswerFileDialog(const QStringList& files) {
     const auto attempt = [files](const auto& self) -> void {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
