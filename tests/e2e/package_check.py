@@ -127,10 +127,11 @@ def check_package(s, build):
     depends = depends_packages(fields.get("Depends", ""))
     reached = with_their_depends(depends)
     needed = dict(needed_packages(binary))
-    for module in ("libondrix-audio.so", "libondrix-formattags.so"):
-        path = os.path.join(root, "usr/lib/ondrix", module)
-        check(os.path.isfile(path), "the module usr/lib/ondrix/%s is missing" % module)
-        needed.update(needed_packages(path))
+    modules = [os.path.join(root, "usr/lib/ondrix", name)
+               for name in ("libondrix-audio.so", "libondrix-formattags.so")]
+    for module in modules:
+        check(os.path.isfile(module), "the module %s is missing" % os.path.relpath(module, root))
+        needed.update(needed_packages(module))
     uncovered = ["%s (%s)" % (so, pkg) for so, pkg in needed.items() if pkg not in reached]
     check(not uncovered, "Depends does not name the packages of %s; Depends: %s"
           % (", ".join(uncovered), fields.get("Depends")))
@@ -168,7 +169,7 @@ def check_package(s, build):
 
     # hardened as Debian hardens its own packages: lintian finds no hardening tag even among
     # its hints and overridden tags, and the stack protector, which it does not look for, is in
-    for elf in (binary, module):
+    for elf in [binary] + modules:
         check("__stack_chk_fail" in output("readelf", "-W", "--dyn-syms", elf),
               "%s is built without the stack protector" % os.path.relpath(elf, root))
     lintian = shutil.which("lintian")

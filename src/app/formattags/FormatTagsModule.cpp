@@ -31,7 +31,6 @@
 #include <taglib/xiphcomment.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <string_view>
@@ -248,35 +247,25 @@ EKind OggKind(const ByteVector& head) {
     return EKind::Unknown;
 }
 
-// The bytes the module reads itself, with positioned reads of the descriptor TagLib's stream is
-// made from: they leave the stream's position and buffer alone, need no seek, and the size is
-// known from fstat, where TagLib's stream finds it by seeking to the end and back.
+// The bytes the module reads itself, through TagLib's stream (so the module reads no file
+// directly), with the size known from fstat: the stream finds it by seeking to the end and back.
 class TBytes {
 public:
-    TBytes(int fd, long long size) : fFd(fd), fSize(size) {}
+    TBytes(TagLib::IOStream& stream, long long size) : fStream(stream), fSize(size) {}
 
     long long Size() const { return fSize; }
 
     // Fewer bytes than asked at the end of the file or on a read error.
     ByteVector Read(long long position, long long size) const {
-        size = std::max(0LL, std::min(size, fSize - position));
-        ByteVector bytes(static_cast<unsigned int>(size));
-        long long done = 0;
-        while (done < size) {
-            const ssize_t n =
-                ::pread(fFd, bytes.data() + done, std::size_t(size - done), off_t(position + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += n;
-        }
-        bytes.resize(static_cast<unsigned int>(done));
-        return bytes;
+        size = std::min(size, fSize - position);
+        if (position < 0 || size <= 0)
+            return {};
+        fStream.seek(long(position));
+        return fStream.readBlock(static_cast<unsigned long>(size));
     }
 
 private:
-    int fFd;
+    TagLib::IOStream& fStream;
     long long fSize;
 };
 
@@ -475,8 +464,9 @@ public:
                 ::close(fd);
                 return false;
             }
-            const TBytes file(fd, info.st_size);
+            const TBytes file(stream, info.st_size);
             const EKind kind = Sniff(file, path);
+            stream.seek(0);
             TTexts texts;
             bool found = false;
             if (kind == EKind::Wav)
