@@ -1,7 +1,8 @@
 // libondrix-formattags.so: title and artist from the tags our ID3v2 reader does not read, with
 // TagLib. The file is opened once, its first bytes say which of TagLib's file classes reads it
-// (TagLib's FileRef goes by the name and reads the audio properties too), and that class is
-// built without audio properties. Only the title and artist fields are looked up.
+// (TagLib's FileRef goes by the name first, so a FLAC file named .mp3 reads as MPEG without
+// tags), and that class is built without audio properties. Only the title and artist fields are
+// looked up.
 //
 // Debian's TagLib 1.13 has three faults with hostile files, each guarded here: nested MP4
 // container atoms and nested ID3v2 chapter frames recurse until the stack overflows, and a
@@ -247,8 +248,8 @@ EKind OggKind(const ByteVector& head) {
     return EKind::Unknown;
 }
 
-// The bytes the module reads itself, through TagLib's stream (so the module reads no file
-// directly), with the size known from fstat: the stream finds it by seeking to the end and back.
+// The bytes the module reads itself, through TagLib's stream like all the rest, with the size
+// known from fstat: the stream finds it by seeking to the end and back.
 class TBytes {
 public:
     TBytes(TagLib::IOStream& stream, long long size) : fStream(stream), fSize(size) {}
