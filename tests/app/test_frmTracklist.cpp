@@ -172,6 +172,8 @@ TEST_F(EditorTest, CaptionFromTheFormatsOwnTags) {
     wav += "id3 " + q(Plain32LE(uint32_t(id3.size()))) + id3;
     wav.replace(4, 4, q(Plain32LE(uint32_t(wav.size() - 8))));
     cases.push_back({"id3-chunk.wav", wav, song});
+    // the format is known by the first bytes, whatever the name says
+    cases.push_back({"flac-named.mp3", cases.front().bytes, song});
 
     // MPEG tags our reader does not read, after an MP3 without tags
     const QByteArray mp3 = tone("bare.mp3", {}, {}, {"-id3v2_version", "0", "-write_id3v1", "0"});
