@@ -1,11 +1,15 @@
-// Starts the program as main() does and reports, as one line of JSON: milliseconds from the
-// moment given on the command line (taken by the caller just before starting this process) to
-// the main window's first paint, and the resident memory after two idle seconds.
+// Starts the program as main() does (one player per folder included) and reports, as one line
+// of JSON: milliseconds from the moment given on the command line (taken by the caller just
+// before starting this process) to the main window's first paint, and the resident memory after
+// two idle seconds.
 #include "app/Application.h"
+#include "app/MainWindowControl.h"
+#include "app/PlayerInstance.h"
 #include "app/dmData.h"
 #include "app/frmIndex.h"
 #include "ui/Fonts.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
@@ -46,10 +50,15 @@ public:
 
 int main(int argc, char** argv) {
     const long long started = argc > 1 ? std::atoll(argv[1]) : nowNs();
+    PlayerInstance instance(QDir::currentPath());
+    if (instance.HandOff({}) != PlayerInstance::EHandOff::NoPlayer)
+        return 1; // another player runs in this folder
     TApplication app(argc, argv);
+    instance.Listen();
     SetUpFonts();
     auto data = std::make_unique<TdmData>();
     auto frmIndex = std::make_unique<TfrmIndex>();
+    auto control = std::make_unique<MainWindowControl>(*frmIndex);
     FirstPaint paint;
     frmIndex->installEventFilter(&paint);
     frmIndex->show();
@@ -58,6 +67,7 @@ int main(int argc, char** argv) {
     std::printf("{\"platform\": \"%s\", \"first_paint_ms\": %.1f, \"idle_rss_kib\": %ld}\n",
                 qPrintable(QGuiApplication::platformName()),
                 paint.at ? double(paint.at - started) / 1e6 : -1.0, residentKiB());
+    control.reset();
     frmIndex.reset();
     data.reset();
     return 0;

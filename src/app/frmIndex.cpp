@@ -174,7 +174,21 @@ void TfrmIndex::FormDestroy() {
 
 void TfrmIndex::Label3Click() {
     QStringList chosen;
-    if (dmData->RunDialog(this, chosen)) {
+    const bool confirmed = dmData->RunDialog(this, chosen);
+    TakeChosen(confirmed, chosen);
+}
+
+void TfrmIndex::OpenFiles(const QStringList& files) {
+    if (files.isEmpty())
+        return;
+    TakeChosen(true, files);
+    iPlayClick();
+}
+
+// OPEN FILE once the dialog has answered.
+void TfrmIndex::TakeChosen(bool confirmed, const QStringList& chosen) {
+    NoteStateChange();
+    if (confirmed) {
         PlayList = chosen;
         LastIndex = int32_t(PlayList.size()) - 1;
         CurrentIndex = 0;
@@ -191,6 +205,7 @@ void TfrmIndex::Label3Click() {
 }
 
 void TfrmIndex::iPlayClick() {
+    NoteStateChange();
     if (!TrackLoaded)
         return;
     Player->Play();
@@ -199,6 +214,7 @@ void TfrmIndex::iPlayClick() {
 }
 
 void TfrmIndex::iPauseClick() {
+    NoteStateChange();
     if (!TrackLoaded)
         return;
     Player->Pause();
@@ -206,6 +222,7 @@ void TfrmIndex::iPauseClick() {
 }
 
 void TfrmIndex::iStopClick() {
+    NoteStateChange();
     if (!TrackLoaded)
         return;
     Player->Open();
@@ -215,10 +232,12 @@ void TfrmIndex::iStopClick() {
 }
 
 void TfrmIndex::volumeChange() {
+    NoteStateChange();
     SetVolume(*Player, volume->value());
 }
 
 void TfrmIndex::Image2Click() {
+    NoteStateChange();
     SetVolume(*Player, 0);
     volume->setValue(0);
     Image2->hide();
@@ -229,6 +248,7 @@ void TfrmIndex::Image2Click() {
 }
 
 void TfrmIndex::Image3Click() {
+    NoteStateChange();
     SetVolume(*Player, 1000);
     volume->setValue(1000);
     Image3->hide();
@@ -257,6 +277,7 @@ void TfrmIndex::TimerTimer() {
 }
 
 void TfrmIndex::tStatusTimer() {
+    NoteStateChange();
     if (Progres->Position() == Progres->Max()) {
         LastIndex = int32_t(PlayList.size()) - 1;
         // Past the last entry also when the list was shortened in the editor: the next entry
@@ -293,10 +314,25 @@ void TfrmIndex::Label1Click() {
 }
 
 void TfrmIndex::ShowCaption() {
-    lInfo->setText(TrackCaption(*Tag, ListItem(PlayList, CurrentIndex)));
+    ShownTags = ReadTrackTags(*Tag, ListItem(PlayList, CurrentIndex));
+    lInfo->setText(TrackCaption(ShownTags));
+}
+
+void TfrmIndex::NoteStateChange() {
+    if (stateNoticePending_)
+        return;
+    stateNoticePending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            stateNoticePending_ = false;
+            emit StateChanged();
+        },
+        Qt::QueuedConnection);
 }
 
 void TfrmIndex::Label4Clic() {
+    NoteStateChange();
     {
         // the timers go on meanwhile: a playing list keeps advancing through the old entries
         TfrmTracklist editor(this);

@@ -349,6 +349,55 @@ def about(s, server_url):
     close_program(s, s.main_window())
 
 
+def second_instance(s):
+    """A second ondrix in the same folder hands its files to the running player, which comes
+    back from the tray, plays them and keeps them, and ends with status 0; started in another
+    folder it is a player of its own. --help needs no display."""
+    env = dict(s.env)
+    env.pop("DISPLAY")
+    code, out = s.run_ondrix(["--help"], s.cwd, env=env)
+    check(code == 0 and out.startswith("Usage: ondrix"), "ondrix --help without a display: "
+          "status %d, %r" % (code, out))
+    code, out = s.run_ondrix(["--shuffle"], s.cwd, env=env)
+    check(code == 2 and "'--shuffle'" in out, "an unknown option: status %d, %r" % (code, out))
+
+    paths = tagged_tracks(s, [("one.mp3", 440, 4.0, "A", "One"), ("two.mp3", 660, 4.0, "B", "Two")])
+    patch = os.path.join(s.cwd, "patch.dat")
+    write_list(patch, [paths[0]])
+    w = s.launch()
+    click(s, w, HIDE)
+    wait_for(lambda: not s.visible_windows(harness.MAIN_TITLE), 5, "the main window to hide")
+    wait_for(lambda: tray_icons(s), 5, "the icon in the tray")
+
+    since = s.mark()
+    # named as a terminal in that folder would name it
+    code, out = s.run_ondrix([os.path.relpath(paths[1], s.cwd)], s.cwd)
+    check(code == 0, "the second ondrix ended with status %d: %r" % (code, out))
+    check(out == "", "the second ondrix printed %r" % out)
+    back = s.main_window(timeout=5)
+    check(back.pos == w.pos, "the window came back at %s, it was at %s" % (back.pos, w.pos))
+    check(len(s.visible_windows(harness.MAIN_TITLE)) == 1,
+          "more than one window: %s" % s.window_titles())
+    s.wait_for_tones([660], since, timeout=5)
+    check(read_bytes(patch) == paths[1].encode() + b"\r\n",
+          "patch.dat holds %r, expected the handed-over file alone" % read_bytes(patch))
+
+    elsewhere = os.path.join(s.folder, "elsewhere")
+    os.makedirs(elsewhere)
+    other = s.spawn("ondrix (elsewhere)", [s.ondrix], cwd=elsewhere)
+    wait_for(lambda: len([v for v in s.visible_windows(harness.MAIN_TITLE)
+                          if v.size == harness.MAIN_SIZE]) == 2, 10, "a second player")
+    check(other.poll() is None, "the player in another folder ended")
+    wait_for(lambda: os.path.exists(os.path.join(elsewhere, "patch.dat")), 5,
+             "the other folder's patch.dat")
+    check(read_bytes(patch) == paths[1].encode() + b"\r\n",
+          "the other player touched this folder's list")
+    second = [v for v in s.visible_windows(harness.MAIN_TITLE) if v.id != back.id][0]
+    click(s, second, CLOSE)
+    check(other.wait(timeout=10) == 0, "the other player ended with %s" % other.returncode)
+    close_program(s, back)
+
+
 SCENARIOS = {
     "first_start": (first_start, {}),
     "play_through": (play_through, {"sound": True}),
@@ -358,6 +407,7 @@ SCENARIOS = {
     "playlist": (playlist, {}),
     "tray": (tray, {"sound": True, "tray": True}),
     "about": (about, {}),
+    "second_instance": (second_instance, {"sound": True, "tray": True}),
 }
 
 
