@@ -14,6 +14,8 @@ packages=(
     # tests, fuzzing, benchmarks
     googletest libgtest-dev libbenchmark-dev libtag1-dev clang libclang-rt-dev
     ffmpeg sox python3
+    # setpriv: the list-file tests drop root's rights to check a refused save
+    util-linux
     # end-to-end: a real X server, input, screenshots, a private sound server
     xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils
     # a real XEmbed notification area for the tray test

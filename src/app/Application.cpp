@@ -89,5 +89,7 @@ void TApplication::ShowErrorBox(const QString& message) {
         return;
     }
     QMessageBox box(QMessageBox::Critical, applicationName(), text, QMessageBox::Ok);
+    // messages carry file names, tag texts and server answers: never markup
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }

@@ -110,6 +110,8 @@ void TfrmIndex::CreateControls() {
     lInfo = new QLabel(this);
     lInfo->setGeometry(140, 188, 253, 13);
     lInfo->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    // tag texts are shown as they are, never as markup
+    lInfo->setTextFormat(Qt::PlainText);
     StyleLabel(lInfo, QStringLiteral("MS Sans Serif"), 11, false, kWhite);
 
     Progres = new TProgressBar(this);
@@ -162,6 +164,11 @@ void TfrmIndex::FormCreate() {
 }
 
 void TfrmIndex::FormDestroy() {
+    // Nothing may tick or play behind the error box a failed save shows: the tick would caption
+    // the next track with the freed tag reader.
+    Timer->stop();
+    tStatus->stop();
+    Player->Close();
     Tag.reset();
     // A list that could not be read at start-up is not overwritten with the empty one.
     if (!listUnreadable_)
@@ -193,7 +200,8 @@ void TfrmIndex::TakeChosen(bool confirmed, const QStringList& chosen) {
         LastIndex = int32_t(PlayList.size()) - 1;
         CurrentIndex = 0;
     }
-    if (PlayList.size() - 1 < LastIndex)
+    // an empty list has nothing to re-open, whatever the last index recorded
+    if (PlayList.isEmpty() || PlayList.size() - 1 < LastIndex)
         return;
     Player->SetFileName(ListItem(PlayList, CurrentIndex));
     ShowCaption();
@@ -208,6 +216,7 @@ void TfrmIndex::iPlayClick() {
     NoteStateChange();
     if (!TrackLoaded)
         return;
+    failedAdvances_ = 0;
     Player->Play();
     Progres->SetMax(Player->Length());
     tStatus->start();
@@ -280,32 +289,56 @@ void TfrmIndex::tStatusTimer() {
     NoteStateChange();
     if (Progres->Position() == Progres->Max()) {
         LastIndex = int32_t(PlayList.size()) - 1;
-        // Past the last entry also when the list was shortened in the editor: the next entry
-        // no longer exists, so the list has ended.
-        if (CurrentIndex >= LastIndex) {
+        if (failedAdvances_ > LastIndex) {
+            // every entry failed to open in a row: going round again would only fail again
+            StopAtEnd();
+        } else if (restartPending_) {
+            PlayEntry(0);
+        } else if (CurrentIndex >= LastIndex) {
+            // Past the last entry also when the list was shortened in the editor: the next
+            // entry no longer exists, so the list has ended.
             EndOfList();
         } else {
-            Progres->SetPosition(0);
-            ++CurrentIndex;
-            Player->SetFileName(ListItem(PlayList, CurrentIndex));
-            Player->Open();
-            Player->Play();
-            Progres->SetMax(Player->Length());
-            ShowCaption();
+            PlayEntry(CurrentIndex + 1);
         }
     }
-    Progres->SetPosition(Player->Position());
+    // With no device open (its track could not be opened) the bar stays where it is.
+    if (Player->DeviceId() != 0)
+        Progres->SetPosition(Player->Position());
+}
+
+void TfrmIndex::PlayEntry(int32_t index) {
+    restartPending_ = false;
+    CurrentIndex = index;
+    Player->SetFileName(ListItem(PlayList, CurrentIndex));
+    // Counted until the open succeeds. An entry that cannot be opened leaves the bar at its end,
+    // so the next tick goes on to the entry after it.
+    ++failedAdvances_;
+    Player->Open();
+    failedAdvances_ = 0;
+    Progres->SetPosition(0);
+    Player->Play();
+    Progres->SetMax(Player->Length());
+    ShowCaption();
 }
 
 void TfrmIndex::EndOfList() {
     if (cbRepeat->isChecked()) {
         // the next tick still finds the bar at its end and starts again from entry 0
-        CurrentIndex = -1;
+        restartPending_ = true;
         return;
     }
-    Progres->SetPosition(0);
-    Player->Open();
+    StopAtEnd();
+}
+
+void TfrmIndex::StopAtEnd() {
+    restartPending_ = false;
+    failedAdvances_ = 0;
     tStatus->stop();
+    Progres->SetPosition(0);
+    // rewinds the last track; one that could not be opened is not tried again
+    if (Player->DeviceId() != 0)
+        Player->Open();
     lInfo->clear();
 }
 
@@ -340,48 +373,45 @@ void TfrmIndex::Label4Clic() {
     }
 
     if (QFile::exists(kTracklist)) {
-        // a saved list was opened: it becomes the playback list
+        // A saved list was opened: it becomes the playback list. Once it is taken and saved,
+        // "tracklist.dat" goes, also when entry 0 cannot be opened below; otherwise every later
+        // hand-over would trip over the same file.
         PlayList.clear();
         LoadListFile(kTracklist, PlayList);
         CurrentIndex = 0;
+        LastIndex = int32_t(PlayList.size()) - 1;
+        SaveListFile(kPatch, PlayList);
+        listUnreadable_ = false;
+        QFile::remove(kTracklist);
         if (PlayList.isEmpty()) {
-            // Nothing to open. The empty list is taken as it is, so the next hand-over does not
-            // trip over the same file again.
-            LastIndex = -1;
-            SaveListFile(kPatch, PlayList);
-            listUnreadable_ = false;
             lInfo->clear();
         } else {
             Player->SetFileName(ListItem(PlayList, 0));
             Player->Open();
             TrackLoaded = true;
             volume->setValue(GetVolume(*Player));
-            LastIndex = int32_t(PlayList.size()) - 1;
-            SaveListFile(kPatch, PlayList);
-            listUnreadable_ = false;
             ShowCaption();
         }
-        QFile::remove(kTracklist);
     }
 
     // deletions and additions reach the playback list; the loaded track plays on
     LoadListFile(kPatch, PlayList);
     listUnreadable_ = false;
+    // Deletions may have left the current index past the end of the list.
+    CurrentIndex = std::clamp(CurrentIndex, 0, std::max(int32_t(PlayList.size()) - 1, 0));
     volume->setValue(GetVolume(*Player));
 
     if (QFile::exists(kKontrola)) {
         // tracks were added: re-open the current one (stopped, at its start)
         LastIndex = int32_t(PlayList.size()) - 1;
-        // Deletions may have left the current index past the end of the list, and a repeat
-        // leaves it at -1 until the next tick.
-        CurrentIndex = std::clamp(CurrentIndex, 0, std::max(LastIndex, 0));
+        // taken before the re-open, so a track that cannot be opened is reported only once
+        QFile::remove(kKontrola);
         if (!PlayList.isEmpty()) {
             TrackLoaded = true;
             Player->SetFileName(ListItem(PlayList, CurrentIndex));
             Player->Open();
             ShowCaption();
         }
-        QFile::remove(kKontrola);
     }
 }
 

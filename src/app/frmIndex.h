@@ -75,6 +75,9 @@ public:
     void Label5Click();
     void lMenuClick();
 
+    // Makes entry [index] the current one and plays it, as the status tick does at the end of a
+    // track; raises EListError outside the list and the device's error when it cannot be opened.
+    void PlayEntry(int32_t index);
     // Files from outside the window (the command line, a later start, the desktop): they
     // replace the list as a confirmed OPEN FILE does, then play starts.
     void OpenFiles(const QStringList& files);
@@ -94,10 +97,15 @@ private:
     void ShowCaption();
     void OpenCurrent();
     void EndOfList();
+    void StopAtEnd();
     void TakeChosen(bool confirmed, const QStringList& chosen);
     void NoteStateChange();
 
     // the list could not be read at start-up: do not write over it until it has been replaced
     bool listUnreadable_ = false;
+    // Repeat has come round: the next tick starts the list again from entry 0
+    bool restartPending_ = false;
+    // automatic advances in a row whose track could not be opened
+    int32_t failedAdvances_ = 0;
     bool stateNoticePending_ = false;
 };

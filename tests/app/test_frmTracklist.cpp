@@ -8,7 +8,9 @@
 #include "tags/ID3v2Library.h"
 #include "tags/TagBytes.h"
 #include "ui/ClickLabel.h"
+#include "ui/ProgressBar.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QSlider>
@@ -450,4 +452,63 @@ TEST_F(EditorTest, AddAfterDeletingPastTheCurrentTrack) {
     EXPECT_EQ(w->CurrentIndex, 0);
     EXPECT_EQ(w->LastIndex, -1);
     EXPECT_FALSE(QFile::exists(WorkPath("kontrola.tmp")));
+}
+
+// Whether the list became shorter than the current index, empty, or is wrapping round with
+// Repeat, a cancelled OPEN FILE never reads outside it.
+TEST_F(EditorTest, CancelledOpenAfterTheListShrankReadsNothingOutsideIt) {
+    WriteList("patch.dat", {tones_[0], tones_[1], tones_[2]});
+    auto w = CreateMain();
+    Click(w->iPlay);
+    ASSERT_TRUE(WaitFor([&] { return w->CurrentIndex == 2; }, 5000));
+    RunEditor(w.get(), [&](TfrmTracklist* editor) {
+        ClickRow(editor->tracklist, 0);
+        ClickRow(editor->tracklist, 1, Qt::ShiftModifier);
+        QTest::keyRelease(editor->tracklist, Qt::Key_Delete);
+    });
+    ASSERT_TRUE(WaitFor([&] { return !w->tStatus->isActive(); }, 5000));
+    AnswerFileDialog({});
+    Click(w->Label3);
+    EXPECT_EQ(w->Player->FileName(), tones_[2]);
+
+    // the tick that finds the last track at its end with Repeat checked
+    w->cbRepeat->setChecked(true);
+    w->Progres->SetPosition(w->Progres->Max());
+    TApplication::RunHandler([&] { w->tStatusTimer(); });
+    AnswerFileDialog({});
+    Click(w->Label3);
+
+    RunEditor(w.get(), [&](TfrmTracklist* editor) {
+        AnswerFileDialog({tones_[3]});
+        Click(editor->Label3);
+        editor->tracklist->selectAll();
+        QTest::keyRelease(editor->tracklist, Qt::Key_Delete);
+    });
+    ASSERT_TRUE(w->PlayList.isEmpty());
+    AnswerFileDialog({});
+    Click(w->Label3);
+    EXPECT_TRUE(RecordedBoxes().isEmpty()) << Boxes().toStdString();
+}
+
+// An opened list whose first entry cannot be opened is reported once and taken over for good:
+// the next hand-over does not trip over it again.
+TEST_F(EditorTest, OpenedListWithAnUnopenableFirstEntryIsTakenOnce) {
+    WriteList("patch.dat", {tones_[0]});
+    WriteList("two.qdl", {WorkPath("gone.mp3"), tones_[1]});
+    auto w = CreateMain();
+    RunEditor(w.get(), [&](TfrmTracklist* editor) {
+        AnswerFileDialog({WorkPath("two.qdl")});
+        Click(editor->Label2);
+    });
+    ASSERT_EQ(RecordedBoxes().size(), 1);
+    EXPECT_TRUE(RecordedBoxes()[0].contains("gone.mp3"));
+    EXPECT_FALSE(QFile::exists(WorkPath("tracklist.dat")));
+    EXPECT_EQ(ReadFile("patch.dat"), ListBytes({WorkPath("gone.mp3"), tones_[1]}));
+
+    RunEditor(w.get(), [&](TfrmTracklist* editor) {
+        ClickRow(editor->tracklist, 0);
+        QTest::keyRelease(editor->tracklist, Qt::Key_Delete);
+    });
+    EXPECT_EQ(RecordedBoxes().size(), 1) << Boxes().toStdString();
+    EXPECT_EQ(w->PlayList, QStringList({tones_[1]}));
 }

@@ -5,6 +5,7 @@ usage: scenarios.py SCENARIO ONDRIX SOURCE_DIR WORK_ROOT [SERVER_URL]
 Exit 0 passed, 1 failed, 77 skipped (with the reason printed).
 """
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -198,6 +199,29 @@ def mute(s):
     click(s, w, SPEAKER)  # the crossed-out speaker now sits in the same place
     s.wait_for_tones([660], unmuted, timeout=3)
     close_program(s, w)
+
+
+def exit_save_fails(s):
+    """"X" while a list plays and the exit save cannot write: the sound stops at once, the error
+    box waits for the user while the list would have moved on, then the program ends cleanly."""
+    paths = tagged_tracks(s, [("a.mp3", 440, 1.0, "A", "One"), ("b.mp3", 660, 1.0, "B", "Two")])
+    write_list(os.path.join(s.cwd, "patch.dat"), paths)
+    w = s.launch()
+    since = s.mark()
+    click(s, w, PLAY)
+    s.wait_for_tones([440], since, timeout=5)
+    shutil.rmtree(s.cwd)  # nowhere left to save "patch.dat"
+    click(s, w, CLOSE)
+    box = wait_for(lambda: [b for b in s.visible_windows(harness.MAIN_TITLE)
+                            if b.size != harness.MAIN_SIZE], 5, "the error box")[0]
+    shown = s.mark()
+    time.sleep(2.5)  # both tracks would have ended meanwhile
+    s.check_running()
+    heard = s.recorded(shown + harness.RATE // 5)
+    check(max(map(abs, heard), default=0) == 0,
+          "sound behind the error box: %s" % harness.describe_runs(harness.tone_runs(heard)))
+    s.key(box, "Return")
+    s.wait_exit()
 
 
 def move(s):
@@ -403,6 +427,7 @@ SCENARIOS = {
     "play_through": (play_through, {"sound": True}),
     "repeat": (repeat, {"sound": True}),
     "mute": (mute, {"sound": True}),
+    "exit_save_fails": (exit_save_fails, {"sound": True}),
     "move": (move, {}),
     "playlist": (playlist, {}),
     "tray": (tray, {"sound": True, "tray": True}),
