@@ -20,6 +20,8 @@ packages=(
     xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils
     # a real XEmbed notification area for the tray test
     trayer
+    # a private session bus and the desktop's player controls (MPRIS) for the end-to-end test
+    dbus-daemon dbus-bin playerctl
     # the about window's end-to-end test answers for the maker's server in a private network
     iproute2
     # the Debian package and its checks

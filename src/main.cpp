@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "app/CommandLine.h"
 #include "app/MainWindowControl.h"
+#include "app/MprisService.h"
 #include "app/PlayerInstance.h"
 #include "app/dmData.h"
 #include "app/frmIndex.h"
@@ -55,9 +56,13 @@ int main(int argc, char** argv) {
                          control->Raise();
                          control->OpenFiles(files);
                      });
+    // the desktop's player controls and media keys
+    auto mpris = std::make_unique<MprisService>(*control);
+    mpris->StartAfterFirstPaint(frmIndex.get());
     frmIndex->show();
     control->OpenFiles(commandLine.Files);
     const int code = app.exec();
+    mpris.reset();
     control.reset();
     // the main window's destruction saves the play list; the data module goes last
     frmIndex.reset();

@@ -4,6 +4,7 @@
 // two idle seconds.
 #include "app/Application.h"
 #include "app/MainWindowControl.h"
+#include "app/MprisService.h"
 #include "app/PlayerInstance.h"
 #include "app/dmData.h"
 #include "app/frmIndex.h"
@@ -59,6 +60,8 @@ int main(int argc, char** argv) {
     auto data = std::make_unique<TdmData>();
     auto frmIndex = std::make_unique<TfrmIndex>();
     auto control = std::make_unique<MainWindowControl>(*frmIndex);
+    auto mpris = std::make_unique<MprisService>(*control);
+    mpris->StartAfterFirstPaint(frmIndex.get());
     FirstPaint paint;
     frmIndex->installEventFilter(&paint);
     frmIndex->show();
@@ -67,6 +70,7 @@ int main(int argc, char** argv) {
     std::printf("{\"platform\": \"%s\", \"first_paint_ms\": %.1f, \"idle_rss_kib\": %ld}\n",
                 qPrintable(QGuiApplication::platformName()),
                 paint.at ? double(paint.at - started) / 1e6 : -1.0, residentKiB());
+    mpris.reset();
     control.reset();
     frmIndex.reset();
     data.reset();

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QSlider>
 
+#include <algorithm>
 #include <cerrno>
 
 MainWindowControl::MainWindowControl(TfrmIndex& window, QObject* parent)
@@ -29,9 +30,7 @@ MainWindowControl::~MainWindowControl() = default;
 
 int32_t MainWindowControl::LoadedIndex() const {
     const auto count = int32_t(window_.PlayList.size());
-    if (count == 0)
-        return -1;
-    return window_.CurrentIndex < 0 ? count - 1 : std::min(window_.CurrentIndex, count - 1);
+    return count == 0 ? -1 : std::clamp(window_.CurrentIndex, 0, count - 1);
 }
 
 PlayerControl::EStatus MainWindowControl::Status() {
@@ -126,6 +125,26 @@ void MainWindowControl::Stop() {
     TApplication::RunHandler([this] { window_.iStopClick(); });
 }
 
+void MainWindowControl::Next() {
+    TApplication::RunHandler([this] {
+        if (!CanGoNext())
+            return;
+        const int32_t index = LoadedIndex();
+        window_.SkipTo(index + 1 < window_.PlayList.size() ? index + 1 : 0,
+                       Status() == EStatus::Playing);
+    });
+}
+
+void MainWindowControl::Previous() {
+    TApplication::RunHandler([this] {
+        if (!CanGoPrevious())
+            return;
+        const int32_t index = LoadedIndex();
+        window_.SkipTo(index > 0 ? index - 1 : int32_t(window_.PlayList.size()) - 1,
+                       Status() == EStatus::Playing);
+    });
+}
+
 void MainWindowControl::SetVolume(int32_t volume) {
     TApplication::RunHandler([this, volume] {
         // while muted the slider is locked, whoever moves it
@@ -178,7 +197,8 @@ void MainWindowControl::TakePendingFiles() {
     }
     const QStringList files = std::exchange(pendingFiles_, {});
     TApplication::RunHandler([this, &files] {
-        // The music dialog accepts only files that exist; the same names are refused here.
+        // The music dialog accepts only files that exist; the same names are refused here, with
+        // one box, and the others taken.
         QStringList taken;
         QStringList refused;
         for (const QString& path : files) {
@@ -190,8 +210,13 @@ void MainWindowControl::TakePendingFiles() {
             else
                 taken << path;
         }
+        if (!refused.isEmpty()) {
+            const Exception error(refused.join(QLatin1Char('\n')));
+            if (taken.isEmpty())
+                throw error;
+            TApplication::RunHandler([&] { throw error; });
+        }
+        TdmData::RefuseLineBreaks(taken);
         window_.OpenFiles(taken);
-        if (!refused.isEmpty())
-            throw Exception(refused.join(QLatin1Char('\n')));
     });
 }

@@ -33,6 +33,8 @@ public:
     void Pause() override;
     void PlayPause() override;
     void Stop() override;
+    void Next() override;
+    void Previous() override;
     void SetVolume(int32_t volume) override;
     void SetRepeat(bool repeat) override;
     void Raise() override;
@@ -40,8 +42,7 @@ public:
     void OpenFiles(const QStringList& files) override;
 
 private:
-    // The entry the device holds: the current index, or the last entry while a repeat waits
-    // for the next tick to start the list again.
+    // The current entry, or -1 with an empty list.
     int32_t LoadedIndex() const;
     void TakePendingFiles();
 

@@ -46,6 +46,9 @@ public:
     virtual void Pause() = 0;
     virtual void PlayPause() = 0;
     virtual void Stop() = 0;
+    // To entry [current ± 1] (round the list with Repeat), playing on if it was playing.
+    virtual void Next() = 0;
+    virtual void Previous() = 0;
     virtual void SeekTo(int32_t position) { Q_UNUSED(position); }
     virtual void SetVolume(int32_t volume) = 0; // ignored while muted
     virtual void SetRepeat(bool repeat) = 0;

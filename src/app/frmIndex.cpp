@@ -307,7 +307,8 @@ void TfrmIndex::tStatusTimer() {
         Progres->SetPosition(Player->Position());
 }
 
-void TfrmIndex::PlayEntry(int32_t index) {
+void TfrmIndex::PlayEntry(int32_t index, bool play) {
+    NoteStateChange();
     restartPending_ = false;
     CurrentIndex = index;
     Player->SetFileName(ListItem(PlayList, CurrentIndex));
@@ -317,9 +318,17 @@ void TfrmIndex::PlayEntry(int32_t index) {
     Player->Open();
     failedAdvances_ = 0;
     Progres->SetPosition(0);
-    Player->Play();
+    if (play)
+        Player->Play();
     Progres->SetMax(Player->Length());
     ShowCaption();
+}
+
+void TfrmIndex::SkipTo(int32_t index, bool play) {
+    // As at the end of a track: an entry that cannot be opened is passed by the next tick.
+    if (play)
+        Progres->SetPosition(Progres->Max());
+    PlayEntry(index, play);
 }
 
 void TfrmIndex::EndOfList() {

@@ -77,7 +77,11 @@ public:
 
     // Makes entry [index] the current one and plays it, as the status tick does at the end of a
     // track; raises EListError outside the list and the device's error when it cannot be opened.
-    void PlayEntry(int32_t index);
+    // With `play` false the entry is only opened.
+    void PlayEntry(int32_t index, bool play = true);
+    // Next and Previous of the desktop's controls: entry [index] as the tick's advance opens it,
+    // played if `play`.
+    void SkipTo(int32_t index, bool play);
     // Files from outside the window (the command line, a later start, the desktop): they
     // replace the list as a confirmed OPEN FILE does, then play starts.
     void OpenFiles(const QStringList& files);

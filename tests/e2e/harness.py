@@ -163,7 +163,7 @@ def same_tone(freq, expected):
 
 
 class Session:
-    def __init__(self, name, ondrix, work_root, sound=False, tray=False):
+    def __init__(self, name, ondrix, work_root, sound=False, tray=False, bus=False):
         self.name = name
         self.ondrix = ondrix
         self.folder = os.path.join(work_root, name)
@@ -174,6 +174,7 @@ class Session:
         self.log = os.path.join(self.folder, "ondrix-output.txt")
         self.want_sound = sound
         self.want_tray = tray
+        self.want_bus = bus
         self.processes = []  # (label, Popen), in start order
         self.program = None
         self.program_log = None
@@ -211,6 +212,8 @@ class Session:
             self.env["SDL_AUDIODRIVER"] = "dummy"
         if self.want_tray:
             self.start_trayer()
+        if self.want_bus:
+            self.start_session_bus()
 
     def spawn(self, label, args, **kwargs):
         kwargs.setdefault("env", self.env)
@@ -274,6 +277,25 @@ class Session:
                               "32", "--SetDockType", "false", "--transparent", "false"])
         self.trayer_window = wait_for(
             lambda: self.visible_windows(name="panel"), 10, "the trayer panel")[0]
+
+    def start_session_bus(self):
+        """A private session bus with no services to activate, so nothing but what the test
+        starts can appear on it."""
+        if shutil.which("dbus-daemon") is None:
+            raise Skipped("dbus-daemon is not installed")
+        socket = os.path.join(self.runtime, "bus")
+        config = os.path.join(self.runtime, "bus.conf")
+        with open(config, "w") as f:
+            f.write('<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration '
+                    '1.0//EN" "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">\n'
+                    '<busconfig><type>session</type><listen>unix:path=%s</listen>'
+                    '<auth>EXTERNAL</auth><policy context="default">'
+                    '<allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>'
+                    '<allow own="*"/></policy></busconfig>\n' % socket)
+        self.spawn("dbus-daemon", ["dbus-daemon", "--config-file=" + config, "--nofork",
+                                   "--nopidfile"])
+        wait_for(lambda: os.path.exists(socket), 10, "the session bus")
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + socket
 
     def launch(self):
         """Starts the program in the test's working directory and waits for its main window."""

@@ -376,7 +376,7 @@ def about(s, server_url):
 def second_instance(s):
     """A second ondrix in the same folder hands its files to the running player, which comes
     back from the tray, plays them and keeps them, and ends with status 0; started in another
-    folder it is a player of its own. --help needs no display."""
+    folder it is a player of its own. --help needs no display; no session bus, no complaint."""
     env = dict(s.env)
     env.pop("DISPLAY")
     code, out = s.run_ondrix(["--help"], s.cwd, env=env)
@@ -420,6 +420,95 @@ def second_instance(s):
     click(s, second, CLOSE)
     check(other.wait(timeout=10) == 0, "the other player ended with %s" % other.returncode)
     close_program(s, back)
+    # no session bus here: the desktop's player controls are simply absent
+    check(read_bytes(s.log) == b"", "the player printed %r" % read_bytes(s.log))
+
+
+def mpris(s):
+    """The desktop's player controls (playerctl on a private session bus): the current track's
+    metadata, play-pause and next heard on the sink, volume 0 silent and refused while muted, the
+    loop status and the Repeat box mirror each other, a click on the window's Pause reaches the
+    desktop, and Quit saves the list as "X" does."""
+    if shutil.which("playerctl") is None or shutil.which("dbus-send") is None:
+        raise Skipped("playerctl and dbus-send are not installed")
+    paths = tagged_tracks(s, [("one.mp3", 440, 8.0, "Band", "First"),
+                              ("two.mp3", 660, 8.0, "Band", "Second")])
+    patch = os.path.join(s.cwd, "patch.dat")
+    write_list(patch, paths)
+    w = s.launch()
+
+    def ctl(*args):
+        return subprocess.run(["playerctl", "-p", "ondrix", *args], env=s.env, text=True,
+                              capture_output=True, timeout=10).stdout.strip()
+
+    def silent_since(mark):
+        heard = s.recorded(mark + harness.RATE // 4)
+        return max(map(abs, heard), default=0) == 0 and len(heard) > harness.RATE // 4
+
+    wait_for(lambda: ctl("status") == "Stopped", 10, "the player on the session bus")
+    meta = ctl("metadata", "--format",
+               "{{xesam:artist}}|{{xesam:title}}|{{mpris:length}}|{{xesam:url}}")
+    check(meta == "Band|First|8000000|file://" + paths[0], "metadata: %r" % meta)
+    followed = os.path.join(s.folder, "followed.txt")
+    with open(followed, "w") as out:
+        s.spawn("playerctl --follow", ["playerctl", "-p", "ondrix", "--follow", "status"],
+                stdout=out)
+
+    since = s.mark()
+    ctl("play-pause")
+    s.wait_for_tones([440], since, timeout=5)
+    ctl("play-pause")
+    paused = s.mark()
+    wait_for(lambda: ctl("status") == "Paused", 5, "the status Paused")
+    time.sleep(0.8)
+    check(silent_since(paused), "sound after play-pause paused: %s"
+          % harness.describe_runs(harness.tone_runs(s.recorded(paused))))
+    since = s.mark()
+    ctl("play-pause")
+    s.wait_for_tones([440], since, timeout=5)
+    since = s.mark()
+    ctl("next")
+    s.wait_for_tones([660], since, timeout=5)
+    check(ctl("metadata", "--format", "{{xesam:title}}") == "Second",
+          "metadata after next: %r" % ctl("metadata"))
+
+    ctl("volume", "0")
+    quiet = s.mark()
+    time.sleep(0.8)
+    check(silent_since(quiet), "sound at volume 0")
+    since = s.mark()
+    ctl("volume", "1")
+    s.wait_for_tones([660], since, timeout=3)
+    click(s, w, SPEAKER)  # mute: the slider is locked, for the desktop too
+    ctl("volume", "0.5")
+    quiet = s.mark()
+    time.sleep(0.8)
+    check(silent_since(quiet), "the desktop's volume was heard while muted")
+    check(float(ctl("volume")) == 0.0, "volume while muted: %s" % ctl("volume"))
+    click(s, w, SPEAKER)
+
+    def box():
+        return s.pixels(*w.at(REPEAT_BOX[0], REPEAT_BOX[1]), REPEAT_BOX[2], REPEAT_BOX[3])
+    unchecked = box()
+    ctl("loop", "Playlist")
+    wait_for(lambda: box() != unchecked, 5, "the Repeat box to be checked")
+    click(s, w, REPEAT_BOX)
+    wait_for(lambda: ctl("loop") == "None", 5, "the loop status None after a click on Repeat")
+    check(box() == unchecked, "the Repeat box is not unchecked")
+
+    wait_for(lambda: read_bytes(followed).split()[-1:] == [b"Playing"], 5,
+             "the desktop to know the player plays")
+    click(s, w, PAUSE)
+    wait_for(lambda: read_bytes(followed).split()[-1:] == [b"Paused"], 5,
+             "the desktop to hear of a click on Pause")
+
+    write_list(patch, ["changed behind its back"])
+    subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.mpris.MediaPlayer2."
+                    "ondrix", "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Quit"],
+                   env=s.env, capture_output=True, timeout=10, check=True)
+    s.wait_exit()
+    check(read_bytes(patch) == b"".join(p.encode() + b"\r\n" for p in paths),
+          "patch.dat after Quit is %r" % read_bytes(patch))
 
 
 SCENARIOS = {
@@ -433,6 +522,7 @@ SCENARIOS = {
     "tray": (tray, {"sound": True, "tray": True}),
     "about": (about, {}),
     "second_instance": (second_instance, {"sound": True, "tray": True}),
+    "mpris": (mpris, {"sound": True, "bus": True}),
 }
 
 
