@@ -428,7 +428,8 @@ def mpris(s):
     """The desktop's player controls (playerctl on a private session bus): the current track's
     metadata, play-pause and next heard on the sink, volume 0 silent and refused while muted, the
     loop status and the Repeat box mirror each other, a click on the window's Pause reaches the
-    desktop, and Quit saves the list as "X" does."""
+    desktop, a player of another folder is a second instance, and Quit saves the list as "X"
+    does."""
     if shutil.which("playerctl") is None or shutil.which("dbus-send") is None:
         raise Skipped("playerctl and dbus-send are not installed")
     paths = tagged_tracks(s, [("one.mp3", 440, 8.0, "Band", "First"),
@@ -502,10 +503,24 @@ def mpris(s):
     wait_for(lambda: read_bytes(followed).split()[-1:] == [b"Paused"], 5,
              "the desktop to hear of a click on Pause")
 
+    def quit(name):
+        subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=" + name,
+                        "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Quit"],
+                       env=s.env, capture_output=True, timeout=10, check=True)
+
+    # the player of another folder takes the name the standard gives a second one
+    elsewhere = os.path.join(s.folder, "elsewhere")
+    os.makedirs(elsewhere)
+    other = s.spawn("ondrix (elsewhere)", [s.ondrix], cwd=elsewhere)
+    instance = "ondrix.instance%d" % other.pid
+    wait_for(lambda: instance in subprocess.run(["playerctl", "-l"], env=s.env, text=True,
+                                                capture_output=True).stdout.split(), 10,
+             "the second player as %s" % instance)
+    quit("org.mpris.MediaPlayer2." + instance)
+    check(other.wait(timeout=10) == 0, "the second player ended with %s" % other.returncode)
+
     write_list(patch, ["changed behind its back"])
-    subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.mpris.MediaPlayer2."
-                    "ondrix", "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Quit"],
-                   env=s.env, capture_output=True, timeout=10, check=True)
+    quit("org.mpris.MediaPlayer2.ondrix")
     s.wait_exit()
     check(read_bytes(patch) == b"".join(p.encode() + b"\r\n" for p in paths),
           "patch.dat after Quit is %r" % read_bytes(patch))
