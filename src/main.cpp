@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
                          control->Raise();
                          control->OpenFiles(files);
                      });
+    instance.Serve();
     // the desktop's player controls and media keys
     auto mpris = std::make_unique<MprisService>(*control);
     mpris->StartAfterFirstPaint(frmIndex.get());

@@ -8,6 +8,8 @@
 #include <QLockFile>
 #include <QStandardPaths>
 
+#include <utility>
+
 namespace {
 
 // The message a later start sends: a tag, then the files. The running player answers with one
@@ -122,6 +124,21 @@ void PlayerInstance::Receive(QLocalSocket* peer) {
         return;
     }
     peer->disconnect(this);
+    if (!serving_) {
+        waiting_.append({peer, files});
+        return;
+    }
+    Answer(peer, files);
+}
+
+void PlayerInstance::Serve() {
+    serving_ = true;
+    for (const auto& [peer, files] : std::exchange(waiting_, {}))
+        if (peer) // not one that gave up waiting
+            Answer(peer, files);
+}
+
+void PlayerInstance::Answer(QLocalSocket* peer, const QStringList& files) {
     emit Activated(files);
     peer->putChar(kTaken);
     peer->disconnectFromServer();

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
+#include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -34,6 +37,9 @@ public:
     // Listens for later starts, replacing a stale socket, and releases the lock. Needs the
     // application object. Without a runtime directory the player simply runs alone.
     void Listen();
+    // From now on later starts are answered (Activated); until then they wait, so none is lost
+    // while the window is still being made.
+    void Serve();
 
     QString SocketPath() const { return socketPath_; }
     QString Error() const { return error_; }
@@ -45,9 +51,13 @@ signals:
 
 private:
     void Receive(QLocalSocket* peer);
+    void Answer(QLocalSocket* peer, const QStringList& files);
 
     QString socketPath_;
     QString error_;
     std::unique_ptr<QLockFile> lock_;
     QLocalServer* server_ = nullptr;
+    bool serving_ = false;
+    // later starts that came before Serve()
+    QList<QPair<QPointer<QLocalSocket>, QStringList>> waiting_;
 };

@@ -6,6 +6,7 @@ Exit 0 passed, 1 failed, 77 skipped (with the reason printed).
 """
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -376,7 +377,8 @@ def about(s, server_url):
 def second_instance(s):
     """A second ondrix in the same folder hands its files to the running player, which comes
     back from the tray, plays them and keeps them, and ends with status 0; started in another
-    folder it is a player of its own. --help needs no display; no session bus, no complaint."""
+    folder it is a player of its own, also after one there crashed. --help needs no display; no
+    session bus, no complaint."""
     env = dict(s.env)
     env.pop("DISPLAY")
     code, out = s.run_ondrix(["--help"], s.cwd, env=env)
@@ -416,7 +418,18 @@ def second_instance(s):
              "the other folder's patch.dat")
     check(read_bytes(patch) == paths[1].encode() + b"\r\n",
           "the other player touched this folder's list")
-    second = [v for v in s.visible_windows(harness.MAIN_TITLE) if v.id != back.id][0]
+    # a player that crashed leaves its socket behind; the next start there takes it over
+    os.kill(other.pid, signal.SIGKILL)
+    other.wait()
+    wait_for(lambda: len(s.visible_windows(harness.MAIN_TITLE)) == 1, 5, "the crashed window")
+    other = s.spawn("ondrix (elsewhere, again)", [s.ondrix], cwd=elsewhere)
+    second = wait_for(lambda: [v for v in s.visible_windows(harness.MAIN_TITLE)
+                               if v.id != back.id and v.size == harness.MAIN_SIZE], 10,
+                      "a player in the crashed one's folder")[0]
+    code, out = s.run_ondrix([], elsewhere)
+    check(code == 0 and out == "", "a later start did not find the new player there: status "
+          "%d, %r" % (code, out))
+    check(len(s.visible_windows(harness.MAIN_TITLE)) == 2, "windows: %s" % s.window_titles())
     click(s, second, CLOSE)
     check(other.wait(timeout=10) == 0, "the other player ended with %s" % other.returncode)
     close_program(s, back)
