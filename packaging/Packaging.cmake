@@ -49,9 +49,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ONDRIX_SERVER_URL}/")
 # The libraries the binary and the audio module link come from dpkg-shlibdeps; these are
 # loaded at run time (the Qt platform plugins, libcurl on the first download) or only named by
-# the skins, so no linker sees them.
+# the skins, so no linker sees them. The downloads set CURLOPT_PROTOCOLS_STR, new in 7.85.0:
+# an older libcurl would refuse every download.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, libcurl4, fonts-liberation2 | fonts-liberation")
+    "qt6-qpa-plugins, qt6-wayland, libcurl4 (>= 7.85.0), fonts-liberation2 | fonts-liberation")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
 include(CPack)

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     # build
     cmake ninja-build g++ pkg-config make
-    qt6-base-dev qt6-qpa-plugins libgl-dev
+    qt6-base-dev qt6-qpa-plugins qt6-wayland libgl-dev libxcb-shape0-dev libxcb-xfixes0-dev
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
     libsdl2-dev libjpeg62-turbo-dev libcurl4-openssl-dev ca-certificates openssl
     # fonts the skins name, through their metric-compatible free clones
@@ -20,7 +20,13 @@ packages=(
     xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils
     # a real XEmbed notification area for the tray test
     trayer
-    # a private session bus and the desktop's player controls (MPRIS) for the end-to-end test
+    # a headless Wayland compositor with XWayland, its screenshots, and a pointer for it
+    sway swaybg xwayland grim libwayland-dev
+    # a compositing manager for X11
+    xcompmgr
+    # a private session bus with a StatusNotifierItem watcher, and the accessibility bus
+    dbus python3-dbus python3-gi at-spi2-core python3-pyatspi
+    # the desktop's player controls (MPRIS) on that bus
     dbus-daemon dbus-bin playerctl
     # the about window's end-to-end test answers for the maker's server in a private network
     iproute2

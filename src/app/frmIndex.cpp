@@ -7,9 +7,12 @@
 #include "app/frmMenu.h"
 #include "app/frmTracklist.h"
 #include "core/ListFile.h"
+#include "net/UrlActions.h"
 #include "playback/MPlayer.h"
 #include "tags/ID3v2Library.h"
+#include "ui/Accessibility.h"
 #include "ui/ClickLabel.h"
+#include "ui/Compositing.h"
 #include "ui/Fonts.h"
 #include "ui/JpegImage.h"
 #include "ui/ProgressBar.h"
@@ -29,9 +32,11 @@
 
 namespace {
 
-// Moving a window by hand is only allowed where the platform lets programs place windows.
+// Moving a window by hand is only allowed where the platform lets programs place windows: not
+// on Wayland, nor through XWayland, whose compositor ignores an X client's moves.
 bool canPlaceWindows() {
-    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland")) &&
+           !Compositing::OnXWayland();
 }
 
 } // namespace
@@ -139,6 +144,32 @@ void TfrmIndex::CreateControls() {
     connect(volume, &QSlider::valueChanged, this, &TfrmIndex::volumeChange);
     connect(Timer, &QTimer::timeout, this, &TfrmIndex::TimerTimer);
     connect(tStatus, &QTimer::timeout, this, &TfrmIndex::tStatusTimer);
+
+    // what a screen reader announces, and the keyboard's way through the window
+    SetAccessible(Label2, QStringLiteral("Move"), QAccessible::Button,
+                  QStringLiteral("Drag, or use the arrow keys, to move the window"));
+    SetAccessible(lMenu, QStringLiteral("About"), QAccessible::Button, lMenu->toolTip());
+    SetAccessible(Label5, QStringLiteral("Hide to tray"), QAccessible::Button, Label5->toolTip());
+    SetAccessible(Label1, QStringLiteral("Exit"), QAccessible::Button, Label1->toolTip());
+    SetAccessible(iPause, QStringLiteral("Pause"), QAccessible::Button);
+    SetAccessible(iPlay, QStringLiteral("Play"), QAccessible::Button);
+    SetAccessible(iStop, QStringLiteral("Stop"), QAccessible::Button);
+    SetAccessible(cbRepeat, QStringLiteral("Repeat"));
+    SetAccessible(Image2, QStringLiteral("Mute"), QAccessible::Button);
+    SetAccessible(Image3, QStringLiteral("Unmute"), QAccessible::Button);
+    SetAccessible(volume, QStringLiteral("Volume"));
+    SetAccessible(Label3, QStringLiteral("Open file"), QAccessible::Button);
+    SetAccessible(Label4, QStringLiteral("Playlist"), QAccessible::Button);
+    SetAccessible(Progres, QStringLiteral("Position"), QAccessible::ProgressBar);
+    SetTabOrder({Label2, lMenu, Label5, Label1, iPause, iPlay, iStop, cbRepeat, Image2, Image3,
+                 volume, Label3, Label4});
+    MarkKeyboardFocus(cbRepeat);
+    MarkKeyboardFocus(volume);
+    OnArrowKeys(Label2, [this](QPoint step) {
+        if (canPlaceWindows())
+            move(pos() + step);
+    });
+    iPlay->setFocus();
 }
 
 void TfrmIndex::FormCreate() {
@@ -176,7 +207,7 @@ void TfrmIndex::FormDestroy() {
     PlayList.clear();
     // stale hand-over and updater files; a failed deletion does not matter
     QFile::remove(QStringLiteral("tracklist.dat"));
-    QFile::remove(QStringLiteral("updater.exe"));
+    dmData->Actions->RemoveStaleUpdater();
 }
 
 void TfrmIndex::Label3Click() {
@@ -247,6 +278,7 @@ void TfrmIndex::volumeChange() {
 
 void TfrmIndex::Image2Click() {
     NoteStateChange();
+    const bool focused = Image2->hasFocus();
     SetVolume(*Player, 0);
     volume->setValue(0);
     Image2->hide();
@@ -254,10 +286,13 @@ void TfrmIndex::Image2Click() {
     Image3->show();
     Image2->setEnabled(false);
     volume->setEnabled(false);
+    if (focused) // the keyboard stays on the speaker
+        Image3->setFocus(Qt::TabFocusReason);
 }
 
 void TfrmIndex::Image3Click() {
     NoteStateChange();
+    const bool focused = Image3->hasFocus();
     SetVolume(*Player, 1000);
     volume->setValue(1000);
     Image3->hide();
@@ -265,6 +300,8 @@ void TfrmIndex::Image3Click() {
     Image3->setEnabled(false);
     Image2->show();
     volume->setEnabled(true);
+    if (focused)
+        Image2->setFocus(Qt::TabFocusReason);
 }
 
 void TfrmIndex::Label2MouseDown() {

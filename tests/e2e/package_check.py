@@ -120,9 +120,17 @@ def check_package(s, build):
     uncovered = ["%s (%s)" % (so, pkg) for so, pkg in needed.items() if pkg not in depends]
     check(not uncovered, "Depends does not name the packages of %s; Depends: %s"
           % (", ".join(uncovered), fields.get("Depends")))
-    check("qt6-qpa-plugins" in depends, "Depends lacks qt6-qpa-plugins: Qt's X11 and Wayland "
-          "platforms are plugins no linker sees")
+    check("qt6-qpa-plugins" in depends, "Depends lacks qt6-qpa-plugins: Qt's X11 "
+          "platform is a plugin no linker sees")
+    check("qt6-wayland" in depends, "Depends lacks qt6-wayland: without it the player runs "
+          "through XWayland on a Wayland desktop")
     check("libcurl4" in depends, "Depends lacks libcurl4: the downloads load it at run time")
+    # the downloads set CURLOPT_PROTOCOLS_STR, which libcurl knows from 7.85.0 on
+    curl = [c.strip() for c in fields["Depends"].split(",") if c.strip().startswith("libcurl4")]
+    floor = re.fullmatch(r"libcurl4 \(>= ([^)\s]+)\)", curl[0]) if len(curl) == 1 else None
+    check(floor and subprocess.run(["dpkg", "--compare-versions", floor.group(1), "ge",
+                                    "7.85.0"]).returncode == 0,
+          "Depends names %s; the downloads need libcurl4 (>= 7.85.0)" % (curl or "no libcurl4"))
 
     # the desktop entry, the metainfo and the icons name one another by the one id
     entry = configparser.ConfigParser(interpolation=None)
