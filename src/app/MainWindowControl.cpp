@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 MainWindowControl::MainWindowControl(TfrmIndex& window, QObject* parent)
     : PlayerControl(parent), window_(window) {
