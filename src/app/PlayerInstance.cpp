@@ -3,12 +3,19 @@
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <chrono>
+#include <thread>
 #include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,13 +40,30 @@ PlayerInstance::PlayerInstance(const QString& folder) {
         QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
     socketPath_ =
         QDir(runtime).filePath(QStringLiteral("ondrix-%1.socket").arg(QString::fromLatin1(hash)));
-    lock_ = std::make_unique<QLockFile>(socketPath_ + QStringLiteral(".lock"));
-    // A lock left by a crashed start is taken over by QLockFile once its process is gone.
-    if (!lock_->tryLock(kAnswerMs))
-        lock_.reset();
+    const QByteArray lockPath = QFile::encodeName(socketPath_ + QStringLiteral(".lock"));
+    lock_.Fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock_.Fd < 0)
+        return; // then the players of this folder cannot be told apart: run alone
+    // Another start holds it only for the moment it looks and listens; one that hangs is not
+    // waited for forever.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerMs);
+    while (::flock(lock_.Fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) ||
+            std::chrono::steady_clock::now() > deadline) {
+            lock_.Release();
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 PlayerInstance::~PlayerInstance() = default;
+
+void PlayerInstance::TLock::Release() {
+    if (Fd >= 0)
+        ::close(Fd); // and with it the lock
+    Fd = -1;
+}
 
 PlayerInstance::EHandOff PlayerInstance::HandOff(const QStringList& files) {
     if (socketPath_.isEmpty())
@@ -99,7 +123,7 @@ void PlayerInstance::Listen() {
                 Receive(peer);
         }
     });
-    lock_.reset();
+    lock_.Release();
 }
 
 void PlayerInstance::Receive(QLocalSocket* peer) {

@@ -7,19 +7,17 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
-
 class QLocalServer;
 class QLocalSocket;
-class QLockFile;
 
 // One player per folder: the first `ondrix` started in a folder listens on a local socket in
 // the runtime directory named after the folder's canonical path; one started later in the same
 // folder hands its files over through it and ends, so no two players write the same
 // "patch.dat". A socket left by a player that crashed is taken over.
 //
-// A lock file beside the socket is held from the look for a running player until this one
-// listens, so two players started at the same moment cannot both become the first.
+// A lock on a file beside the socket (flock, so the system drops it when its holder dies) is held
+// from the look for a running player until this one listens, so two players started at the same
+// moment cannot both become the first.
 class PlayerInstance : public QObject {
     Q_OBJECT
 public:
@@ -55,7 +53,16 @@ private:
 
     QString socketPath_;
     QString error_;
-    std::unique_ptr<QLockFile> lock_;
+    // the lock file's descriptor while locked, else -1
+    struct TLock {
+        int Fd = -1;
+        TLock() = default;
+        TLock(const TLock&) = delete;
+        TLock& operator=(const TLock&) = delete;
+        ~TLock() { Release(); }
+        void Release();
+    };
+    TLock lock_;
     QLocalServer* server_ = nullptr;
     bool serving_ = false;
     // later starts that came before Serve()
