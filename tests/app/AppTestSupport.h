@@ -56,13 +56,13 @@ protected:
 };
 
 // Answers the next modal file dialog from a timer: chooses `files` (all in one folder), or
-// cancels when the list is empty.
+// cancels when the list is empty. Each retry's timer gets its own copy of the attempt: one that
+// held a shared pointer to itself would never be freed.
 inline void AnswerFileDialog(const QStringList& files) {
-    auto attempt = std::make_shared<std::function<void()>>();
-    *attempt = [files, attempt] {
+    const auto attempt = [files](const auto& self) -> void {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (!dialog || !dialog->isVisible()) {
-            QTimer::singleShot(10, *attempt);
+            QTimer::singleShot(10, [self] { self(self); });
             return;
         }
         if (files.isEmpty()) {
@@ -81,7 +81,7 @@ inline void AnswerFileDialog(const QStringList& files) {
         edit->setText(files.size() == 1 ? QFileInfo(files.first()).fileName() : quoted.join(' '));
         QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
     };
-    QTimer::singleShot(0, *attempt);
+    QTimer::singleShot(0, [attempt] { attempt(attempt); });
 }
 
 // Short tones written with the ffmpeg command; `tags` adds an ID3v2 title and artist.

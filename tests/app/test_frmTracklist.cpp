@@ -75,18 +75,17 @@ protected:
     // when the hand-over has finished.
     void RunEditor(TfrmIndex* w, const std::function<void(TfrmTracklist*)>& steps) {
         bool ran = false;
-        auto attempt = std::make_shared<std::function<void()>>();
-        *attempt = [&, attempt] {
+        const auto attempt = [&](const auto& self) -> void {
             auto* editor = qobject_cast<TfrmTracklist*>(QApplication::activeModalWidget());
             if (!editor) {
-                QTimer::singleShot(10, *attempt);
+                QTimer::singleShot(10, [self] { self(self); });
                 return;
             }
             ran = true;
             steps(editor);
             Click(editor->Label1);
         };
-        QTimer::singleShot(0, *attempt);
+        QTimer::singleShot(0, [attempt] { attempt(attempt); });
         Click(w->Label4);
         EXPECT_TRUE(ran);
     }

@@ -159,6 +159,15 @@ inline Bytes V3ExtendedHeader() {
                10, 0x40);
 }
 
+// Under unsynchronisation the CRC's 0xFF 0x00 is stored as 0xFF 0x00 0x00, one byte more than
+// the extended header's size says.
+inline Bytes UnsynchronisedV3ExtendedHeaderCrc() {
+    return Tag(3,
+               {Cat({Plain32(10), {0x80, 0x00}, Plain32(0), {0x12, 0xFF, 0x00, 0x00, 0x34}}),
+                Frame(3, "TIT2", Text(0, "Song"))},
+               0, 0xC0);
+}
+
 inline Bytes V4ExtendedHeader() {
     return Tag(4,
                {Cat({SyncSafe(12), {0x01, 0x20}, Zeros(6)}), Frame(4, "TIT2", Text(0, "Song")),
@@ -194,6 +203,7 @@ inline std::vector<std::pair<std::string, Bytes>> All() {
             {"v3-compressed", V3Compressed()},
             {"v4-frame-smaller-than-extras", V4FrameSmallerThanExtras()},
             {"v3-extended-header", V3ExtendedHeader()},
+            {"unsynchronised-v3-extended-header-crc", UnsynchronisedV3ExtendedHeaderCrc()},
             {"v4-extended-header", V4ExtendedHeader()},
             {"extended-flag-but-frame-follows", ExtendedFlagButFrameFollows()},
             {"unsynchronised-v3", UnsynchronisedV3()},
