@@ -26,6 +26,8 @@ packages=(
     xcompmgr
     # a private session bus with a StatusNotifierItem watcher, and the accessibility bus
     dbus python3-dbus python3-gi at-spi2-core python3-pyatspi
+    # the desktop's player controls (MPRIS) on that bus
+    dbus-daemon dbus-bin playerctl
     # the about window's end-to-end test answers for the maker's server in a private network
     iproute2
     # the Debian package and its checks

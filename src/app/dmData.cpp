@@ -31,8 +31,10 @@ std::unique_ptr<QFileDialog> makeListDialog(QFileDialog::AcceptMode mode) {
     return d;
 }
 
+} // namespace
+
 // A name with a line break would become two entries the next time the list is read.
-void refuseLineBreaks(QStringList& files) {
+void TdmData::RefuseLineBreaks(QStringList& files) {
     QStringList refused;
     files.removeIf([&](const QString& f) {
         if (!f.contains(QLatin1Char('\r')) && !f.contains(QLatin1Char('\n')))
@@ -53,6 +55,8 @@ void refuseLineBreaks(QStringList& files) {
     // the other files are taken: report and go on
     TApplication::RunHandler([&] { throw error; });
 }
+
+namespace {
 
 std::optional<bool>& trayAvailableOverride() {
     static std::optional<bool> value;
@@ -124,7 +128,7 @@ bool TdmData::RunDialog(QWidget* owner, QStringList& files) {
     dialog->setSizeGripEnabled(true);
     if (!runDialog(dialog_, std::move(dialog), owner, files))
         return false;
-    refuseLineBreaks(files);
+    RefuseLineBreaks(files);
     return true;
 }
 

@@ -212,7 +212,21 @@ void TfrmIndex::FormDestroy() {
 
 void TfrmIndex::Label3Click() {
     QStringList chosen;
-    if (dmData->RunDialog(this, chosen)) {
+    const bool confirmed = dmData->RunDialog(this, chosen);
+    TakeChosen(confirmed, chosen);
+}
+
+void TfrmIndex::OpenFiles(const QStringList& files) {
+    if (files.isEmpty())
+        return;
+    TakeChosen(true, files);
+    iPlayClick();
+}
+
+// OPEN FILE once the dialog has answered.
+void TfrmIndex::TakeChosen(bool confirmed, const QStringList& chosen) {
+    NoteStateChange();
+    if (confirmed) {
         PlayList = chosen;
         LastIndex = int32_t(PlayList.size()) - 1;
         CurrentIndex = 0;
@@ -230,6 +244,7 @@ void TfrmIndex::Label3Click() {
 }
 
 void TfrmIndex::iPlayClick() {
+    NoteStateChange();
     if (!TrackLoaded)
         return;
     failedAdvances_ = 0;
@@ -239,6 +254,7 @@ void TfrmIndex::iPlayClick() {
 }
 
 void TfrmIndex::iPauseClick() {
+    NoteStateChange();
     if (!TrackLoaded)
         return;
     Player->Pause();
@@ -246,6 +262,7 @@ void TfrmIndex::iPauseClick() {
 }
 
 void TfrmIndex::iStopClick() {
+    NoteStateChange();
     if (!TrackLoaded)
         return;
     Player->Open();
@@ -255,10 +272,12 @@ void TfrmIndex::iStopClick() {
 }
 
 void TfrmIndex::volumeChange() {
+    NoteStateChange();
     SetVolume(*Player, volume->value());
 }
 
 void TfrmIndex::Image2Click() {
+    NoteStateChange();
     const bool focused = Image2->hasFocus();
     SetVolume(*Player, 0);
     volume->setValue(0);
@@ -272,6 +291,7 @@ void TfrmIndex::Image2Click() {
 }
 
 void TfrmIndex::Image3Click() {
+    NoteStateChange();
     const bool focused = Image3->hasFocus();
     SetVolume(*Player, 1000);
     volume->setValue(1000);
@@ -303,6 +323,7 @@ void TfrmIndex::TimerTimer() {
 }
 
 void TfrmIndex::tStatusTimer() {
+    NoteStateChange();
     if (Progres->Position() == Progres->Max()) {
         LastIndex = int32_t(PlayList.size()) - 1;
         if (failedAdvances_ > LastIndex) {
@@ -323,7 +344,8 @@ void TfrmIndex::tStatusTimer() {
         Progres->SetPosition(Player->Position());
 }
 
-void TfrmIndex::PlayEntry(int32_t index) {
+void TfrmIndex::PlayEntry(int32_t index, bool play) {
+    NoteStateChange();
     restartPending_ = false;
     CurrentIndex = index;
     Player->SetFileName(ListItem(PlayList, CurrentIndex));
@@ -333,9 +355,17 @@ void TfrmIndex::PlayEntry(int32_t index) {
     Player->Open();
     failedAdvances_ = 0;
     Progres->SetPosition(0);
-    Player->Play();
+    if (play)
+        Player->Play();
     Progres->SetMax(Player->Length());
     ShowCaption();
+}
+
+void TfrmIndex::SkipTo(int32_t index, bool play) {
+    // As at the end of a track: an entry that cannot be opened is passed by the next tick.
+    if (play)
+        Progres->SetPosition(Progres->Max());
+    PlayEntry(index, play);
 }
 
 void TfrmIndex::EndOfList() {
@@ -363,10 +393,25 @@ void TfrmIndex::Label1Click() {
 }
 
 void TfrmIndex::ShowCaption() {
-    lInfo->setText(TrackCaption(*Tag, ListItem(PlayList, CurrentIndex)));
+    ShownTags = ReadTrackTags(*Tag, ListItem(PlayList, CurrentIndex));
+    lInfo->setText(TrackCaption(ShownTags));
+}
+
+void TfrmIndex::NoteStateChange() {
+    if (stateNoticePending_)
+        return;
+    stateNoticePending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            stateNoticePending_ = false;
+            emit StateChanged();
+        },
+        Qt::QueuedConnection);
 }
 
 void TfrmIndex::Label4Clic() {
+    NoteStateChange();
     {
         // the timers go on meanwhile: a playing list keeps advancing through the old entries
         TfrmTracklist editor(this);

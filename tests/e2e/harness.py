@@ -16,6 +16,7 @@ import signal
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 
 RATE = 44100
@@ -171,7 +172,7 @@ class Session:
         self.cwd = os.path.join(self.folder, "cwd")
         self.media = os.path.join(self.folder, "media")
         self.home = os.path.join(self.folder, "home")
-        self.runtime = os.path.join(self.folder, "run")
+        self.runtime = None  # made by start()
         self.log = os.path.join(self.folder, "ondrix-output.txt")
         self.want_sound = sound
         self.want_tray = tray
@@ -192,9 +193,11 @@ class Session:
 
     def start(self):
         shutil.rmtree(self.folder, ignore_errors=True)
-        for d in (self.cwd, self.media, self.home, self.runtime):
+        for d in (self.cwd, self.media, self.home):
             os.makedirs(d)
-        os.chmod(self.runtime, 0o700)
+        # Short, as /run/user/UID is: a socket's path may not exceed 107 bytes, and the
+        # program's own socket is named inside it.
+        self.runtime = tempfile.mkdtemp(prefix="ondrix-run-")
         # everything the program or a helper might write goes under the test's folder
         self.env = dict(os.environ, HOME=self.home, XDG_RUNTIME_DIR=self.runtime,
                         XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
@@ -258,6 +261,7 @@ class Session:
             for root, dirs, files in os.walk(self.folder):
                 for name in [root] + [os.path.join(root, n) for n in dirs + files]:
                     os.chown(name, *self.user)
+            os.chown(self.runtime, *self.user)
             self.env["HOME"] = self.home
         config = os.path.join(self.folder, "sway.conf")
         with open(config, "w") as f:
@@ -424,6 +428,17 @@ class Session:
                                   stdout=self.program_log, stderr=subprocess.STDOUT)
         return self.main_window()
 
+    def run_ondrix(self, args, cwd, env=None, timeout=20):
+        """Runs another ondrix to its end, as a command typed in a terminal; returns its exit
+        status and what it printed."""
+        proc = self.spawn("ondrix " + " ".join(args), [self.ondrix, *args], cwd=cwd,
+                          env=env or self.env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        try:
+            out, _ = proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("ondrix %s did not end within %d s" % (" ".join(args), timeout))
+        return proc.returncode, out.decode(errors="replace")
+
     def main_window(self, timeout=10):
         def found():
             self.check_running()
@@ -466,6 +481,9 @@ class Session:
         if self.program_log:
             self.program_log.close()
             self.program_log = None
+        if self.runtime:
+            shutil.rmtree(self.runtime, ignore_errors=True)
+            self.runtime = None
         return left
 
     # -- the window list, from outside --

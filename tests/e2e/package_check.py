@@ -152,8 +152,12 @@ def check_package(s, build):
     entry.optionxform = str
     entry.read(os.path.join(root, "usr/share/applications/%s.desktop" % APP_ID))
     desktop = entry["Desktop Entry"]
-    check(desktop.get("Exec") == "ondrix", "Exec is %r, expected the bare program"
+    # a file manager's "Open with" hands over the chosen files
+    check(desktop.get("Exec") == "ondrix %F", "Exec is %r, expected the program taking files"
           % desktop.get("Exec"))
+    mime = desktop.get("MimeType", "").split(";")
+    check(all(t in mime for t in ("audio/mpeg", "audio/x-ms-wma", "audio/x-wav")),
+          "MimeType %r lacks MP3, WMA or WAV" % desktop.get("MimeType"))
     check(desktop.get("Icon") == APP_ID, "Icon is %r" % desktop.get("Icon"))
     metainfo = harness.read_bytes(
         os.path.join(root, "usr/share/metainfo/%s.metainfo.xml" % APP_ID)).decode()

@@ -6,6 +6,7 @@ Exit 0 passed, 1 failed, 77 skipped (with the reason printed).
 """
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -567,6 +568,172 @@ def about(s, server_url):
     close_program(s, s.main_window())
 
 
+def second_instance(s):
+    """A second ondrix in the same folder hands its files to the running player, which comes
+    back from the tray, plays them and keeps them, and ends with status 0; started in another
+    folder it is a player of its own, also after one there crashed. --help needs no display; no
+    session bus, no complaint."""
+    env = dict(s.env)
+    env.pop("DISPLAY")
+    code, out = s.run_ondrix(["--help"], s.cwd, env=env)
+    check(code == 0 and out.startswith("Usage: ondrix"), "ondrix --help without a display: "
+          "status %d, %r" % (code, out))
+    code, out = s.run_ondrix(["--shuffle"], s.cwd, env=env)
+    check(code == 2 and "'--shuffle'" in out, "an unknown option: status %d, %r" % (code, out))
+
+    paths = tagged_tracks(s, [("one.mp3", 440, 4.0, "A", "One"), ("two.mp3", 660, 4.0, "B", "Two")])
+    patch = os.path.join(s.cwd, "patch.dat")
+    write_list(patch, [paths[0]])
+    w = s.launch()
+    click(s, w, HIDE)
+    wait_for(lambda: not s.visible_windows(harness.MAIN_TITLE), 5, "the main window to hide")
+    wait_for(lambda: tray_icons(s), 5, "the icon in the tray")
+
+    since = s.mark()
+    # named as a terminal in that folder would name it
+    code, out = s.run_ondrix([os.path.relpath(paths[1], s.cwd)], s.cwd)
+    check(code == 0, "the second ondrix ended with status %d: %r" % (code, out))
+    check(out == "", "the second ondrix printed %r" % out)
+    back = s.main_window(timeout=5)
+    check(back.pos == w.pos, "the window came back at %s, it was at %s" % (back.pos, w.pos))
+    check(len(s.visible_windows(harness.MAIN_TITLE)) == 1,
+          "more than one window: %s" % s.window_titles())
+    s.wait_for_tones([660], since, timeout=5)
+    check(read_bytes(patch) == paths[1].encode() + b"\r\n",
+          "patch.dat holds %r, expected the handed-over file alone" % read_bytes(patch))
+
+    elsewhere = os.path.join(s.folder, "elsewhere")
+    os.makedirs(elsewhere)
+    other = s.spawn("ondrix (elsewhere)", [s.ondrix], cwd=elsewhere)
+    wait_for(lambda: len([v for v in s.visible_windows(harness.MAIN_TITLE)
+                          if v.size == harness.MAIN_SIZE]) == 2, 10, "a second player")
+    check(other.poll() is None, "the player in another folder ended")
+    wait_for(lambda: os.path.exists(os.path.join(elsewhere, "patch.dat")), 5,
+             "the other folder's patch.dat")
+    check(read_bytes(patch) == paths[1].encode() + b"\r\n",
+          "the other player touched this folder's list")
+    # a player that crashed leaves its socket behind; the next start there takes it over
+    os.kill(other.pid, signal.SIGKILL)
+    other.wait()
+    wait_for(lambda: len(s.visible_windows(harness.MAIN_TITLE)) == 1, 5, "the crashed window")
+    other = s.spawn("ondrix (elsewhere, again)", [s.ondrix], cwd=elsewhere)
+    second = wait_for(lambda: [v for v in s.visible_windows(harness.MAIN_TITLE)
+                               if v.id != back.id and v.size == harness.MAIN_SIZE], 10,
+                      "a player in the crashed one's folder")[0]
+    code, out = s.run_ondrix([], elsewhere)
+    check(code == 0 and out == "", "a later start did not find the new player there: status "
+          "%d, %r" % (code, out))
+    check(len(s.visible_windows(harness.MAIN_TITLE)) == 2, "windows: %s" % s.window_titles())
+    click(s, second, CLOSE)
+    check(other.wait(timeout=10) == 0, "the other player ended with %s" % other.returncode)
+    close_program(s, back)
+    # no session bus here: the desktop's player controls are simply absent
+    check(read_bytes(s.log) == b"", "the player printed %r" % read_bytes(s.log))
+
+
+def mpris(s):
+    """The desktop's player controls (playerctl on a private session bus): the current track's
+    metadata, play-pause and next heard on the sink, volume 0 silent and refused while muted, the
+    loop status and the Repeat box mirror each other, a click on the window's Pause reaches the
+    desktop, a player of another folder is a second instance, and Quit saves the list as "X"
+    does."""
+    if shutil.which("playerctl") is None or shutil.which("dbus-send") is None:
+        raise Skipped("playerctl and dbus-send are not installed")
+    paths = tagged_tracks(s, [("one.mp3", 440, 8.0, "Band", "First"),
+                              ("two.mp3", 660, 8.0, "Band", "Second")])
+    patch = os.path.join(s.cwd, "patch.dat")
+    write_list(patch, paths)
+    w = s.launch()
+
+    def ctl(*args):
+        return subprocess.run(["playerctl", "-p", "ondrix", *args], env=s.env, text=True,
+                              capture_output=True, timeout=10).stdout.strip()
+
+    def silent_since(mark):
+        # half a second for the command to be heard, on a loaded machine too
+        heard = s.recorded(mark + harness.RATE // 2)
+        return max(map(abs, heard), default=0) == 0 and len(heard) > harness.RATE // 2
+
+    wait_for(lambda: ctl("status") == "Stopped", 10, "the player on the session bus")
+    meta = ctl("metadata", "--format",
+               "{{xesam:artist}}|{{xesam:title}}|{{mpris:length}}|{{xesam:url}}")
+    check(meta == "Band|First|8000000|file://" + paths[0], "metadata: %r" % meta)
+    followed = os.path.join(s.folder, "followed.txt")
+    with open(followed, "w") as out:
+        s.spawn("playerctl --follow", ["playerctl", "-p", "ondrix", "--follow", "status"],
+                stdout=out)
+
+    since = s.mark()
+    ctl("play-pause")
+    s.wait_for_tones([440], since, timeout=5)
+    ctl("play-pause")
+    paused = s.mark()
+    wait_for(lambda: ctl("status") == "Paused", 5, "the status Paused")
+    time.sleep(1.2)
+    check(silent_since(paused), "sound after play-pause paused: %s"
+          % harness.describe_runs(harness.tone_runs(s.recorded(paused))))
+    since = s.mark()
+    ctl("play-pause")
+    s.wait_for_tones([440], since, timeout=5)
+    since = s.mark()
+    ctl("next")
+    s.wait_for_tones([660], since, timeout=5)
+    check(ctl("metadata", "--format", "{{xesam:title}}") == "Second",
+          "metadata after next: %r" % ctl("metadata"))
+
+    ctl("volume", "0")
+    quiet = s.mark()
+    time.sleep(1.2)
+    check(silent_since(quiet), "sound at volume 0")
+    since = s.mark()
+    ctl("volume", "1")
+    s.wait_for_tones([660], since, timeout=3)
+    click(s, w, SPEAKER)  # mute: the slider is locked, for the desktop too
+    ctl("volume", "0.5")
+    quiet = s.mark()
+    time.sleep(1.2)
+    check(silent_since(quiet), "the desktop's volume was heard while muted")
+    check(float(ctl("volume")) == 0.0, "volume while muted: %s" % ctl("volume"))
+    click(s, w, SPEAKER)
+
+    def box():
+        return s.pixels(*w.at(REPEAT_BOX[0], REPEAT_BOX[1]), REPEAT_BOX[2], REPEAT_BOX[3])
+    unchecked = box()
+    ctl("loop", "Playlist")
+    wait_for(lambda: box() != unchecked, 5, "the Repeat box to be checked")
+    click(s, w, REPEAT_BOX)
+    wait_for(lambda: ctl("loop") == "None", 5, "the loop status None after a click on Repeat")
+    check(box() == unchecked, "the Repeat box is not unchecked")
+
+    wait_for(lambda: read_bytes(followed).split()[-1:] == [b"Playing"], 5,
+             "the desktop to know the player plays")
+    click(s, w, PAUSE)
+    wait_for(lambda: read_bytes(followed).split()[-1:] == [b"Paused"], 5,
+             "the desktop to hear of a click on Pause")
+
+    def quit(name):
+        subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=" + name,
+                        "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Quit"],
+                       env=s.env, capture_output=True, timeout=10, check=True)
+
+    # the player of another folder takes the name the standard gives a second one
+    elsewhere = os.path.join(s.folder, "elsewhere")
+    os.makedirs(elsewhere)
+    other = s.spawn("ondrix (elsewhere)", [s.ondrix], cwd=elsewhere)
+    instance = "ondrix.instance%d" % other.pid
+    wait_for(lambda: instance in subprocess.run(["playerctl", "-l"], env=s.env, text=True,
+                                                capture_output=True).stdout.split(), 10,
+             "the second player as %s" % instance)
+    quit("org.mpris.MediaPlayer2." + instance)
+    check(other.wait(timeout=10) == 0, "the second player ended with %s" % other.returncode)
+
+    write_list(patch, ["changed behind its back"])
+    quit("org.mpris.MediaPlayer2.ondrix")
+    s.wait_exit()
+    check(read_bytes(patch) == b"".join(p.encode() + b"\r\n" for p in paths),
+          "patch.dat after Quit is %r" % read_bytes(patch))
+
+
 def wayland(s):
     """Under a Wayland compositor the player runs natively without being told to, and through
     XWayland when told: in both the main window's and the editor's corners show the desktop
@@ -691,6 +858,8 @@ SCENARIOS = {
     "wayland": (wayland, {"wayland": True}),
     "tray_sni": (tray_sni, {"bus": True}),
     "accessibility": (accessibility, {"bus": True}),
+    "second_instance": (second_instance, {"sound": True, "tray": True}),
+    "mpris": (mpris, {"sound": True, "bus": True}),
 }
 
 
