@@ -1,5 +1,6 @@
 #include "app/TrackCaption.h"
 
+#include "app/FormatTags.h"
 #include "tags/ID3v2Library.h"
 
 const QString FailedCaption = QStringLiteral("Track - Failed to get file information.");
@@ -11,7 +12,12 @@ TTrackTags ReadTrackTags(TID3v2Tag& tag, const QString& path) {
     std::u16string artist;
     tag.GetUnicodeText("TIT2", title);
     tag.GetUnicodeText("TPE1", artist);
-    return {path, QString::fromStdU16String(title), QString::fromStdU16String(artist)};
+    TTrackTags tags{path, QString::fromStdU16String(title), QString::fromStdU16String(artist)};
+    // No ID3v2 title or artist: the file's own tags may still name it (other formats, and MPEG
+    // tags our reader does not read).
+    if (tags.Title.isEmpty() && tags.Artist.isEmpty())
+        FormatTags::TitleArtist(path, tags.Title, tags.Artist);
+    return tags;
 }
 
 QString TrackCaption(const TTrackTags& tags) {

@@ -84,9 +84,12 @@ inline void AnswerFileDialog(const QStringList& files) {
     QTimer::singleShot(0, [attempt] { attempt(attempt); });
 }
 
-// Short tones written with the ffmpeg command; `tags` adds an ID3v2 title and artist.
+// Short tones written with the ffmpeg command, in the format the name's extension picks;
+// a title and an artist are written as the format's tags (ID3v2.3 for MP3). `options` are
+// further output options, which override the ones given here.
 inline QString MakeTone(const QString& dir, const QString& name, int hz, double seconds,
-                        const QString& title = {}, const QString& artist = {}) {
+                        const QString& title = {}, const QString& artist = {},
+                        const QStringList& options = {}) {
     const QString path = QDir(dir).filePath(name);
     QStringList args{
         "-nostdin",
@@ -110,7 +113,7 @@ inline QString MakeTone(const QString& dir, const QString& name, int hz, double 
              << "libmp3lame"
              << "-b:a"
              << "64k";
-    args << path;
+    args << options << path;
     QProcess p;
     p.start("ffmpeg", args);
     if (!p.waitForFinished(30000) || p.exitCode() != 0)

@@ -50,6 +50,18 @@ def depends_packages(depends):
     return names
 
 
+def with_their_depends(names):
+    """The packages and those they depend on directly: Debian's libtag1v5, which the library's
+    shlibs name, ships nothing itself and depends on libtag1v5-vanilla, which ships the file."""
+    closure = set(names)
+    for name in names:
+        r = subprocess.run(["dpkg-query", "-W", "-f", "${Depends}", name], capture_output=True,
+                           text=True)
+        if r.returncode == 0:
+            closure |= depends_packages(r.stdout)
+    return closure
+
+
 def needed_packages(binary):
     """The Debian packages that ship the libraries the binary links directly."""
     dynamic = output("objdump", "-p", binary)
@@ -113,11 +125,14 @@ def check_package(s, build):
 
     # dpkg-shlibdeps' work: every library the binary loads comes from a package it depends on
     depends = depends_packages(fields.get("Depends", ""))
-    module = os.path.join(root, "usr/lib/ondrix/libondrix-audio.so")
-    check(os.path.isfile(module), "the audio module usr/lib/ondrix/libondrix-audio.so is missing")
+    reached = with_their_depends(depends)
     needed = dict(needed_packages(binary))
-    needed.update(needed_packages(module))
-    uncovered = ["%s (%s)" % (so, pkg) for so, pkg in needed.items() if pkg not in depends]
+    modules = [os.path.join(root, "usr/lib/ondrix", name)
+               for name in ("libondrix-audio.so", "libondrix-formattags.so")]
+    for module in modules:
+        check(os.path.isfile(module), "the module %s is missing" % os.path.relpath(module, root))
+        needed.update(needed_packages(module))
+    uncovered = ["%s (%s)" % (so, pkg) for so, pkg in needed.items() if pkg not in reached]
     check(not uncovered, "Depends does not name the packages of %s; Depends: %s"
           % (", ".join(uncovered), fields.get("Depends")))
     check("qt6-qpa-plugins" in depends, "Depends lacks qt6-qpa-plugins: Qt's X11 "
@@ -158,7 +173,7 @@ def check_package(s, build):
 
     # hardened as Debian hardens its own packages: lintian finds no hardening tag even among
     # its hints and overridden tags, and the stack protector, which it does not look for, is in
-    for elf in (binary, module):
+    for elf in [binary] + modules:
         check("__stack_chk_fail" in output("readelf", "-W", "--dyn-syms", elf),
               "%s is built without the stack protector" % os.path.relpath(elf, root))
     lintian = shutil.which("lintian")
