@@ -4,7 +4,7 @@ BUILD  := build/$(PRESET)
 # CI turns warnings into errors
 CMAKE_FLAGS := $(if $(CI),-DWERROR=ON,)
 
-.PHONY: all deps configure build run test fuzz bench package clean
+.PHONY: all deps configure build run test test-dev fuzz bench package clean
 
 all: build
 
@@ -22,9 +22,21 @@ run: build
 		echo "ondrix: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are unset)"; exit 1; fi
 	@$(CURDIR)/$(BUILD)/ondrix
 
+# Every part runs even when an earlier one failed, so one run shows all failures; any failure
+# fails the whole.
 test: build
-	@ctest --preset $(PRESET)
-	@bash scripts/fuzz.sh
+	@failed=; \
+	ctest --preset $(PRESET) || failed="$$failed $(PRESET)"; \
+	$(MAKE) --no-print-directory test-dev || failed="$$failed dev"; \
+	bash scripts/fuzz.sh || failed="$$failed fuzz"; \
+	if [ -n "$$failed" ]; then echo "make test: failed:$$failed"; exit 1; fi
+
+# The tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer, so a memory error
+# or a leak in our code fails them; the test preset leaves out the end-to-end and package tests.
+test-dev: deps
+	@cmake --preset dev $(CMAKE_FLAGS) >/dev/null
+	@cmake --build --preset dev
+	@ctest --preset dev
 
 fuzz: deps
 	@bash scripts/fuzz.sh

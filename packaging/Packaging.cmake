@@ -37,7 +37,7 @@ set(CPACK_PACKAGE_CONTACT "Ondrix 3 maintainers <info@ondrix.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small skinned music player")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Ondrix 3 plays MP3, WMA and WAV files one after another from a play list,\n"
-    "names each track by the artist and title of its ID3v2 tag, and keeps the\n"
+    "names each track by the artist and title of its tags, and keeps the\n"
     "list in a text file in the folder it was started in. It has a playlist\n"
     "editor, hides to the tray, and shows version information from the maker's\n"
     "server.")
@@ -49,9 +49,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ONDRIX_SERVER_URL}/")
 # The libraries the binary and its modules link come from dpkg-shlibdeps; these are
 # loaded at run time (the Qt platform plugins, libcurl on the first download) or only named by
-# the skins, so no linker sees them.
+# the skins, so no linker sees them. The downloads set CURLOPT_PROTOCOLS_STR, new in 7.85.0:
+# an older libcurl would refuse every download.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, libcurl4, fonts-liberation2 | fonts-liberation")
+    "qt6-qpa-plugins, qt6-wayland, libcurl4 (>= 7.85.0), fonts-liberation2 | fonts-liberation")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
 include(CPack)

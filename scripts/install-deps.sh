@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     # build
     cmake ninja-build g++ pkg-config make
-    qt6-base-dev qt6-qpa-plugins libgl-dev
+    qt6-base-dev qt6-qpa-plugins qt6-wayland libgl-dev libxcb-shape0-dev libxcb-xfixes0-dev
     libmpg123-dev libsoxr-dev libpulse-dev
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
     libsdl2-dev libjpeg62-turbo-dev libcurl4-openssl-dev ca-certificates openssl
@@ -15,10 +15,20 @@ packages=(
     # tests, fuzzing, benchmarks
     googletest libgtest-dev libbenchmark-dev libtag1-dev clang libclang-rt-dev
     ffmpeg mpg123 sox python3
+    # setpriv: the list-file tests drop root's rights to check a refused save
+    util-linux
     # end-to-end: a real X server, input, screenshots, a private sound server
     xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils
     # a real XEmbed notification area for the tray test
     trayer
+    # a headless Wayland compositor with XWayland, its screenshots, and a pointer for it
+    sway swaybg xwayland grim libwayland-dev
+    # a compositing manager for X11
+    xcompmgr
+    # a private session bus with a StatusNotifierItem watcher, and the accessibility bus
+    dbus python3-dbus python3-gi at-spi2-core python3-pyatspi
+    # the desktop's player controls (MPRIS) on that bus
+    dbus-daemon dbus-bin playerctl
     # the about window's end-to-end test answers for the maker's server in a private network
     iproute2
     # the Debian package and its checks

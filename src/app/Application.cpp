@@ -37,7 +37,7 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     Q_INIT_RESOURCE(ondrix);
     setApplicationName(QStringLiteral("Ondrix 3"));
     // no display name: Qt would append it to every window's title
-    setApplicationVersion(QStringLiteral("3.0.0"));
+    setApplicationVersion(QStringLiteral(ONDRIX_VERSION));
     // the installed desktop entry's name, so desktops match the windows to its icon
     setDesktopFileName(QStringLiteral("io.github.ondrix.Ondrix3"));
     // Read as PNG with the format fixed: QIcon::addFile asks every image plugin whether it can
@@ -89,5 +89,7 @@ void TApplication::ShowErrorBox(const QString& message) {
         return;
     }
     QMessageBox box(QMessageBox::Critical, applicationName(), text, QMessageBox::Ok);
+    // messages carry file names, tag texts and server answers: never markup
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }

@@ -31,6 +31,33 @@ std::unique_ptr<QFileDialog> makeListDialog(QFileDialog::AcceptMode mode) {
     return d;
 }
 
+} // namespace
+
+// A name with a line break would become two entries the next time the list is read.
+void TdmData::RefuseLineBreaks(QStringList& files) {
+    QStringList refused;
+    files.removeIf([&](const QString& f) {
+        if (!f.contains(QLatin1Char('\r')) && !f.contains(QLatin1Char('\n')))
+            return false;
+        QString shown = f;
+        shown.replace(QLatin1Char('\r'), QLatin1String("\\r"))
+            .replace(QLatin1Char('\n'), QLatin1String("\\n"));
+        refused << QLatin1Char('"') + shown + QLatin1Char('"');
+        return true;
+    });
+    if (refused.isEmpty())
+        return;
+    const Exception error(
+        QStringLiteral("A play list cannot hold a file name with a line break: %1")
+            .arg(refused.join(QLatin1String(", "))));
+    if (files.isEmpty())
+        throw error;
+    // the other files are taken: report and go on
+    TApplication::RunHandler([&] { throw error; });
+}
+
+namespace {
+
 std::optional<bool>& trayAvailableOverride() {
     static std::optional<bool> value;
     return value;
@@ -99,7 +126,10 @@ bool TdmData::RunDialog(QWidget* owner, QStringList& files) {
     // one filter entry; the capitals because file names here are case-sensitive
     dialog->setNameFilter(QStringLiteral("All Music Files (*.mp3 *.wma *.wav *.MP3 *.WMA *.WAV)"));
     dialog->setSizeGripEnabled(true);
-    return runDialog(dialog_, std::move(dialog), owner, files);
+    if (!runDialog(dialog_, std::move(dialog), owner, files))
+        return false;
+    RefuseLineBreaks(files);
+    return true;
 }
 
 bool TdmData::TrayAvailable() {

@@ -23,8 +23,11 @@ public:
     ~TdmData() override;
 
     // Runs the music dialog; on confirmation returns true and the chosen full paths, in the
-    // order the dialog reports them.
+    // order the dialog reports them. Names with a line break are refused with an error box and
+    // the others taken; raises the error when no name is left.
     bool RunDialog(QWidget* owner, QStringList& files);
+    // The dialog's rule for names a play list cannot hold, also for files from outside it.
+    static void RefuseLineBreaks(QStringList& files);
 
     // Run the saved-list dialogs; on confirmation return true and the chosen full path (".qdl"
     // added to a name typed without an extension).

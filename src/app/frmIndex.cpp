@@ -7,9 +7,12 @@
 #include "app/frmMenu.h"
 #include "app/frmTracklist.h"
 #include "core/ListFile.h"
+#include "net/UrlActions.h"
 #include "playback/MPlayer.h"
 #include "tags/ID3v2Library.h"
+#include "ui/Accessibility.h"
 #include "ui/ClickLabel.h"
+#include "ui/Compositing.h"
 #include "ui/Fonts.h"
 #include "ui/JpegImage.h"
 #include "ui/ProgressBar.h"
@@ -29,9 +32,11 @@
 
 namespace {
 
-// Moving a window by hand is only allowed where the platform lets programs place windows.
+// Moving a window by hand is only allowed where the platform lets programs place windows: not
+// on Wayland, nor through XWayland, whose compositor ignores an X client's moves.
 bool canPlaceWindows() {
-    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland")) &&
+           !Compositing::OnXWayland();
 }
 
 } // namespace
@@ -110,6 +115,8 @@ void TfrmIndex::CreateControls() {
     lInfo = new QLabel(this);
     lInfo->setGeometry(140, 188, 253, 13);
     lInfo->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    // tag texts are shown as they are, never as markup
+    lInfo->setTextFormat(Qt::PlainText);
     StyleLabel(lInfo, QStringLiteral("MS Sans Serif"), 11, false, kWhite);
 
     Progres = new TProgressBar(this);
@@ -137,6 +144,32 @@ void TfrmIndex::CreateControls() {
     connect(volume, &QSlider::valueChanged, this, &TfrmIndex::volumeChange);
     connect(Timer, &QTimer::timeout, this, &TfrmIndex::TimerTimer);
     connect(tStatus, &QTimer::timeout, this, &TfrmIndex::tStatusTimer);
+
+    // what a screen reader announces, and the keyboard's way through the window
+    SetAccessible(Label2, QStringLiteral("Move"), QAccessible::Button,
+                  QStringLiteral("Drag, or use the arrow keys, to move the window"));
+    SetAccessible(lMenu, QStringLiteral("About"), QAccessible::Button, lMenu->toolTip());
+    SetAccessible(Label5, QStringLiteral("Hide to tray"), QAccessible::Button, Label5->toolTip());
+    SetAccessible(Label1, QStringLiteral("Exit"), QAccessible::Button, Label1->toolTip());
+    SetAccessible(iPause, QStringLiteral("Pause"), QAccessible::Button);
+    SetAccessible(iPlay, QStringLiteral("Play"), QAccessible::Button);
+    SetAccessible(iStop, QStringLiteral("Stop"), QAccessible::Button);
+    SetAccessible(cbRepeat, QStringLiteral("Repeat"));
+    SetAccessible(Image2, QStringLiteral("Mute"), QAccessible::Button);
+    SetAccessible(Image3, QStringLiteral("Unmute"), QAccessible::Button);
+    SetAccessible(volume, QStringLiteral("Volume"));
+    SetAccessible(Label3, QStringLiteral("Open file"), QAccessible::Button);
+    SetAccessible(Label4, QStringLiteral("Playlist"), QAccessible::Button);
+    SetAccessible(Progres, QStringLiteral("Position"), QAccessible::ProgressBar);
+    SetTabOrder({Label2, lMenu, Label5, Label1, iPause, iPlay, iStop, cbRepeat, Image2, Image3,
+                 volume, Label3, Label4});
+    MarkKeyboardFocus(cbRepeat);
+    MarkKeyboardFocus(volume);
+    OnArrowKeys(Label2, [this](QPoint step) {
+        if (canPlaceWindows())
+            move(pos() + step);
+    });
+    iPlay->setFocus();
 }
 
 void TfrmIndex::FormCreate() {
@@ -162,6 +195,11 @@ void TfrmIndex::FormCreate() {
 }
 
 void TfrmIndex::FormDestroy() {
+    // Nothing may tick or play behind the error box a failed save shows: the tick would caption
+    // the next track with the freed tag reader.
+    Timer->stop();
+    tStatus->stop();
+    Player->Close();
     Tag.reset();
     // A list that could not be read at start-up is not overwritten with the empty one.
     if (!listUnreadable_)
@@ -169,17 +207,32 @@ void TfrmIndex::FormDestroy() {
     PlayList.clear();
     // stale hand-over and updater files; a failed deletion does not matter
     QFile::remove(QStringLiteral("tracklist.dat"));
-    QFile::remove(QStringLiteral("updater.exe"));
+    dmData->Actions->RemoveStaleUpdater();
 }
 
 void TfrmIndex::Label3Click() {
     QStringList chosen;
-    if (dmData->RunDialog(this, chosen)) {
+    const bool confirmed = dmData->RunDialog(this, chosen);
+    TakeChosen(confirmed, chosen);
+}
+
+void TfrmIndex::OpenFiles(const QStringList& files) {
+    if (files.isEmpty())
+        return;
+    TakeChosen(true, files);
+    iPlayClick();
+}
+
+// OPEN FILE once the dialog has answered.
+void TfrmIndex::TakeChosen(bool confirmed, const QStringList& chosen) {
+    NoteStateChange();
+    if (confirmed) {
         PlayList = chosen;
         LastIndex = int32_t(PlayList.size()) - 1;
         CurrentIndex = 0;
     }
-    if (PlayList.size() - 1 < LastIndex)
+    // an empty list has nothing to re-open, whatever the last index recorded
+    if (PlayList.isEmpty() || PlayList.size() - 1 < LastIndex)
         return;
     Player->SetFileName(ListItem(PlayList, CurrentIndex));
     ShowCaption();
@@ -191,14 +244,17 @@ void TfrmIndex::Label3Click() {
 }
 
 void TfrmIndex::iPlayClick() {
+    NoteStateChange();
     if (!TrackLoaded)
         return;
+    failedAdvances_ = 0;
     Player->Play();
     Progres->SetMax(Player->Length());
     tStatus->start();
 }
 
 void TfrmIndex::iPauseClick() {
+    NoteStateChange();
     if (!TrackLoaded)
         return;
     Player->Pause();
@@ -206,6 +262,7 @@ void TfrmIndex::iPauseClick() {
 }
 
 void TfrmIndex::iStopClick() {
+    NoteStateChange();
     if (!TrackLoaded)
         return;
     Player->Open();
@@ -215,10 +272,13 @@ void TfrmIndex::iStopClick() {
 }
 
 void TfrmIndex::volumeChange() {
+    NoteStateChange();
     SetVolume(*Player, volume->value());
 }
 
 void TfrmIndex::Image2Click() {
+    NoteStateChange();
+    const bool focused = Image2->hasFocus();
     SetVolume(*Player, 0);
     volume->setValue(0);
     Image2->hide();
@@ -226,9 +286,13 @@ void TfrmIndex::Image2Click() {
     Image3->show();
     Image2->setEnabled(false);
     volume->setEnabled(false);
+    if (focused) // the keyboard stays on the speaker
+        Image3->setFocus(Qt::TabFocusReason);
 }
 
 void TfrmIndex::Image3Click() {
+    NoteStateChange();
+    const bool focused = Image3->hasFocus();
     SetVolume(*Player, 1000);
     volume->setValue(1000);
     Image3->hide();
@@ -236,6 +300,8 @@ void TfrmIndex::Image3Click() {
     Image3->setEnabled(false);
     Image2->show();
     volume->setEnabled(true);
+    if (focused)
+        Image2->setFocus(Qt::TabFocusReason);
 }
 
 void TfrmIndex::Label2MouseDown() {
@@ -257,34 +323,68 @@ void TfrmIndex::TimerTimer() {
 }
 
 void TfrmIndex::tStatusTimer() {
+    NoteStateChange();
     if (Progres->Position() == Progres->Max()) {
         LastIndex = int32_t(PlayList.size()) - 1;
-        // Past the last entry also when the list was shortened in the editor: the next entry
-        // no longer exists, so the list has ended.
-        if (CurrentIndex >= LastIndex) {
+        if (failedAdvances_ > LastIndex) {
+            // every entry failed to open in a row: going round again would only fail again
+            StopAtEnd();
+        } else if (restartPending_) {
+            PlayEntry(0);
+        } else if (CurrentIndex >= LastIndex) {
+            // Past the last entry also when the list was shortened in the editor: the next
+            // entry no longer exists, so the list has ended.
             EndOfList();
         } else {
-            Progres->SetPosition(0);
-            ++CurrentIndex;
-            Player->SetFileName(ListItem(PlayList, CurrentIndex));
-            Player->Open();
-            Player->Play();
-            Progres->SetMax(Player->Length());
-            ShowCaption();
+            PlayEntry(CurrentIndex + 1);
         }
     }
-    Progres->SetPosition(Player->Position());
+    // With no device open (its track could not be opened) the bar stays where it is.
+    if (Player->DeviceId() != 0)
+        Progres->SetPosition(Player->Position());
+}
+
+void TfrmIndex::PlayEntry(int32_t index, bool play) {
+    NoteStateChange();
+    restartPending_ = false;
+    CurrentIndex = index;
+    Player->SetFileName(ListItem(PlayList, CurrentIndex));
+    // Counted until the open succeeds. An entry that cannot be opened leaves the bar at its end,
+    // so the next tick goes on to the entry after it.
+    ++failedAdvances_;
+    Player->Open();
+    failedAdvances_ = 0;
+    Progres->SetPosition(0);
+    if (play)
+        Player->Play();
+    Progres->SetMax(Player->Length());
+    ShowCaption();
+}
+
+void TfrmIndex::SkipTo(int32_t index, bool play) {
+    // As at the end of a track: an entry that cannot be opened is passed by the next tick.
+    if (play)
+        Progres->SetPosition(Progres->Max());
+    PlayEntry(index, play);
 }
 
 void TfrmIndex::EndOfList() {
     if (cbRepeat->isChecked()) {
         // the next tick still finds the bar at its end and starts again from entry 0
-        CurrentIndex = -1;
+        restartPending_ = true;
         return;
     }
-    Progres->SetPosition(0);
-    Player->Open();
+    StopAtEnd();
+}
+
+void TfrmIndex::StopAtEnd() {
+    restartPending_ = false;
+    failedAdvances_ = 0;
     tStatus->stop();
+    Progres->SetPosition(0);
+    // rewinds the last track; one that could not be opened is not tried again
+    if (Player->DeviceId() != 0)
+        Player->Open();
     lInfo->clear();
 }
 
@@ -293,10 +393,25 @@ void TfrmIndex::Label1Click() {
 }
 
 void TfrmIndex::ShowCaption() {
-    lInfo->setText(TrackCaption(*Tag, ListItem(PlayList, CurrentIndex)));
+    ShownTags = ReadTrackTags(*Tag, ListItem(PlayList, CurrentIndex));
+    lInfo->setText(TrackCaption(ShownTags));
+}
+
+void TfrmIndex::NoteStateChange() {
+    if (stateNoticePending_)
+        return;
+    stateNoticePending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            stateNoticePending_ = false;
+            emit StateChanged();
+        },
+        Qt::QueuedConnection);
 }
 
 void TfrmIndex::Label4Clic() {
+    NoteStateChange();
     {
         // the timers go on meanwhile: a playing list keeps advancing through the old entries
         TfrmTracklist editor(this);
@@ -304,48 +419,45 @@ void TfrmIndex::Label4Clic() {
     }
 
     if (QFile::exists(kTracklist)) {
-        // a saved list was opened: it becomes the playback list
+        // A saved list was opened: it becomes the playback list. Once it is taken and saved,
+        // "tracklist.dat" goes, also when entry 0 cannot be opened below; otherwise every later
+        // hand-over would trip over the same file.
         PlayList.clear();
         LoadListFile(kTracklist, PlayList);
         CurrentIndex = 0;
+        LastIndex = int32_t(PlayList.size()) - 1;
+        SaveListFile(kPatch, PlayList);
+        listUnreadable_ = false;
+        QFile::remove(kTracklist);
         if (PlayList.isEmpty()) {
-            // Nothing to open. The empty list is taken as it is, so the next hand-over does not
-            // trip over the same file again.
-            LastIndex = -1;
-            SaveListFile(kPatch, PlayList);
-            listUnreadable_ = false;
             lInfo->clear();
         } else {
             Player->SetFileName(ListItem(PlayList, 0));
             Player->Open();
             TrackLoaded = true;
             volume->setValue(GetVolume(*Player));
-            LastIndex = int32_t(PlayList.size()) - 1;
-            SaveListFile(kPatch, PlayList);
-            listUnreadable_ = false;
             ShowCaption();
         }
-        QFile::remove(kTracklist);
     }
 
     // deletions and additions reach the playback list; the loaded track plays on
     LoadListFile(kPatch, PlayList);
     listUnreadable_ = false;
+    // Deletions may have left the current index past the end of the list.
+    CurrentIndex = std::clamp(CurrentIndex, 0, std::max(int32_t(PlayList.size()) - 1, 0));
     volume->setValue(GetVolume(*Player));
 
     if (QFile::exists(kKontrola)) {
         // tracks were added: re-open the current one (stopped, at its start)
         LastIndex = int32_t(PlayList.size()) - 1;
-        // Deletions may have left the current index past the end of the list, and a repeat
-        // leaves it at -1 until the next tick.
-        CurrentIndex = std::clamp(CurrentIndex, 0, std::max(LastIndex, 0));
+        // taken before the re-open, so a track that cannot be opened is reported only once
+        QFile::remove(kKontrola);
         if (!PlayList.isEmpty()) {
             TrackLoaded = true;
             Player->SetFileName(ListItem(PlayList, CurrentIndex));
             Player->Open();
             ShowCaption();
         }
-        QFile::remove(kKontrola);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/TrackCaption.h"
 #include "app/Volume.h"
 #include "ui/SkinnedForm.h"
 
@@ -51,6 +52,8 @@ public:
     bool TrackLoaded = false;
     // the reader behind the captions, reused for every track
     std::unique_ptr<TID3v2Tag> Tag;
+    // what the caption was last made from
+    TTrackTags ShownTags;
 
     // handlers
     void FormCreate();
@@ -72,6 +75,22 @@ public:
     void Label5Click();
     void lMenuClick();
 
+    // Makes entry [index] the current one and plays it, as the status tick does at the end of a
+    // track; raises EListError outside the list and the device's error when it cannot be opened.
+    // With `play` false the entry is only opened.
+    void PlayEntry(int32_t index, bool play = true);
+    // Next and Previous of the desktop's controls: entry [index] as the tick's advance opens it,
+    // played if `play`.
+    void SkipTo(int32_t index, bool play);
+    // Files from outside the window (the command line, a later start, the desktop): they
+    // replace the list as a confirmed OPEN FILE does, then play starts.
+    void OpenFiles(const QStringList& files);
+
+signals:
+    // The play state, the track, the volume or the list may have changed; sent from the event
+    // loop once the handler is done, also when it ended in an error.
+    void StateChanged();
+
 protected:
     void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -82,7 +101,15 @@ private:
     void ShowCaption();
     void OpenCurrent();
     void EndOfList();
+    void StopAtEnd();
+    void TakeChosen(bool confirmed, const QStringList& chosen);
+    void NoteStateChange();
 
     // the list could not be read at start-up: do not write over it until it has been replaced
     bool listUnreadable_ = false;
+    // Repeat has come round: the next tick starts the list again from entry 0
+    bool restartPending_ = false;
+    // automatic advances in a row whose track could not be opened
+    int32_t failedAdvances_ = 0;
+    bool stateNoticePending_ = false;
 };

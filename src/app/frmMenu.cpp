@@ -4,15 +4,19 @@
 #include "app/Application.h"
 #include "app/dmData.h"
 #include "core/ListFile.h"
+#include "net/RunningDownload.h"
 #include "net/UrlActions.h"
+#include "ui/Accessibility.h"
 #include "ui/ClickLabel.h"
 #include "ui/Fonts.h"
 #include "ui/JpegImage.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -22,6 +26,41 @@ namespace {
 QString ServerHost() {
     const QString host = QUrl(dmData->Actions->Server()).host();
     return host.isEmpty() ? QStringLiteral("ondrix.example") : host;
+}
+
+// The version information is small and the about window is not up yet: a busy cursor while
+// the user's input is held.
+void WaitWithBusyCursor(RunningDownload& running) {
+    struct BusyCursor {
+        BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+        ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    } busy;
+    running.WaitHoldingInput();
+}
+
+// The updater may take minutes: a small modal window shows how far it got and lets the user
+// give up. Returns when the transfer ends or Cancel is pressed.
+void WaitInDownloadDialog(QWidget* owner, RunningDownload& running) {
+    QProgressDialog dialog(QStringLiteral("Downloading\u2026"), QStringLiteral("Cancel"), 0, 0,
+                           owner);
+    dialog.setWindowTitle(QCoreApplication::applicationName());
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setAutoReset(false);
+    dialog.setAutoClose(false);
+    dialog.setMinimumDuration(0);
+    QObject::connect(&dialog, &QProgressDialog::canceled, &running, &RunningDownload::Cancel);
+    QObject::connect(&running, &RunningDownload::finished, &dialog, &QDialog::accept);
+    QTimer progress;
+    QObject::connect(&progress, &QTimer::timeout, &dialog, [&] {
+        // in KiB, so that files past 2 GiB still fit the bar's int
+        if (running.Total() > 0) {
+            dialog.setMaximum(int(running.Total() / 1024));
+            dialog.setValue(int(running.Received() / 1024));
+        }
+    });
+    progress.start(200);
+    if (!running.Finished())
+        dialog.exec();
 }
 
 } // namespace
@@ -99,10 +138,22 @@ void TfrmMenu::CreateControls() {
     // Enter must not start an update by surprise
     Button1->setAutoDefault(false);
     Button2->setAutoDefault(false);
+
+    // the window's caption is only its layout's name
+    SetAccessible(this, QStringLiteral("About Ondrix 3"));
+    SetAccessible(Image2, QStringLiteral("Ondrix 3 logo"), QAccessible::Graphic);
+    SetAccessible(Label6, host, QAccessible::Link, QStringLiteral("Home page"));
+    SetAccessible(Memo1, QStringLiteral("Version information"));
+    SetAccessible(Label1, QStringLiteral("Close"), QAccessible::Button);
+    Memo1->setTabChangesFocus(true);
+    SetTabOrder({Memo1, Label6, Button2, Button1, Label1});
+    Memo1->setFocus();
 }
 
 void TfrmMenu::FormCreate() {
-    dmData->Actions->dInfo.Execute();
+    // not finished only when the program is quitting meanwhile
+    if (!dmData->Actions->dInfo.Execute(WaitWithBusyCursor))
+        return;
     Memo1->setPlainText(LoadListFile(dmData->Actions->dInfo.FileName()).join(QLatin1Char('\n')));
 }
 
@@ -119,8 +170,11 @@ void TfrmMenu::Button2Click() {
 }
 
 void TfrmMenu::Button1Click() {
-    // A failed download raises here and the player keeps running.
-    dmData->Actions->aUpdate.Execute();
+    // A failed download raises here and the player keeps running; a cancelled one (or one the
+    // program quit during) just ends.
+    if (!dmData->Actions->aUpdate.Execute(
+            [this](RunningDownload& running) { WaitInDownloadDialog(this, running); }))
+        return;
     dmData->Actions->StartUpdater();
     // The player quits whether or not an updater was there to start.
     QCoreApplication::quit();

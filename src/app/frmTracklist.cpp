@@ -7,6 +7,7 @@
 #include "core/Errors.h"
 #include "core/ListFile.h"
 #include "tags/ID3v2Library.h"
+#include "ui/Accessibility.h"
 #include "ui/ClickLabel.h"
 #include "ui/Fonts.h"
 
@@ -82,6 +83,15 @@ void TfrmTracklist::CreateControls() {
     connect(Label2, &ClickLabel::clicked, this, &TfrmTracklist::Label2Click);
     connect(Label3, &ClickLabel::clicked, this, &TfrmTracklist::Label3Click);
     connect(Label4, &ClickLabel::clicked, this, &TfrmTracklist::Label4Click);
+
+    SetAccessible(tracklist, QStringLiteral("Playlist"));
+    SetAccessible(Label2, QStringLiteral("Open"), QAccessible::Button);
+    SetAccessible(Label3, QStringLiteral("Add tracks"), QAccessible::Button);
+    SetAccessible(Label4, QStringLiteral("Save"), QAccessible::Button);
+    SetAccessible(Label1, QStringLiteral("Close"), QAccessible::Button);
+    SetTabOrder({tracklist, Label2, Label3, Label4, Label1});
+    MarkKeyboardFocus(tracklist);
+    tracklist->setFocus();
 }
 
 bool TfrmTracklist::eventFilter(QObject* watched, QEvent* event) {

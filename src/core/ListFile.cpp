@@ -3,10 +3,10 @@
 #include "core/Errors.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
 
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,9 +53,17 @@ QString decodeText(const QByteArray& bytes) {
     return QString::fromLocal8Bit(bytes);
 }
 
+// About 500,000 entries. Anything larger is no play list, and reading it whole would only
+// exhaust memory.
+constexpr qint64 kMaxListBytes = 64 * 1024 * 1024;
+
+const QString kNotRegular = QStringLiteral("Not a regular file");
+
 QByteArray readWholeFile(const QString& fileName) {
     // Sharing modes do not exist for regular files here; the file is simply opened read-only.
-    Fd fd(::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, or a FIFO in its place would hold the window until some writer came along.
+    Fd fd(::open(QFile::encodeName(fileName).constData(),
+                 O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0)
         throw EFOpenError(fileName, SystemErrorText(errno));
     struct stat st {};
@@ -63,8 +71,15 @@ QByteArray readWholeFile(const QString& fileName) {
         throw EFOpenError(fileName, SystemErrorText(errno));
     if (S_ISDIR(st.st_mode))
         throw EFOpenError(fileName, SystemErrorText(EISDIR));
+    if (!S_ISREG(st.st_mode))
+        throw EFOpenError(fileName, kNotRegular);
+    if (st.st_size > kMaxListBytes)
+        throw EFOpenError(fileName, SystemErrorText(EFBIG));
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        throw EFOpenError(fileName, SystemErrorText(errno));
     QByteArray bytes;
-    bytes.reserve(st.st_size > 0 ? qsizetype(st.st_size) : 0);
+    bytes.reserve(qsizetype(st.st_size));
     char buf[65536];
     for (;;) {
         const ssize_t got = ::read(fd.get(), buf, sizeof buf);
@@ -75,6 +90,9 @@ QByteArray readWholeFile(const QString& fileName) {
         }
         if (got == 0)
             break;
+        // it may grow while it is read
+        if (bytes.size() + got > kMaxListBytes)
+            throw EFOpenError(fileName, SystemErrorText(EFBIG));
         bytes.append(buf, got);
     }
     return bytes;
@@ -93,6 +111,49 @@ void writeAll(int fd, const QByteArray& bytes, const QString& fileName) {
         p += put;
         left -= put;
     }
+}
+
+// The file a name leads to: symbolic links are followed to their final target, which need not
+// exist yet. Replacing the link itself would leave its target with the old list.
+QByteArray finalTarget(const QByteArray& name, const QString& fileName) {
+    QByteArray path = name;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        QByteArray link(PATH_MAX, Qt::Uninitialized);
+        const ssize_t n = ::readlink(path.constData(), link.data(), size_t(link.size()));
+        if (n < 0)
+            throw EFCreateError(fileName, SystemErrorText(errno));
+        if (n >= link.size())
+            throw EFCreateError(fileName, SystemErrorText(ENAMETOOLONG));
+        link.truncate(n);
+        path = link.startsWith('/') ? link : path.left(path.lastIndexOf('/') + 1) + link;
+    }
+    throw EFCreateError(fileName, SystemErrorText(ELOOP));
+}
+
+// Gives a new file the old one's owner, or at least its group: only root may give files away.
+bool keepOwner(int fd, const struct stat& st) {
+    return ::fchown(fd, st.st_uid, st.st_gid) == 0 || ::fchown(fd, uid_t(-1), st.st_gid) == 0;
+}
+
+// A file with several names is written where it is, so that every name sees the new list. Its
+// space is claimed first, so that a full disk fails before the old text is touched.
+void rewriteInPlace(const QByteArray& target, const QByteArray& bytes, const QString& fileName) {
+    Fd fd(::open(target.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0)
+        throw EFCreateError(fileName, SystemErrorText(errno));
+    if (!bytes.isEmpty()) {
+        const int err = ::posix_fallocate(fd.get(), 0, off_t(bytes.size()));
+        if (err == ENOSPC || err == EDQUOT || err == EFBIG)
+            throw EFCreateError(fileName, SystemErrorText(err));
+    }
+    writeAll(fd.get(), bytes, fileName);
+    if (::ftruncate(fd.get(), off_t(bytes.size())) != 0 || ::fsync(fd.get()) != 0)
+        throw EFCreateError(fileName, SystemErrorText(errno));
+    if (::close(fd.release()) != 0)
+        throw EFCreateError(fileName, SystemErrorText(errno));
 }
 
 } // namespace
@@ -145,19 +206,35 @@ QStringList LoadListFile(const QString& fileName) {
 
 void SaveListFile(const QString& fileName, const QStringList& entries) {
     const QByteArray bytes = FormatListText(entries);
-    const QByteArray target = QFile::encodeName(fileName);
-    const QFileInfo info(fileName);
-    QByteArray tmpl =
-        QFile::encodeName(info.path() + QLatin1String("/.") + info.fileName()) + ".XXXXXX";
+    const QByteArray target = finalTarget(QFile::encodeName(fileName), fileName);
+    struct stat st {};
+    const bool exists = ::stat(target.constData(), &st) == 0;
+    if (exists) {
+        if (S_ISDIR(st.st_mode))
+            throw EFCreateError(fileName, SystemErrorText(EISDIR));
+        if (!S_ISREG(st.st_mode))
+            throw EFCreateError(fileName, kNotRegular);
+        // The rename below needs only the folder's permission; the file's own must hold too.
+        if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
+            throw EFCreateError(fileName, SystemErrorText(errno));
+        if (st.st_nlink > 1) {
+            rewriteInPlace(target, bytes, fileName);
+            return;
+        }
+    }
 
-    Fd fd(::mkstemp(tmpl.data()));
+    const qsizetype slash = target.lastIndexOf('/');
+    QByteArray tmpl = target.left(slash + 1) + '.' + target.mid(slash + 1) + ".XXXXXX";
+    Fd fd(::mkostemp(tmpl.data(), O_CLOEXEC));
     if (fd.get() < 0)
         throw EFCreateError(fileName, SystemErrorText(errno));
     try {
-        // keep the old file's permissions; a new file gets the usual ones, not mkstemp's 0600
-        struct stat st {};
+        // keep the old file's owner where we may and its permissions; a new file gets the usual
+        // ones, not mkstemp's 0600
         mode_t mode;
-        if (::stat(target.constData(), &st) == 0) {
+        if (exists) {
+            if (st.st_uid != ::geteuid() || st.st_gid != ::getegid())
+                keepOwner(fd.get(), st);
             mode = st.st_mode & 07777;
         } else {
             const mode_t mask = ::umask(0);

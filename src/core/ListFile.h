@@ -14,12 +14,15 @@ QStringList ParseListText(const QByteArray& bytes);
 // Encodes entries the way they are written: the locale's 8-bit encoding, no BOM, CR LF each.
 QByteArray FormatListText(const QStringList& entries);
 
-// Reads a list file; raises EFOpenError and leaves target untouched when it cannot be read.
+// Reads a list file; raises EFOpenError and leaves target untouched when it cannot be read, is
+// not a regular file or is larger than 64 MiB.
 void LoadListFile(const QString& fileName, QStringList& target);
 QStringList LoadListFile(const QString& fileName);
 
 // Writes a list file atomically: the old file stays whole unless the new one is complete.
-// Raises EFCreateError on failure.
+// Symbolic links are followed; a file with several hard links is rewritten in place; the owner
+// and permissions are kept. Raises EFCreateError on failure, and changes nothing when the file
+// is one the user may not write.
 void SaveListFile(const QString& fileName, const QStringList& entries);
 
 // Entry [index] of a list, raising EListError outside it.

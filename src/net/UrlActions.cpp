@@ -50,10 +50,16 @@ bool UrlActions::StartUpdater() {
     const QString path = QFileInfo(aUpdate.FileName()).absoluteFilePath();
     if (aUpdate.LastScheme() != QLatin1String("https")) {
         QFile::remove(path);
-        throw EDownloadError(aUpdate.URL());
+        throw EUpdaterRefusedError(aUpdate.URL(), aUpdate.LastAddress());
     }
     if (!QFile::exists(path))
         return false;
     UrlOpener::Open(QUrl::fromLocalFile(path));
+    updaterHandedOver_ = true;
     return true;
+}
+
+void UrlActions::RemoveStaleUpdater() const {
+    if (!updaterHandedOver_)
+        QFile::remove(aUpdate.FileName());
 }

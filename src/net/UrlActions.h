@@ -24,9 +24,13 @@ public:
     void SetServer(const QString& server);
 
     // Opens the file aUpdate downloaded with the desktop's default handler. Returns false when
-    // the file is missing. Raises EDownloadError, and deletes the file, when its last transfer
-    // did not end on HTTPS: a program fetched in the clear may have been swapped on the way.
+    // the file is missing. Raises EUpdaterRefusedError, and deletes the file, when its last
+    // transfer did not end on HTTPS: a program fetched in the clear may have been swapped on
+    // the way.
     bool StartUpdater();
+    // At exit: removes an updater left by an earlier run, but not the one handed to the
+    // desktop in this run, which its opener may not have read yet.
+    void RemoveStaleUpdater() const;
 
     BrowseUrlAction Home;
     BrowseUrlAction Contact;
@@ -35,4 +39,5 @@ public:
 
 private:
     QString server_;
+    bool updaterHandedOver_ = false;
 };

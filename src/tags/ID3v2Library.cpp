@@ -41,6 +41,35 @@ void ReadBody(TID3v2Stream& stream, uint64_t count, std::vector<uint8_t>& out) {
     }
 }
 
+// Drops every 0x00 that directly follows a 0xFF in buffer from index from on; afterFF carries
+// whether the byte before from was 0xFF, and is left telling the same of the last byte.
+void UndoUnsynchronisationFrom(std::vector<uint8_t>& buffer, std::size_t from, bool& afterFF) {
+    std::size_t out = from;
+    for (std::size_t i = from; i < buffer.size(); ++i) {
+        const uint8_t b = buffer[i];
+        if (!(afterFF && b == 0x00))
+            buffer[out++] = b;
+        afterFF = b == 0xFF;
+    }
+    buffer.resize(out);
+}
+
+// Fills out to count bytes with the stored bytes that follow, less their inserted zeros,
+// consuming exactly the stored bytes that make them up: each read asks for no more than is still
+// missing, and taking zeros out only shortens it.
+void ReadUnsynchronised(TID3v2Stream& stream, uint64_t count, std::vector<uint8_t>& out,
+                        bool& afterFF) {
+    std::vector<uint8_t> part;
+    while (out.size() < count) {
+        ReadBody(stream, count - out.size(), part);
+        if (part.empty())
+            return;
+        const std::size_t from = out.size();
+        out.insert(out.end(), part.begin(), part.end());
+        UndoUnsynchronisationFrom(out, from, afterFF);
+    }
+}
+
 // A file read through the C library in blocks: the player loads the tag of every track of its
 // play list, so small fields are served from one block in memory and a large body is read
 // straight into its own buffer together with a look at what follows it, one read each. Plain
@@ -446,12 +475,21 @@ void TID3v2Tag::ReadExtendedHeader(TID3v2Stream& stream) {
                 stream.Seek(int64_t(ExtendedHeaderSize - consumed));
         } else {
             // Version 3 stores this size as a plain number that leaves out its own four bytes.
+            // Under unsynchronisation it counts the bytes with the inserted zeros taken out, so
+            // a CRC holding 0xFF 0x00 takes one stored byte more than the size says.
             ExtendedHeader3Size.assign(size.begin(), size.end());
-            ReadBody(stream, BigEndian32(size.data()), ExtendedHeader3Data);
-            if (Unsynchronisation) {
-                UndoUnsynchronisation(ExtendedHeader3Size);
-                UndoUnsynchronisation(ExtendedHeader3Data);
+            if (!Unsynchronisation) {
+                ReadBody(stream, BigEndian32(size.data()), ExtendedHeader3Data);
+                return;
             }
+            bool afterFF = false;
+            UndoUnsynchronisationFrom(ExtendedHeader3Size, 0, afterFF);
+            ReadUnsynchronised(stream, 4, ExtendedHeader3Size, afterFF);
+            if (ExtendedHeader3Size.size() < 4)
+                return;
+            ExtendedHeader3Data.clear();
+            ReadUnsynchronised(stream, BigEndian32(ExtendedHeader3Size.data()), ExtendedHeader3Data,
+                               afterFF);
         }
     } catch (const std::bad_alloc&) {
     }
@@ -533,14 +571,8 @@ bool TID3v2Tag::ReadFrame(TID3v2Stream& stream) {
 void TID3v2Tag::UndoUnsynchronisation(std::vector<uint8_t>& buffer) {
     // Done in place: the copy is never longer than what has been read. The byte before counts
     // even when it was itself dropped, so 0xFF 0x00 0x00 becomes 0xFF 0x00.
-    std::size_t out = 0;
     bool afterFF = false;
-    for (const uint8_t b : buffer) {
-        if (!(afterFF && b == 0x00))
-            buffer[out++] = b;
-        afterFF = b == 0xFF;
-    }
-    buffer.resize(out);
+    UndoUnsynchronisationFrom(buffer, 0, afterFF);
 }
 
 void TID3v2Tag::GetUnicodeText(const std::string& id, std::u16string& out) const {

@@ -1,11 +1,39 @@
 #include "ui/ClickLabel.h"
 
+#include "ui/Accessibility.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
 
-ClickLabel::ClickLabel(QWidget* parent) : QLabel(parent) {}
+namespace {
 
-ClickLabel::ClickLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {}
+// Space and Return click the focused control, as they press a push button.
+bool isClickKey(const QKeyEvent* event) {
+    if (event->isAutoRepeat() || (event->modifiers() & ~Qt::KeypadModifier))
+        return false;
+    const int key = event->key();
+    return key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter ||
+           key == Qt::Key_Select;
+}
+
+// The mark shows for focus that came from the keyboard, not from a click or the window
+// becoming active, so mouse users see the skin as drawn.
+bool byKeyboard(const QFocusEvent* event) {
+    return event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason ||
+           event->reason() == Qt::ShortcutFocusReason;
+}
+
+} // namespace
+
+ClickLabel::ClickLabel(QWidget* parent) : QLabel(parent) {
+    setFocusPolicy(Qt::TabFocus);
+}
+
+ClickLabel::ClickLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    setFocusPolicy(Qt::TabFocus);
+}
 
 void ClickLabel::SetImage(const QImage& image) {
     setScaledContents(true);
@@ -30,9 +58,63 @@ void ClickLabel::mouseReleaseEvent(QMouseEvent* event) {
         emit clicked();
 }
 
+void ClickLabel::keyPressEvent(QKeyEvent* event) {
+    if (!isClickKey(event)) {
+        QLabel::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    emit clicked();
+}
+
+void ClickLabel::focusInEvent(QFocusEvent* event) {
+    QLabel::focusInEvent(event);
+    focusMark_ = byKeyboard(event);
+    update();
+}
+
+void ClickLabel::focusOutEvent(QFocusEvent* event) {
+    QLabel::focusOutEvent(event);
+    focusMark_ = false;
+    update();
+}
+
+void ClickLabel::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    if (focusMark_ && hasFocus())
+        PaintFocusMark(this, false);
+}
+
 ClickArea::ClickArea(QWidget* parent) : QWidget(parent) {
-    // Nothing to paint: the skin underneath shows through.
+    // Nothing to paint but the focus mark: the skin underneath shows through.
     setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void ClickArea::keyPressEvent(QKeyEvent* event) {
+    if (!isClickKey(event)) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    emit clicked();
+}
+
+void ClickArea::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    focusMark_ = byKeyboard(event);
+    update();
+}
+
+void ClickArea::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    focusMark_ = false;
+    update();
+}
+
+void ClickArea::paintEvent(QPaintEvent*) {
+    if (focusMark_ && hasFocus())
+        PaintFocusMark(this, true);
 }
 
 void ClickArea::mousePressEvent(QMouseEvent* event) {

@@ -6,7 +6,8 @@
 
 // A transparent label that reports clicks the way the classic controls do: clicked() on a
 // left-button release inside the label after a press on it; pressed()/released() for any
-// button (the move handle needs both).
+// button (the move handle needs both). Tab reaches it, Space or Return clicks it, and while it
+// has the keyboard focus it wears the focus mark.
 class ClickLabel : public QLabel {
     Q_OBJECT
 public:
@@ -24,12 +25,18 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     bool leftDown_ = false;
+    bool focusMark_ = false;
 };
 
-// An invisible rectangle that only takes clicks (the transport buttons are part of the skin).
+// An invisible rectangle that only takes clicks (the transport buttons are part of the skin);
+// reached by Tab and clicked by Space or Return like the label.
 class ClickArea : public QWidget {
     Q_OBJECT
 public:
@@ -41,7 +48,12 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     bool leftDown_ = false;
+    bool focusMark_ = false;
 };

@@ -1,10 +1,13 @@
 #include "ui/SkinnedForm.h"
 
+#include "ui/Accessibility.h"
+#include "ui/Compositing.h"
 #include "ui/JpegImage.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QScreen>
 
 #include <algorithm>
@@ -48,15 +51,74 @@ QRegion RoundRectRegion(int width, int height, int ellipseWidth, int ellipseHeig
     return region;
 }
 
+namespace {
+
+// Lies over all the controls and is painted after them, so it can clear what any of them drew
+// outside the rounded shape: the progress bar runs into both bottom corners.
+class CornerEraser : public QWidget {
+public:
+    explicit CornerEraser(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+        HideFromReaders(this);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        // The same 15 x 15 corner ellipses as RoundRectRegion, with soft edges.
+        QPainterPath outside;
+        outside.setFillRule(Qt::OddEvenFill);
+        outside.addRect(rect());
+        outside.addRoundedRect(QRectF(rect()), 7.5, 7.5);
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setCompositionMode(QPainter::CompositionMode_Clear);
+        painter.fillPath(outside, Qt::black);
+    }
+};
+
+} // namespace
+
 SkinnedForm::SkinnedForm(QWidget* parent, Qt::WindowType kind) : QDialog(parent) {
+    InstallAccessibility();
     setWindowFlags(kind | Qt::FramelessWindowHint);
-    // The skin covers every pixel, so Qt need not clear the background first.
-    setAttribute(Qt::WA_OpaquePaintEvent);
+    if (Compositing::TranslucentWindows()) {
+        // An alpha channel from the start, on X11 too: a compositing manager may start later,
+        // and the window's visual cannot change once it exists.
+        setAttribute(Qt::WA_TranslucentBackground);
+        corners_ = new CornerEraser(this);
+        corners_->hide();
+        connect(&Compositing::Instance(), &Compositing::Changed, this, [this] { ApplyShape(); });
+    } else {
+        // The skin covers every pixel, so Qt need not clear the background first.
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
 }
 
 void SkinnedForm::SetClientSize(int width, int height) {
     setFixedSize(width, height);
-    setMask(RoundRectRegion(width, height));
+    ApplyShape();
+}
+
+void SkinnedForm::ApplyShape() {
+    const QRegion region = RoundRectRegion(width(), height());
+    paintsCorners_ = corners_ && Compositing::Instance().Active();
+    if (!paintsCorners_) {
+        // no one blends the corners: the window is cut to the region
+        Compositing::SetInputRegion(this, QRegion());
+        setMask(region);
+        if (corners_)
+            corners_->hide();
+        return;
+    }
+    // Painted corners: a mask would cut away the soft edge, so only clicks are limited.
+    clearMask();
+    Compositing::SetInputRegion(this, region);
+    corners_->setGeometry(rect());
+    corners_->raise();
+    corners_->show();
+    update();
 }
 
 void SkinnedForm::SetSkin(const QImage& skin) {
@@ -98,7 +160,13 @@ void SkinnedForm::paintEvent(QPaintEvent*) {
 
 void SkinnedForm::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
-    setMask(RoundRectRegion(width(), height()));
+    ApplyShape();
+}
+
+void SkinnedForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // the input region belongs to the native window, which exists from here on
+    ApplyShape();
 }
 
 void SkinnedForm::keyPressEvent(QKeyEvent* event) {

@@ -56,13 +56,13 @@ protected:
 };
 
 // Answers the next modal file dialog from a timer: chooses `files` (all in one folder), or
-// cancels when the list is empty.
+// cancels when the list is empty. Each retry's timer gets its own copy of the attempt: one that
+// held a shared pointer to itself would never be freed.
 inline void AnswerFileDialog(const QStringList& files) {
-    auto attempt = std::make_shared<std::function<void()>>();
-    *attempt = [files, attempt] {
+    const auto attempt = [files](const auto& self) -> void {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (!dialog || !dialog->isVisible()) {
-            QTimer::singleShot(10, *attempt);
+            QTimer::singleShot(10, [self] { self(self); });
             return;
         }
         if (files.isEmpty()) {
@@ -81,12 +81,15 @@ inline void AnswerFileDialog(const QStringList& files) {
         edit->setText(files.size() == 1 ? QFileInfo(files.first()).fileName() : quoted.join(' '));
         QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
     };
-    QTimer::singleShot(0, *attempt);
+    QTimer::singleShot(0, [attempt] { attempt(attempt); });
 }
 
-// Short tones written with the ffmpeg command; `tags` adds an ID3v2 title and artist.
+// Short tones written with the ffmpeg command, in the format the name's extension picks;
+// a title and an artist are written as the format's tags (ID3v2.3 for MP3). `options` are
+// further output options, which override the ones given here.
 inline QString MakeTone(const QString& dir, const QString& name, int hz, double seconds,
-                        const QString& title = {}, const QString& artist = {}) {
+                        const QString& title = {}, const QString& artist = {},
+                        const QStringList& options = {}) {
     const QString path = QDir(dir).filePath(name);
     QStringList args{
         "-nostdin",
@@ -110,7 +113,7 @@ inline QString MakeTone(const QString& dir, const QString& name, int hz, double 
              << "libmp3lame"
              << "-b:a"
              << "64k";
-    args << path;
+    args << options << path;
     QProcess p;
     p.start("ffmpeg", args);
     if (!p.waitForFinished(30000) || p.exitCode() != 0)

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QCursor>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSlider>
 
 namespace {
@@ -145,7 +146,7 @@ TEST_F(MainWindowTest, PlaysTheListToItsEnd) {
     EXPECT_TRUE(RecordedBoxes().isEmpty()) << RecordedBoxes().join('\n').toStdString();
 }
 
-// With Repeat the tick after the last track sets the index to -1 and the next plays entry 0.
+// With Repeat the tick after the last track leaves it loaded, and the next one plays entry 0.
 TEST_F(MainWindowTest, RepeatStartsTheListAgain) {
     WritePatch(tracks_);
     auto w = Create();
@@ -156,8 +157,8 @@ TEST_F(MainWindowTest, RepeatStartsTheListAgain) {
             seen << w->CurrentIndex;
     });
     Click(w->iPlay);
-    ASSERT_TRUE(WaitFor([&] { return seen.size() >= 5; }, 15000));
-    EXPECT_EQ(seen.mid(0, 5), QList<int>({0, 1, 2, -1, 0}));
+    ASSERT_TRUE(WaitFor([&] { return seen.size() >= 4; }, 15000));
+    EXPECT_EQ(seen.mid(0, 4), QList<int>({0, 1, 2, 0}));
     EXPECT_EQ(w->Player->FileName(), tracks_[0]);
     EXPECT_EQ(w->Player->Mode(), pmPlaying);
     EXPECT_TRUE(w->tStatus->isActive());
@@ -237,6 +238,70 @@ TEST_F(MainWindowTest, UnopenableChosenFileStopsTheHandler) {
     EXPECT_EQ(w->PlayList, QStringList({bad_}));
     EXPECT_FALSE(w->TrackLoaded);
     EXPECT_EQ(ReadFile("patch.dat"), ListBytes({tracks_[0]}));
+}
+
+// An automatic advance to an entry that cannot be opened is reported once and the next tick
+// goes on to the entry after it; with Repeat, a pass in which every entry fails ends the list.
+TEST_F(MainWindowTest, AdvanceSkipsAnEntryThatCannotBeOpened) {
+    WritePatch({tracks_[0], WorkPath("gone.mp3"), tracks_[2]});
+    auto w = Create();
+    Click(w->iPlay);
+    ASSERT_TRUE(WaitFor([&] { return !w->tStatus->isActive(); }, 15000));
+    EXPECT_EQ(w->Player->FileName(), tracks_[2]);
+    ASSERT_EQ(RecordedBoxes().size(), 1);
+    EXPECT_TRUE(RecordedBoxes()[0].contains("gone.mp3"));
+
+    // the first entry plays, then goes away: no entry opens any more
+    w.reset();
+    ASSERT_TRUE(QFile::copy(tracks_[0], WorkPath("copy.mp3")));
+    WritePatch({WorkPath("copy.mp3"), WorkPath("gone.mp3")});
+    w = Create();
+    w->cbRepeat->setChecked(true);
+    Click(w->iPlay);
+    ASSERT_TRUE(QFile::remove(WorkPath("copy.mp3")));
+    ASSERT_TRUE(WaitFor([&] { return !w->tStatus->isActive(); }, 15000));
+    EXPECT_EQ(RecordedBoxes().size(), 3);
+}
+
+// Texts from tags and file names are shown as they are, never as markup: in the information
+// label and in the error box.
+TEST_F(MainWindowTest, MarkupFromFilesIsShownAsPlainText) {
+    const QString tagged = MakeTone(work_.path(), "tagged.mp3", 440, 0.3, "<b>&amp;</b>", "<h1>");
+    WritePatch({tagged});
+    auto w = Create();
+    ASSERT_EQ(w->lInfo->text(), "<h1> - <b>&amp;</b>");
+    const QFontMetrics metrics(w->lInfo->font());
+    EXPECT_GE(w->lInfo->sizeHint().width(), metrics.horizontalAdvance(w->lInfo->text()));
+
+    TApplication::SetErrorBoxHook({});
+    int shown = -1, wanted = 0;
+    QTimer::singleShot(0, [&] {
+        WaitFor([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); });
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        shown = label ? label->sizeHint().width() : 0;
+        wanted = QFontMetrics(label ? label->font() : box->font()).horizontalAdvance(box->text());
+        box->accept();
+    });
+    TApplication::RunHandler([] { throw Exception(QStringLiteral("<h1>&lt;x&gt;</h1>")); });
+    TApplication::SetErrorBoxHook([](const QString& text) { RecordedBoxes().append(text); });
+    EXPECT_GE(shown, wanted);
+}
+
+// A chosen file whose name holds a line break would become two entries of the saved list: it is
+// refused with a box naming it, and the other chosen files are taken.
+TEST_F(MainWindowTest, ChosenNameWithALineBreakIsRefused) {
+    const QString broken = media_->filePath("two\nlines.mp3");
+    ASSERT_TRUE(QFile::exists(broken) || QFile::copy(tracks_[0], broken));
+    auto w = Create();
+    AnswerFileDialog({tracks_[1], broken});
+    Click(w->Label3);
+    ASSERT_EQ(RecordedBoxes().size(), 1);
+    EXPECT_TRUE(RecordedBoxes()[0].contains("two\\nlines.mp3")) << RecordedBoxes()[0].toStdString();
+    EXPECT_EQ(w->PlayList, QStringList({tracks_[1]}));
+    EXPECT_EQ(ReadFile("patch.dat"), ListBytes({tracks_[1]}));
 }
 
 // An error while the window is created is shown, and the window still opens.

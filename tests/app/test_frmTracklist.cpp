@@ -8,10 +8,15 @@
 #include "tags/ID3v2Library.h"
 #include "tags/TagBytes.h"
 #include "ui/ClickLabel.h"
+#include "ui/ProgressBar.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QSlider>
+
+#include <random>
+#include <sys/stat.h>
 
 namespace {
 
@@ -73,18 +78,17 @@ protected:
     // when the hand-over has finished.
     void RunEditor(TfrmIndex* w, const std::function<void(TfrmTracklist*)>& steps) {
         bool ran = false;
-        auto attempt = std::make_shared<std::function<void()>>();
-        *attempt = [&, attempt] {
+        const auto attempt = [&](const auto& self) -> void {
             auto* editor = qobject_cast<TfrmTracklist*>(QApplication::activeModalWidget());
             if (!editor) {
-                QTimer::singleShot(10, *attempt);
+                QTimer::singleShot(10, [self] { self(self); });
                 return;
             }
             ran = true;
             steps(editor);
             Click(editor->Label1);
         };
-        QTimer::singleShot(0, *attempt);
+        QTimer::singleShot(0, [attempt] { attempt(attempt); });
         Click(w->Label4);
         EXPECT_TRUE(ran);
     }
@@ -116,6 +120,132 @@ TEST_F(EditorTest, CaptionRule) {
     EXPECT_EQ(TrackCaption(tag, file("f", Id3Tag("", " "))), "  - ");
     EXPECT_EQ(TrackCaption(tag, untagged_), "Track - Failed to get file information.");
     EXPECT_EQ(TrackCaption(tag, band_), "Band - Song");
+}
+
+// Where the ID3v2 tag gives neither title nor artist, the caption comes from the file's own tags:
+// each format's, and the MPEG tags our reader leaves alone. A good ID3v2 tag still wins. Damaged
+// and hostile files get the failure caption, or what survives of their tags, and no crash.
+TEST_F(EditorTest, CaptionFromTheFormatsOwnTags) {
+    using namespace tagbytes;
+    const auto q = [](const Bytes& b) {
+        return QByteArray(reinterpret_cast<const char*>(b.data()), qsizetype(b.size()));
+    };
+    const auto tone = [this](const QString& name, const QString& title, const QString& artist,
+                             const QStringList& options = {}) {
+        QFile f(MakeTone(work_.path(), name, 440, 0.2, title, artist, options));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    std::mt19937 rng(13);
+    const auto noise = [&rng](int n) {
+        QByteArray b(n, '\0');
+        for (char& c : b)
+            c = char(rng());
+        return b;
+    };
+    const QString song = "Band - Song";
+    struct Case {
+        QString name;
+        QByteArray bytes;
+        QString caption;
+    };
+    std::vector<Case> cases;
+
+    // each format as ffmpeg tags it; cut inside its first text; its header followed by noise
+    for (const QString& name : QStringList{"song.flac", "song.ogg", "song.opus", "aac.m4a",
+                                           "alac.m4a", "song.wma", "song.wav"}) {
+        const QByteArray file = tone(
+            name, "Song", "Band", name == "alac.m4a" ? QStringList{"-c:a", "alac"} : QStringList{});
+        qsizetype first = file.size();
+        for (const QByteArray& text : {QByteArray("Song"), QByteArray("Band"),
+                                       QByteArray("S\0o\0n\0g", 7), QByteArray("B\0a\0n\0d", 7)})
+            if (const qsizetype at = file.indexOf(text); at >= 0)
+                first = std::min(first, at);
+        ASSERT_LT(first, file.size()) << name.toStdString();
+        cases.push_back({name, file, song});
+        cases.push_back({"cut-" + name, file.left(first + 2), FailedCaption});
+        cases.push_back({"noise-" + name, file.left(16) + noise(4096), FailedCaption});
+    }
+    // WAV with an "id3 " chunk
+    QByteArray wav = tone("plain.wav", {}, {});
+    const QByteArray id3 =
+        q(sample::TitleArtistV3()) + QByteArray(sample::TitleArtistV3().size() % 2, '\0');
+    wav += "id3 " + q(Plain32LE(uint32_t(id3.size()))) + id3;
+    wav.replace(4, 4, q(Plain32LE(uint32_t(wav.size() - 8))));
+    cases.push_back({"id3-chunk.wav", wav, song});
+    // the format is known by the first bytes, whatever the name says
+    cases.push_back({"flac-named.mp3", cases.front().bytes, song});
+
+    // MPEG tags our reader does not read, after an MP3 without tags
+    const QByteArray mp3 = tone("bare.mp3", {}, {}, {"-id3v2_version", "0", "-write_id3v1", "0"});
+    const QByteArray junk(300, '\0');
+    const Bytes title = Frame(4, "TIT2", Text(0, "Song"));
+    const Bytes artist = Frame(4, "TPE1", Text(0, "Band"));
+    cases.insert(
+        cases.end(),
+        {
+            {"v22.mp3", q(sample::VersionTwo()) + mp3, " - Song"},
+            {"unsynchronised.mp3", q(sample::UnsynchronisedV3()) + mp3, " - Song"},
+            // a frame size written plainly in a version 4 tag: 200 is 0xC8, not sync-safe
+            {"plain-size.mp3",
+             q(Tag(4, {RawFrame("PRIV", Plain32(200), 0, Zeros(200)), title, artist})) + mp3, song},
+            {"after-junk.mp3", junk + q(sample::TitleArtistV3()) + mp3, song},
+            {"id3v1.mp3", mp3 + q(Id3v1("Song", "Band")), song},
+            // of several values, the first
+            {"ape.mp3",
+             mp3 + q(Ape({{"Title", "Song"}, {"Artist", std::string_view("Band\0Other", 10)}})),
+             song},
+            {"album-only-and-id3v1.mp3",
+             q(Tag(3, {Frame(3, "TALB", Text(0, "Album"))})) + mp3 + q(Id3v1("Song", "Band")),
+             song},
+            {"cut-after-junk.mp3", (junk + q(sample::TitleArtistV3())).left(300 + 20),
+             FailedCaption},
+            {"noise.mp3", noise(4096), FailedCaption},
+            // a good ID3v2 tag wins over the format's own
+            {"id3-and-vorbis.flac", Id3Tag("Song", "Band") + tone("other.flac", "Other", "Others"),
+             song},
+        });
+
+    // Hostile files: nested MP4 containers and nested ID3v2 chapters would recurse until the
+    // stack overflows; a compressed frame could inflate to gigabytes, so it is not read.
+    constexpr int kAtoms = 200000;
+    QByteArray atoms = q(Cat({Plain32(16), B("ftypM4A "), Zeros(4)}));
+    for (int i = 0; i < kAtoms; ++i)
+        atoms += q(Cat({Plain32(uint32_t(8 * (kAtoms - i))), B("moov")}));
+    constexpr int kChapters = 100000;
+    const Bytes inner = Frame(3, "TIT2", Text(0, "Chapter"));
+    Bytes chapters;
+    for (int i = 0; i < kChapters; ++i) {
+        const auto size = uint32_t(18 + (kChapters - 1 - i) * 28 + inner.size());
+        const Bytes head = Cat({B("CHAP"), Plain32(size), Zeros(2), B("c"), Zeros(17)});
+        chapters.insert(chapters.end(), head.begin(), head.end());
+    }
+    chapters.insert(chapters.end(), inner.begin(), inner.end());
+    // qCompress puts the size before the zlib data, as a compressed version 3 frame does
+    const QByteArray packed = qCompress(QByteArray("\0Song", 5));
+    const Bytes compressed = Frame(3, "TIT2", Bytes(packed.begin(), packed.end()), 0x0080);
+    cases.insert(
+        cases.end(),
+        {
+            {"nested-atoms.m4a", atoms, FailedCaption},
+            {"nested-chapters.mp3",
+             junk +
+                 q(Tag(3, {chapters, Frame(3, "TIT2", Text(0, "Song")),
+                           Frame(3, "TPE1", Text(0, "Band"))})) +
+                 mp3,
+             song},
+            {"compressed-title.mp3",
+             junk + q(Tag(3, {compressed, Frame(3, "TPE1", Text(0, "Band"))})) + mp3, "Band - "},
+        });
+
+    TID3v2Tag tag;
+    for (const Case& c : cases) {
+        WriteFile(c.name, c.bytes);
+        EXPECT_EQ(TrackCaption(tag, WorkPath(c.name)).toStdString(), c.caption.toStdString())
+            << c.name.toStdString();
+    }
+    // a FIFO named like music would hold a reader that opened it plainly
+    ASSERT_EQ(::mkfifo(QFile::encodeName(WorkPath("fifo.flac")).constData(), 0600), 0);
+    EXPECT_EQ(TrackCaption(tag, WorkPath("fifo.flac")), FailedCaption);
 }
 
 // The main window captions entry [current index] at start-up, after OPEN FILE and after an
@@ -450,4 +580,63 @@ TEST_F(EditorTest, AddAfterDeletingPastTheCurrentTrack) {
     EXPECT_EQ(w->CurrentIndex, 0);
     EXPECT_EQ(w->LastIndex, -1);
     EXPECT_FALSE(QFile::exists(WorkPath("kontrola.tmp")));
+}
+
+// Whether the list became shorter than the current index, empty, or is wrapping round with
+// Repeat, a cancelled OPEN FILE never reads outside it.
+TEST_F(EditorTest, CancelledOpenAfterTheListShrankReadsNothingOutsideIt) {
+    WriteList("patch.dat", {tones_[0], tones_[1], tones_[2]});
+    auto w = CreateMain();
+    Click(w->iPlay);
+    ASSERT_TRUE(WaitFor([&] { return w->CurrentIndex == 2; }, 5000));
+    RunEditor(w.get(), [&](TfrmTracklist* editor) {
+        ClickRow(editor->tracklist, 0);
+        ClickRow(editor->tracklist, 1, Qt::ShiftModifier);
+        QTest::keyRelease(editor->tracklist, Qt::Key_Delete);
+    });
+    ASSERT_TRUE(WaitFor([&] { return !w->tStatus->isActive(); }, 5000));
+    AnswerFileDialog({});
+    Click(w->Label3);
+    EXPECT_EQ(w->Player->FileName(), tones_[2]);
+
+    // the tick that finds the last track at its end with Repeat checked
+    w->cbRepeat->setChecked(true);
+    w->Progres->SetPosition(w->Progres->Max());
+    TApplication::RunHandler([&] { w->tStatusTimer(); });
+    AnswerFileDialog({});
+    Click(w->Label3);
+
+    RunEditor(w.get(), [&](TfrmTracklist* editor) {
+        AnswerFileDialog({tones_[3]});
+        Click(editor->Label3);
+        editor->tracklist->selectAll();
+        QTest::keyRelease(editor->tracklist, Qt::Key_Delete);
+    });
+    ASSERT_TRUE(w->PlayList.isEmpty());
+    AnswerFileDialog({});
+    Click(w->Label3);
+    EXPECT_TRUE(RecordedBoxes().isEmpty()) << Boxes().toStdString();
+}
+
+// An opened list whose first entry cannot be opened is reported once and taken over for good:
+// the next hand-over does not trip over it again.
+TEST_F(EditorTest, OpenedListWithAnUnopenableFirstEntryIsTakenOnce) {
+    WriteList("patch.dat", {tones_[0]});
+    WriteList("two.qdl", {WorkPath("gone.mp3"), tones_[1]});
+    auto w = CreateMain();
+    RunEditor(w.get(), [&](TfrmTracklist* editor) {
+        AnswerFileDialog({WorkPath("two.qdl")});
+        Click(editor->Label2);
+    });
+    ASSERT_EQ(RecordedBoxes().size(), 1);
+    EXPECT_TRUE(RecordedBoxes()[0].contains("gone.mp3"));
+    EXPECT_FALSE(QFile::exists(WorkPath("tracklist.dat")));
+    EXPECT_EQ(ReadFile("patch.dat"), ListBytes({WorkPath("gone.mp3"), tones_[1]}));
+
+    RunEditor(w.get(), [&](TfrmTracklist* editor) {
+        ClickRow(editor->tracklist, 0);
+        QTest::keyRelease(editor->tracklist, Qt::Key_Delete);
+    });
+    EXPECT_EQ(RecordedBoxes().size(), 1) << Boxes().toStdString();
+    EXPECT_EQ(w->PlayList, QStringList({tones_[1]}));
 }

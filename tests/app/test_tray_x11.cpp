@@ -162,6 +162,9 @@ TEST_F(AppTest, IconInARealTrayBringsTheWindowBackAlsoAfterTheTrayRestarts) {
     QTest::mouseClick(w.Label5, Qt::LeftButton);
     icon = EmbeddedIcon(root);
     ASSERT_TRUE(icon);
+    // The hidden window loses the focus a moment later, and Qt closes every popup when the
+    // application turns inactive: a menu opened before that would vanish at once.
+    WaitFor([] { return QGuiApplication::applicationState() != Qt::ApplicationActive; }, 2000);
     const QPoint at = MiddleOf(icon->winId());
     ClickAt(at, 3);
     ASSERT_TRUE(WaitFor([&] { return dmData->pmTray->isVisible(); }, 5000)) << "no menu";

@@ -1,14 +1,18 @@
 #include "core/Errors.h"
 #include "core/ListFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <functional>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,6 +38,35 @@ QString raised(const std::function<void()>& f) {
 }
 
 const QString kName = QStringLiteral("Hudba/Píseň ž.mp3");
+
+// Runs `body` as an ordinary user. Root may write any file, so as root (as in CI) the test runs
+// itself again as "nobody" and passes only if that run passed.
+void runUnprivileged(const std::function<void()>& body) {
+    if (::geteuid() != 0) {
+        body();
+        return;
+    }
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    // a copy where "nobody" may run it: the build tree may lie in root's home
+    QTemporaryDir bin(QStringLiteral("/tmp/ondrix-test-XXXXXX"));
+    const QString self = bin.filePath("test");
+    ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), self));
+    ASSERT_EQ(::chmod(QFile::encodeName(bin.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(self).constData(), 0755), 0);
+    QProcess child;
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), QStringLiteral("/tmp"));
+    child.setProcessEnvironment(env);
+    child.start(
+        QStringLiteral("setpriv"),
+        {"--reuid=65534", "--regid=65534", "--clear-groups", self,
+         QStringLiteral("--gtest_filter=%1.%2").arg(test->test_suite_name(), test->name())});
+    ASSERT_TRUE(child.waitForFinished(120000));
+    const QString output = QString::fromUtf8(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test.")) << output.toStdString();
+}
 
 } // namespace
 
@@ -134,6 +167,76 @@ TEST(ListFileIo, RewriteReplacesContentAndKeepsMode) {
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     SaveListFile(path, {});
     EXPECT_EQ(readBytes(path), QByteArray());
+}
+
+// The save writes the file the name leads to: the target of a symbolic link, a file with
+// several hard links in place, the owner kept; a file the user may not write is refused and
+// left as it was.
+TEST(ListFileIo, SaveWritesTheFileTheNameLeadsTo) {
+    if (::geteuid() == 0) {
+        QTemporaryDir dir;
+        const QString owned = dir.filePath("owned.dat");
+        writeBytes(owned, "old\r\n");
+        ASSERT_EQ(::chown(QFile::encodeName(owned).constData(), 65534, 65534), 0);
+        SaveListFile(owned, {"new"});
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(owned).constData(), &st), 0);
+        EXPECT_EQ(st.st_uid, 65534u);
+        EXPECT_EQ(st.st_gid, 65534u);
+    }
+    runUnprivileged([] {
+        QTemporaryDir dir;
+        const QString target = dir.filePath("lists/real.dat");
+        ASSERT_TRUE(QDir(dir.path()).mkdir("lists"));
+        writeBytes(target, "old\r\n");
+        const QString link = dir.filePath("patch.dat");
+        ASSERT_TRUE(QFile::link("lists/real.dat", link));
+        SaveListFile(link, {"through the link"});
+        EXPECT_TRUE(QFileInfo(link).isSymLink());
+        EXPECT_EQ(readBytes(target), QByteArray("through the link\r\n"));
+
+        const QString second = dir.filePath("second.dat");
+        ASSERT_EQ(
+            ::link(QFile::encodeName(target).constData(), QFile::encodeName(second).constData()),
+            0);
+        SaveListFile(second, {"both names"});
+        EXPECT_EQ(readBytes(target), QByteArray("both names\r\n"));
+
+        const QString readOnly = dir.filePath("kept.qdl");
+        writeBytes(readOnly, "kept\r\n");
+        ASSERT_EQ(::chmod(QFile::encodeName(readOnly).constData(), 0444), 0);
+        EXPECT_EQ(raised([&] { SaveListFile(readOnly, {"lost"}); }),
+                  QString("Cannot create file \"%1\". Permission denied").arg(readOnly));
+        EXPECT_EQ(readBytes(readOnly), QByteArray("kept\r\n"));
+        EXPECT_EQ(
+            QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList({"kept.qdl", "lists", "patch.dat", "second.dat"}));
+    });
+}
+
+// Only regular files of a sane size are read: a device, a FIFO or an oversized file gives the
+// file-open error at once instead of blocking the player or filling its memory.
+TEST(ListFileIo, ReadsOnlyRegularFilesOfASaneSize) {
+    QTemporaryDir dir;
+    QStringList target{"keep"};
+    const QString device = dir.filePath("patch.dat");
+    ASSERT_TRUE(QFile::link("/dev/null", device));
+    ASSERT_EQ(raised([&] { LoadListFile(device, target); }),
+              QString("Cannot open file \"%1\". Not a regular file").arg(device));
+
+    const QString huge = dir.filePath("huge.qdl");
+    QFile sparse(huge);
+    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly) && sparse.resize(64 * 1024 * 1024 + 1));
+    sparse.close();
+    ASSERT_EQ(raised([&] { LoadListFile(huge, target); }),
+              QString("Cannot open file \"%1\". File too large").arg(huge));
+
+    const QString fifo = dir.filePath("tracklist.dat");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_EQ(raised([&] { LoadListFile(fifo, target); }),
+              QString("Cannot open file \"%1\". Not a regular file").arg(fifo));
+    EXPECT_EQ(target, QStringList({"keep"}));
 }
 
 // Reading outside a list raises the framework's index message.

@@ -1,12 +1,13 @@
-"""The end-to-end harness: per test a fresh folder, a private Xvfb, and where asked a private
-PulseAudio server with a null sink, a tray host (trayer) and a local web server; then the real
-ondrix binary, driven with xdotool and watched from outside (files, the window list,
-screenshots, the sink's monitor).
+"""The end-to-end harness: per test a fresh folder, a private Xvfb (or a headless sway with
+XWayland), and where asked a private PulseAudio server with a null sink, a tray host (trayer)
+and a local web server; then the real ondrix binary, driven with xdotool (or a virtual pointer)
+and watched from outside (files, the window list, screenshots, the sink's monitor).
 
 Every process started here runs in a process group of its own and is stopped through its PID,
 also when a scenario fails. A scenario that fails leaves its folder behind with a screenshot and
 the program's output; one that passes leaves nothing.
 """
+import json
 import math
 import os
 import re
@@ -15,6 +16,7 @@ import signal
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 
 RATE = 44100
@@ -162,17 +164,23 @@ def same_tone(freq, expected):
 
 
 class Session:
-    def __init__(self, name, ondrix, work_root, sound=False, tray=False):
+    def __init__(self, name, ondrix, work_root, sound=False, tray=False, wayland=False,
+                 bus=False):
         self.name = name
         self.ondrix = ondrix
         self.folder = os.path.join(work_root, name)
         self.cwd = os.path.join(self.folder, "cwd")
         self.media = os.path.join(self.folder, "media")
         self.home = os.path.join(self.folder, "home")
-        self.runtime = os.path.join(self.folder, "run")
+        self.runtime = None  # made by start()
         self.log = os.path.join(self.folder, "ondrix-output.txt")
         self.want_sound = sound
         self.want_tray = tray
+        self.want_wayland = wayland
+        self.want_bus = bus
+        self.watcher = None
+        self.user = None  # (uid, gid) every process runs as, when not ours
+        self.pointer = None
         self.processes = []  # (label, Popen), in start order
         self.program = None
         self.program_log = None
@@ -185,9 +193,11 @@ class Session:
 
     def start(self):
         shutil.rmtree(self.folder, ignore_errors=True)
-        for d in (self.cwd, self.media, self.home, self.runtime):
+        for d in (self.cwd, self.media, self.home):
             os.makedirs(d)
-        os.chmod(self.runtime, 0o700)
+        # Short, as /run/user/UID is: a socket's path may not exceed 107 bytes, and the
+        # program's own socket is named inside it.
+        self.runtime = tempfile.mkdtemp(prefix="ondrix-run-")
         # everything the program or a helper might write goes under the test's folder
         self.env = dict(os.environ, HOME=self.home, XDG_RUNTIME_DIR=self.runtime,
                         XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
@@ -201,19 +211,26 @@ class Session:
         for var in ("WAYLAND_DISPLAY", "ONDRIX_AUDIO_OUTPUT", "QT_QPA_PLATFORMTHEME",
                     "SESSION_MANAGER"):
             self.env.pop(var, None)
-        self.start_xvfb()
+        if self.want_wayland:
+            self.start_sway()
+        else:
+            self.start_xvfb()
         if self.want_sound:
             self.start_pulse()
         else:
             self.env["ONDRIX_AUDIO_OUTPUT"] = "null"
         if self.want_tray:
             self.start_trayer()
+        if self.want_bus:
+            self.start_session_bus()
 
     def spawn(self, label, args, **kwargs):
         kwargs.setdefault("env", self.env)
         kwargs.setdefault("stdin", subprocess.DEVNULL)
         kwargs.setdefault("stdout", subprocess.DEVNULL)
         kwargs.setdefault("stderr", subprocess.DEVNULL)
+        if self.user:
+            kwargs.update(user=self.user[0], group=self.user[1], extra_groups=[])
         proc = subprocess.Popen(args, start_new_session=True, **kwargs)
         self.processes.append((label, proc))
         return proc
@@ -230,6 +247,138 @@ class Session:
         check(number, "Xvfb did not start")
         self.display = ":" + number
         self.env["DISPLAY"] = self.display
+
+    # sway refuses to run as root, and XWayland lets in only the user who started it: as root,
+    # the compositor, its helpers and the program all run as "nobody".
+    BACKGROUND = (0xff, 0x00, 0xff)
+
+    def start_sway(self):
+        for tool in ("sway", "grim", "Xwayland", "swaybg"):
+            if shutil.which(tool) is None:
+                raise Skipped("%s is not installed" % tool)
+        if os.getuid() == 0:
+            self.user = (65534, 65534)
+            for root, dirs, files in os.walk(self.folder):
+                for name in [root] + [os.path.join(root, n) for n in dirs + files]:
+                    os.chown(name, *self.user)
+            os.chown(self.runtime, *self.user)
+            self.env["HOME"] = self.home
+        config = os.path.join(self.folder, "sway.conf")
+        with open(config, "w") as f:
+            f.write("output HEADLESS-1 resolution %dx%d position 0 0 bg #%02x%02x%02x "
+                    "solid_color\n" % (1280, 1024, *self.BACKGROUND))
+            f.write("default_border none\ndefault_floating_border none\nxwayland enable\n"
+                    "focus_follows_mouse no\n")
+        self.env.update(WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1",
+                        WLR_RENDERER="pixman")
+        self.env.pop("DISPLAY", None)
+        log = open(os.path.join(self.folder, "sway-output.txt"), "w")
+        sway = self.spawn("sway", ["sway", "-c", config], stderr=log)
+        log.close()
+
+        def sockets():
+            check(sway.poll() is None, "sway exited; see " +
+                  os.path.join(self.folder, "sway-output.txt"))
+            names = os.listdir(self.runtime)
+            display = [n for n in names if n.startswith("wayland-") and not n.endswith(".lock")]
+            ipc = [n for n in names if n.startswith("sway-ipc.")]
+            return display and ipc and (display[0], ipc[0])
+        display, ipc = wait_for(sockets, 15, "sway's sockets", 0.1)
+        self.env.update(WAYLAND_DISPLAY=display, SWAYSOCK=os.path.join(self.runtime, ipc))
+        # XWayland's display, as sway hands it to the programs it starts
+        where = os.path.join(self.runtime, "x-display")
+        self.swaymsg("exec", "printenv DISPLAY > " + where)
+        self.env["DISPLAY"] = wait_for(
+            lambda: os.path.exists(where) and read_bytes(where).decode().strip(), 10,
+            "XWayland's display name")
+        self.display = None  # not ours to clean up: sway removes it
+
+    def start_pointer(self):
+        """A virtual pointer (virtual_pointer.c), for pointer() to move and click."""
+        tool = os.environ.get("ONDRIX_VIRTUAL_POINTER")
+        if not tool or not os.path.exists(tool):
+            raise Skipped("the virtual pointer tool is not built (libwayland-dev missing?)")
+        log = os.path.join(self.folder, "virtual-pointer-output.txt")
+        with open(log, "w") as f:
+            self.pointer = self.spawn("virtual pointer", [tool], stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE, stderr=f)
+        check(self.pointer.stdout.readline().strip() == b"ready",
+              "no virtual pointer: %s" % read_bytes(log).decode(errors="replace").strip())
+
+    def swaymsg(self, *args):
+        r = subprocess.run(["swaymsg", *args], env=self.env, capture_output=True, text=True,
+                           user=self.user[0] if self.user else None,
+                           group=self.user[1] if self.user else None)
+        if r.returncode != 0:
+            raise Failure("swaymsg %s failed: %s %s" % (" ".join(args), r.stdout, r.stderr))
+        return r.stdout
+
+    def sway_windows(self, title=None):
+        """The windows sway shows: Window objects with .shell "xdg_shell" or "xwayland"."""
+        found = []
+
+        def walk(node):
+            if node.get("pid") and node.get("visible", True):
+                r = node["rect"]
+                w = Window(node["id"], node.get("name") or "", r["x"], r["y"], r["width"],
+                           r["height"])
+                w.shell = node.get("shell")
+                found.append(w)
+            for child in node.get("nodes", []) + node.get("floating_nodes", []):
+                walk(child)
+        walk(json.loads(self.swaymsg("-t", "get_tree", "-r")))
+        return [w for w in found if title is None or w.title == title]
+
+    def pointer_do(self, *commands):
+        """Commands for the virtual pointer: ("to", x, y), ("by", dx, dy), ("press",),
+        ("release",)."""
+        for command in commands:
+            if command[0] == "to":
+                command = command + (1280, 1024)
+            self.pointer.stdin.write((" ".join(map(str, command)) + "\n").encode())
+            self.pointer.stdin.flush()
+            check(self.pointer.stdout.readline().strip() == b"ok",
+                  "the virtual pointer did not take %s" % (command,))
+
+    def start_session_bus(self):
+        """A private session bus, in place of the disabled one."""
+        if shutil.which("dbus-daemon") is None:
+            raise Skipped("dbus-daemon is not installed")
+        socket = os.path.join(self.runtime, "bus")
+        self.spawn("dbus-daemon", ["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                                   "--address=unix:path=" + socket])
+        wait_for(lambda: os.path.exists(socket), 10, "the session bus")
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + socket
+
+    def start_accessibility_bus(self):
+        """The AT-SPI bus beside the session bus, as a desktop with a screen reader has it; the
+        program is told to speak to it without waiting for a reader to ask."""
+        launcher = "/usr/libexec/at-spi-bus-launcher"
+        if not os.path.exists(launcher):
+            raise Skipped("at-spi2-core is not installed")
+        self.spawn("at-spi-bus-launcher", [launcher, "--launch-immediately"])
+        self.env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
+
+        def owned():
+            return subprocess.run(
+                ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                 "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                 "string:org.a11y.Bus"], env=self.env, capture_output=True,
+                text=True).stdout.strip().endswith("true")
+        wait_for(owned, 10, "the accessibility bus")
+
+    def start_sni_watcher(self):
+        """Our StatusNotifierItem watcher and host (sni_watcher.py) on the session bus."""
+        self.watcher = self.spawn("sni watcher", [sys.executable, os.path.join(
+            os.path.dirname(os.path.abspath(__file__)), "sni_watcher.py")],
+            stdout=subprocess.PIPE)
+        check(self.watcher.stdout.readline().strip() == b"ready",
+              "the StatusNotifierItem watcher did not start (python3-dbus and python3-gi?)")
+
+    def stop_sni_watcher(self):
+        stop_process(self.watcher)
+        self.processes = [(l, p) for l, p in self.processes if p is not self.watcher]
+        self.watcher = None
 
     def start_pulse(self):
         pulseaudio = shutil.which("pulseaudio")
@@ -296,10 +445,23 @@ class Session:
                                   stdout=self.program_log, stderr=subprocess.STDOUT)
         return self.main_window()
 
+    def run_ondrix(self, args, cwd, env=None, timeout=20):
+        """Runs another ondrix to its end, as a command typed in a terminal; returns its exit
+        status and what it printed."""
+        proc = self.spawn("ondrix " + " ".join(args), [self.ondrix, *args], cwd=cwd,
+                          env=env or self.env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        try:
+            out, _ = proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("ondrix %s did not end within %d s" % (" ".join(args), timeout))
+        return proc.returncode, out.decode(errors="replace")
+
     def main_window(self, timeout=10):
         def found():
             self.check_running()
-            return [w for w in self.visible_windows(MAIN_TITLE) if w.size == MAIN_SIZE]
+            windows = (self.sway_windows(MAIN_TITLE) if self.want_wayland
+                       else self.visible_windows(MAIN_TITLE))
+            return [w for w in windows if w.size == MAIN_SIZE]
         return wait_for(found, timeout, "the main window (%dx%d)" % MAIN_SIZE)[0]
 
     def check_running(self):
@@ -318,12 +480,14 @@ class Session:
         left = []
         for label, proc in reversed(self.processes):
             stop_process(proc)
-            try:
-                os.killpg(proc.pid, 0)
+            # sway's helpers outlive it by a moment
+            if group_alive(proc.pid) and not wait_for_quietly(
+                    lambda: not group_alive(proc.pid), 3):
                 left.append(label)
-                os.killpg(proc.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
+                try:
+                    os.killpg(proc.pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
         self.processes = []
         if self.display:
             number = self.display.lstrip(":")
@@ -334,6 +498,9 @@ class Session:
         if self.program_log:
             self.program_log.close()
             self.program_log = None
+        if self.runtime:
+            shutil.rmtree(self.runtime, ignore_errors=True)
+            self.runtime = None
         return left
 
     # -- the window list, from outside --
@@ -356,6 +523,10 @@ class Session:
         return [w for w in windows if name is None or w.title == name]
 
     def window_titles(self):
+        if self.want_wayland:
+            if "SWAYSOCK" not in self.env:
+                return []
+            return ["%r %dx%d (%s)" % (w.title, *w.size, w.shell) for w in self.sway_windows()]
         titles = []
         for i in self.xdotool("search", "--onlyvisible", "--name", ".",
                               check_result=False).split():
@@ -368,6 +539,13 @@ class Session:
 
     def click(self, x, y, button=1):
         """Clicks at a screen position."""
+        if self.want_wayland:
+            check(button == 1, "the virtual pointer has only the left button")
+            self.pointer_do(("to", x, y))
+            time.sleep(0.05)
+            self.pointer_do(("press",), ("release",))
+            time.sleep(0.1)
+            return
         self.move_pointer(x, y)
         time.sleep(0.05)
         self.xdotool("click", button)
@@ -394,12 +572,28 @@ class Session:
     # -- screenshots --
 
     def screenshot(self, path):
+        if self.want_wayland:
+            with open(path, "wb") as out:
+                subprocess.run(["grim", "-t", "png", "-"], env=self.env, stdout=out,
+                               stderr=subprocess.DEVNULL, timeout=20)
+            return path
         subprocess.run(["import", "-display", self.display, "-window", "root", path],
                        env=self.env, capture_output=True, timeout=20)
         return path
 
     def pixels(self, x, y, w, h):
         """The screen's pixels in a rectangle, as rows of (r, g, b)."""
+        if self.want_wayland:
+            ppm = subprocess.run(["grim", "-t", "ppm", "-g", "%d,%d %dx%d" % (x, y, w, h), "-"],
+                                 env=self.env, capture_output=True, timeout=20,
+                                 check=True).stdout
+            # P6, width, height, maxval, one whitespace byte, then the pixels
+            header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", ppm)
+            check(header and (int(header[1]), int(header[2])) == (w, h),
+                  "grim gave no %dx%d picture" % (w, h))
+            raw = ppm[header.end():]
+            return [[tuple(raw[3 * (r * w + c): 3 * (r * w + c) + 3]) for c in range(w)]
+                    for r in range(h)]
         raw = subprocess.run(["import", "-display", self.display, "-window", "root", "-crop",
                               "%dx%d+%d+%d" % (w, h, x, y), "-depth", "8", "rgb:-"],
                              env=self.env, capture_output=True, timeout=20, check=True).stdout
@@ -472,6 +666,31 @@ class Window:
         return self.at(left + width // 2, top + height // 2)
 
 
+def group_alive(pgid):
+    """Whether a process group still has a running member. Zombies do not count: a container
+    may have no init to reap the children of a process that died before them."""
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if int(fields[2]) == pgid and fields[0] != "Z":
+            return True
+    return False
+
+
+def wait_for_quietly(predicate, timeout):
+    deadline = time.monotonic() + timeout
+    while not predicate():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
 def stop_process(proc):
     if proc.poll() is not None:
         return
@@ -504,7 +723,7 @@ def run(name, scenario, ondrix, work_root, **options):
     except Exception as e:  # a fault of the harness or an unexpected state: report it the same
         failure = "%s: %s" % (type(e).__name__, e)
     if failure is not None:
-        if session.display:
+        if session.display or "SWAYSOCK" in (session.env or {}):
             session.screenshot(shot)
             failure += "\n  windows on the screen: %s" % (", ".join(session.window_titles())
                                                          or "none")

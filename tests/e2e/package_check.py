@@ -50,6 +50,18 @@ def depends_packages(depends):
     return names
 
 
+def with_their_depends(names):
+    """The packages and those they depend on directly: Debian's libtag1v5, which the library's
+    shlibs name, ships nothing itself and depends on libtag1v5-vanilla, which ships the file."""
+    closure = set(names)
+    for name in names:
+        r = subprocess.run(["dpkg-query", "-W", "-f", "${Depends}", name], capture_output=True,
+                           text=True)
+        if r.returncode == 0:
+            closure |= depends_packages(r.stdout)
+    return closure
+
+
 def needed_packages(binary):
     """The Debian packages that ship the libraries the binary links directly."""
     dynamic = output("objdump", "-p", binary)
@@ -113,25 +125,40 @@ def check_package(s, build):
 
     # dpkg-shlibdeps' work: every library the binary loads comes from a package it depends on
     depends = depends_packages(fields.get("Depends", ""))
+    reached = with_their_depends(depends)
     needed = dict(needed_packages(binary))
-    for name in ("libondrix-ffmpeg.so", "libondrix-pulse.so", "libondrix-sdl.so"):
-        module = os.path.join(root, "usr/lib/ondrix", name)
-        check(os.path.isfile(module), "the module usr/lib/ondrix/%s is missing" % name)
+    modules = [os.path.join(root, "usr/lib/ondrix", name)
+               for name in ("libondrix-ffmpeg.so", "libondrix-pulse.so", "libondrix-sdl.so",
+                            "libondrix-formattags.so")]
+    for module in modules:
+        check(os.path.isfile(module), "the module %s is missing" % os.path.relpath(module, root))
         needed.update(needed_packages(module))
-    uncovered = ["%s (%s)" % (so, pkg) for so, pkg in needed.items() if pkg not in depends]
+    uncovered = ["%s (%s)" % (so, pkg) for so, pkg in needed.items() if pkg not in reached]
     check(not uncovered, "Depends does not name the packages of %s; Depends: %s"
           % (", ".join(uncovered), fields.get("Depends")))
-    check("qt6-qpa-plugins" in depends, "Depends lacks qt6-qpa-plugins: Qt's X11 and Wayland "
-          "platforms are plugins no linker sees")
+    check("qt6-qpa-plugins" in depends, "Depends lacks qt6-qpa-plugins: Qt's X11 "
+          "platform is a plugin no linker sees")
+    check("qt6-wayland" in depends, "Depends lacks qt6-wayland: without it the player runs "
+          "through XWayland on a Wayland desktop")
     check("libcurl4" in depends, "Depends lacks libcurl4: the downloads load it at run time")
+    # the downloads set CURLOPT_PROTOCOLS_STR, which libcurl knows from 7.85.0 on
+    curl = [c.strip() for c in fields["Depends"].split(",") if c.strip().startswith("libcurl4")]
+    floor = re.fullmatch(r"libcurl4 \(>= ([^)\s]+)\)", curl[0]) if len(curl) == 1 else None
+    check(floor and subprocess.run(["dpkg", "--compare-versions", floor.group(1), "ge",
+                                    "7.85.0"]).returncode == 0,
+          "Depends names %s; the downloads need libcurl4 (>= 7.85.0)" % (curl or "no libcurl4"))
 
     # the desktop entry, the metainfo and the icons name one another by the one id
     entry = configparser.ConfigParser(interpolation=None)
     entry.optionxform = str
     entry.read(os.path.join(root, "usr/share/applications/%s.desktop" % APP_ID))
     desktop = entry["Desktop Entry"]
-    check(desktop.get("Exec") == "ondrix", "Exec is %r, expected the bare program"
+    # a file manager's "Open with" hands over the chosen files
+    check(desktop.get("Exec") == "ondrix %F", "Exec is %r, expected the program taking files"
           % desktop.get("Exec"))
+    mime = desktop.get("MimeType", "").split(";")
+    check(all(t in mime for t in ("audio/mpeg", "audio/x-ms-wma", "audio/x-wav")),
+          "MimeType %r lacks MP3, WMA or WAV" % desktop.get("MimeType"))
     check(desktop.get("Icon") == APP_ID, "Icon is %r" % desktop.get("Icon"))
     metainfo = harness.read_bytes(
         os.path.join(root, "usr/share/metainfo/%s.metainfo.xml" % APP_ID)).decode()
@@ -145,13 +172,21 @@ def check_package(s, build):
                        capture_output=True, text=True)
     check(r.returncode == 0, "appstreamcli rejects the installed metainfo:\n" + r.stdout)
 
+    # hardened as Debian hardens its own packages: lintian finds no hardening tag even among
+    # its hints and overridden tags, and the stack protector, which it does not look for, is in
+    for elf in [binary] + modules:
+        check("__stack_chk_fail" in output("readelf", "-W", "--dyn-syms", elf),
+              "%s is built without the stack protector" % os.path.relpath(elf, root))
     lintian = shutil.which("lintian")
     if lintian:
-        r = subprocess.run([lintian, "--allow-root", deb], capture_output=True, text=True)
+        r = subprocess.run([lintian, "--allow-root", "-I", "--show-overrides", deb],
+                           capture_output=True, text=True)
         tags = [line for line in r.stdout.splitlines() if line[:2] in ("E:", "W:")]
         print("lintian: %s" % ("; ".join(tags) or "no errors or warnings"))
         check(not [t for t in tags if t.startswith("E:")], "lintian reports errors:\n"
               + r.stdout)
+        hardening = [line for line in r.stdout.splitlines() if " hardening-" in line]
+        check(not hardening, "lintian finds the build not hardened:\n" + "\n".join(hardening))
     else:
         print("lintian is not installed; its check was left out")
 

@@ -5,6 +5,8 @@ usage: scenarios.py SCENARIO ONDRIX SOURCE_DIR WORK_ROOT [SERVER_URL]
 Exit 0 passed, 1 failed, 77 skipped (with the reason printed).
 """
 import os
+import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -38,6 +40,7 @@ ABOUT_SIZE = (266, 426)
 ABOUT_CLOSE = (246, -3, 12, 23)
 ABOUT_MEMO = (10, 296, 248, 89)
 ABOUT_MEMO_TEXT = (14, 300, 215, 80)  # inside the memo, left of its scroll bar
+ABOUT_UPDATE = (133, 397, 127, 25)  # "Check for new version"
 
 SCREEN = (1280, 1024)
 
@@ -226,6 +229,29 @@ def server_restart(s):
     close_program(s, w)
 
 
+def exit_save_fails(s):
+    """"X" while a list plays and the exit save cannot write: the sound stops at once, the error
+    box waits for the user while the list would have moved on, then the program ends cleanly."""
+    paths = tagged_tracks(s, [("a.mp3", 440, 1.0, "A", "One"), ("b.mp3", 660, 1.0, "B", "Two")])
+    write_list(os.path.join(s.cwd, "patch.dat"), paths)
+    w = s.launch()
+    since = s.mark()
+    click(s, w, PLAY)
+    s.wait_for_tones([440], since, timeout=5)
+    shutil.rmtree(s.cwd)  # nowhere left to save "patch.dat"
+    click(s, w, CLOSE)
+    box = wait_for(lambda: [b for b in s.visible_windows(harness.MAIN_TITLE)
+                            if b.size != harness.MAIN_SIZE], 5, "the error box")[0]
+    shown = s.mark()
+    time.sleep(2.5)  # both tracks would have ended meanwhile
+    s.check_running()
+    heard = s.recorded(shown + harness.RATE // 5)
+    check(max(map(abs, heard), default=0) == 0,
+          "sound behind the error box: %s" % harness.describe_runs(harness.tone_runs(heard)))
+    s.key(box, "Return")
+    s.wait_exit()
+
+
 def move(s):
     """Holding "+" and moving the mouse carries the window along; letting go leaves it."""
     w = s.launch()
@@ -331,6 +357,199 @@ def tray(s):
     close_program(s, back)
 
 
+def tray_sni(s):
+    """The tray through the StatusNotifierItem protocol, with a watcher and host of our own on a
+    private session bus (as Plasma, swaybar or GNOME's AppIndicator extension offer it): "─"
+    registers the icon; Activate brings the window back and the icon goes; so does the menu's
+    "Show Ondrix"; a watcher that restarts gets the icon again, and it still works."""
+    try:
+        import dbus
+    except ImportError:
+        raise Skipped("python3-dbus is not installed")
+    s.start_sni_watcher()
+    bus = dbus.bus.BusConnection(s.env["DBUS_SESSION_BUS_ADDRESS"])
+    item_iface = "org.kde.StatusNotifierItem"
+    props = "org.freedesktop.DBus.Properties"
+
+    def items():
+        try:
+            watcher = bus.get_object("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
+            return [str(i) for i in watcher.Get("org.kde.StatusNotifierWatcher",
+                                                "RegisteredStatusNotifierItems",
+                                                dbus_interface=props)]
+        except dbus.exceptions.DBusException:
+            return []
+
+    def hide(window):
+        click(s, window, HIDE)
+        wait_for(lambda: not s.visible_windows(harness.MAIN_TITLE), 5, "the main window to hide")
+        item = wait_for(items, 5, "the icon to register with the watcher")[0]
+        name, path = item.split("/", 1)
+        return bus.get_object(name, "/" + path)
+
+    def back(what):
+        w = s.main_window(timeout=5)
+        wait_for(lambda: not items(), 5, "the icon to go after %s" % what)
+        return w
+
+    first = s.launch()
+    check(not items(), "an icon registered while the window shows")
+    item = hide(first)
+    check(item.Get(item_iface, "Title", dbus_interface=props) == "Ondrix 3",
+          "the icon's title is %r" % item.Get(item_iface, "Title", dbus_interface=props))
+    item.Activate(0, 0, dbus_interface=item_iface)
+    w = back("Activate")
+    check(w.pos == first.pos, "the window came back at %s, it was at %s" % (w.pos, first.pos))
+
+    # the menu, through its com.canonical.dbusmenu object
+    item = hide(w)
+    menu = bus.get_object(item.bus_name, item.Get(item_iface, "Menu", dbus_interface=props))
+    _, layout = menu.GetLayout(0, -1, [], dbus_interface="com.canonical.dbusmenu")
+    labels = {str(child[1].get("label", "")): int(child[0]) for child in layout[2]}
+    check(list(labels) == ["Show Ondrix"], "the icon's menu holds %s" % list(labels))
+    menu.Event(labels["Show Ondrix"], "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0),
+               dbus_interface="com.canonical.dbusmenu")
+    w = back("Show Ondrix")
+
+    # the panel restarts while the icon shows
+    hide(w)
+    s.stop_sni_watcher()
+    s.start_sni_watcher()
+    item = wait_for(items, 5, "the icon to register with the new watcher")[0]
+    name, path = item.split("/", 1)
+    bus.get_object(name, "/" + path).Activate(0, 0, dbus_interface=item_iface)
+    w = back("Activate after the watcher restarted")
+    close_program(s, w)
+
+
+def accessibility(s):
+    """What a screen reader finds through AT-SPI: every control of the three windows with its
+    name and role; a control pressed through its action; Tab through the main window's
+    controls to a button, and Space presses it."""
+    s.start_accessibility_bus()
+    os.environ["DBUS_SESSION_BUS_ADDRESS"] = s.env["DBUS_SESSION_BUS_ADDRESS"]
+    os.environ.pop("AT_SPI_BUS_ADDRESS", None)
+    try:
+        import pyatspi
+    except ImportError:
+        raise Skipped("python3-pyatspi is not installed")
+
+    def app():
+        for a in pyatspi.Registry.getDesktop(0):
+            if a is not None and a.name == harness.MAIN_TITLE:
+                return a
+        return None
+
+    def window(title):
+        found = app()
+        return found and next((f for f in found if f and f.name == title and
+                               f.getState().contains(pyatspi.STATE_SHOWING)), None)
+
+    def controls(top):
+        """{name: (role name, state set)} of the showing, named objects under top."""
+        out = {}
+
+        def walk(node):
+            for child in node:
+                if child is None:
+                    continue
+                states = child.getState()
+                if not states.contains(pyatspi.STATE_SHOWING):
+                    continue
+                if child.name:
+                    out[child.name] = (child.getRoleName(), states)
+                walk(child)
+        walk(top)
+        return out
+
+    def find(top, name):
+        def walk(node):
+            for child in node:
+                if child is None:
+                    continue
+                if child.name == name and child.getState().contains(pyatspi.STATE_SHOWING):
+                    return child
+                hit = walk(child)
+                if hit:
+                    return hit
+            return None
+        return walk(top)
+
+    def press(top, name):
+        action = find(top, name).queryAction()
+        names = [action.getName(i) for i in range(action.nActions)]
+        check("Press" in names, "%r offers the actions %s, no Press" % (name, names))
+        action.doAction(names.index("Press"))
+
+    def expect(top, what, wanted):
+        found = controls(top)
+        for name, role in wanted.items():
+            check(name in found, "%s has no control named %r; it has: %s"
+                  % (what, name, sorted(found)))
+            check(found[name][0] == role, "%r in %s is a %s, expected a %s"
+                  % (name, what, found[name][0], role))
+
+    w = s.launch()
+    main = wait_for(lambda: window(harness.MAIN_TITLE), 10, "the main window in AT-SPI")
+    check(main.getRoleName() == "frame", "the main window is a %s" % main.getRoleName())
+    button = "push button"
+    expect(main, "the main window", {
+        "Play": button, "Pause": button, "Stop": button, "Mute": button, "Volume": "slider",
+        "Repeat": "check box", "Open file": button, "Playlist": button, "Hide to tray": button,
+        "About": button, "Exit": button, "Move": button, "Position": "progress bar"})
+    check("Unmute" not in controls(main), "the hidden Unmute button is announced")
+
+    # a control pressed through its action
+    press(main, "Mute")
+    wait_for(lambda: "Unmute" in controls(main) and "Mute" not in controls(main), 5,
+             "Mute to give way to Unmute")
+    check(not controls(main)["Volume"][1].contains(pyatspi.STATE_ENABLED),
+          "the volume slider is still enabled while muted")
+
+    # Tab from Play, where the focus starts, to Unmute; Space presses it
+    def focused():
+        return next((n for n, (_, st) in controls(main).items()
+                     if st.contains(pyatspi.STATE_FOCUSED)), None)
+    s.xdotool("windowfocus", "--sync", w.id)
+    wait_for(lambda: focused() == "Play", 5, "the focus on Play")
+    order = []
+    for _ in range(3):
+        s.xdotool("key", "Tab")
+        order.append(wait_for(lambda: focused() not in (None, *order[-1:], "Play")
+                              and focused(), 5, "the focus to move on"))
+    check(order == ["Stop", "Repeat", "Unmute"], "Tab from Play goes to %s" % order)
+    s.xdotool("key", "space")
+    wait_for(lambda: "Mute" in controls(main) and "Unmute" not in controls(main), 5,
+             "Space on Unmute to bring Mute back")
+    check(controls(main)["Volume"][1].contains(pyatspi.STATE_ENABLED),
+          "the volume slider is still disabled after Unmute")
+    check(focused() == "Mute", "the focus went to %r, not to the speaker" % focused())
+
+    # the playlist editor
+    press(main, "Playlist")
+    editor = wait_for(lambda: window(EDITOR_TITLE), 10, "the editor in AT-SPI")
+    expect(editor, "the editor", {"Playlist": "list", "Open": button, "Add tracks": button,
+                                  "Save": button, "Close": button})
+    press(editor, "Close")
+    wait_for(lambda: not window(EDITOR_TITLE), 5, "the editor to close")
+
+    # the about window, after the error box of its failed download
+    press(main, "About")
+    wait_for(lambda: find(app(), "OK"), 20, "the download's error box")
+    press(app(), "OK")
+    about = wait_for(lambda: window("About Ondrix 3"), 10, "the about window in AT-SPI")
+    expect(about, "the about window", {
+        "Close": button, "Contact us": button, "Check for new version": button,
+        "Version information": "text", "Ondrix 3 logo": "image"})
+    links = [n for n, (role, _) in controls(about).items() if role == "link"]
+    check(len(links) == 1, "the about window has the links %s, expected the home page" % links)
+    press(about, "Close")
+    wait_for(lambda: not window("About Ondrix 3"), 5, "the about window to close")
+
+    press(main, "Exit")
+    s.wait_exit()
+
+
 def tray_icons(s):
     """The windows embedded in the tray host's panel."""
     tree = subprocess.run(["xwininfo", "-display", s.display, "-tree", "-id",
@@ -375,16 +594,299 @@ def about(s, server_url):
     close_program(s, s.main_window())
 
 
+def second_instance(s):
+    """A second ondrix in the same folder hands its files to the running player, which comes
+    back from the tray, plays them and keeps them, and ends with status 0; started in another
+    folder it is a player of its own, also after one there crashed. --help needs no display; no
+    session bus, no complaint."""
+    env = dict(s.env)
+    env.pop("DISPLAY")
+    code, out = s.run_ondrix(["--help"], s.cwd, env=env)
+    check(code == 0 and out.startswith("Usage: ondrix"), "ondrix --help without a display: "
+          "status %d, %r" % (code, out))
+    code, out = s.run_ondrix(["--shuffle"], s.cwd, env=env)
+    check(code == 2 and "'--shuffle'" in out, "an unknown option: status %d, %r" % (code, out))
+
+    paths = tagged_tracks(s, [("one.mp3", 440, 4.0, "A", "One"), ("two.mp3", 660, 4.0, "B", "Two")])
+    patch = os.path.join(s.cwd, "patch.dat")
+    write_list(patch, [paths[0]])
+    w = s.launch()
+    click(s, w, HIDE)
+    wait_for(lambda: not s.visible_windows(harness.MAIN_TITLE), 5, "the main window to hide")
+    wait_for(lambda: tray_icons(s), 5, "the icon in the tray")
+
+    since = s.mark()
+    # named as a terminal in that folder would name it
+    code, out = s.run_ondrix([os.path.relpath(paths[1], s.cwd)], s.cwd)
+    check(code == 0, "the second ondrix ended with status %d: %r" % (code, out))
+    check(out == "", "the second ondrix printed %r" % out)
+    back = s.main_window(timeout=5)
+    check(back.pos == w.pos, "the window came back at %s, it was at %s" % (back.pos, w.pos))
+    check(len(s.visible_windows(harness.MAIN_TITLE)) == 1,
+          "more than one window: %s" % s.window_titles())
+    s.wait_for_tones([660], since, timeout=5)
+    check(read_bytes(patch) == paths[1].encode() + b"\r\n",
+          "patch.dat holds %r, expected the handed-over file alone" % read_bytes(patch))
+
+    elsewhere = os.path.join(s.folder, "elsewhere")
+    os.makedirs(elsewhere)
+    other = s.spawn("ondrix (elsewhere)", [s.ondrix], cwd=elsewhere)
+    wait_for(lambda: len([v for v in s.visible_windows(harness.MAIN_TITLE)
+                          if v.size == harness.MAIN_SIZE]) == 2, 10, "a second player")
+    check(other.poll() is None, "the player in another folder ended")
+    wait_for(lambda: os.path.exists(os.path.join(elsewhere, "patch.dat")), 5,
+             "the other folder's patch.dat")
+    check(read_bytes(patch) == paths[1].encode() + b"\r\n",
+          "the other player touched this folder's list")
+    # a player that crashed leaves its socket behind; the next start there takes it over
+    os.kill(other.pid, signal.SIGKILL)
+    other.wait()
+    wait_for(lambda: len(s.visible_windows(harness.MAIN_TITLE)) == 1, 5, "the crashed window")
+    other = s.spawn("ondrix (elsewhere, again)", [s.ondrix], cwd=elsewhere)
+    second = wait_for(lambda: [v for v in s.visible_windows(harness.MAIN_TITLE)
+                               if v.id != back.id and v.size == harness.MAIN_SIZE], 10,
+                      "a player in the crashed one's folder")[0]
+    code, out = s.run_ondrix([], elsewhere)
+    check(code == 0 and out == "", "a later start did not find the new player there: status "
+          "%d, %r" % (code, out))
+    check(len(s.visible_windows(harness.MAIN_TITLE)) == 2, "windows: %s" % s.window_titles())
+    click(s, second, CLOSE)
+    check(other.wait(timeout=10) == 0, "the other player ended with %s" % other.returncode)
+    close_program(s, back)
+    # no session bus here: the desktop's player controls are simply absent
+    check(read_bytes(s.log) == b"", "the player printed %r" % read_bytes(s.log))
+
+
+def mpris(s):
+    """The desktop's player controls (playerctl on a private session bus): the current track's
+    metadata, play-pause and next heard on the sink, volume 0 silent and refused while muted, the
+    loop status and the Repeat box mirror each other, a click on the window's Pause reaches the
+    desktop, a player of another folder is a second instance, and Quit saves the list as "X"
+    does."""
+    if shutil.which("playerctl") is None or shutil.which("dbus-send") is None:
+        raise Skipped("playerctl and dbus-send are not installed")
+    paths = tagged_tracks(s, [("one.mp3", 440, 8.0, "Band", "First"),
+                              ("two.mp3", 660, 8.0, "Band", "Second")])
+    patch = os.path.join(s.cwd, "patch.dat")
+    write_list(patch, paths)
+    w = s.launch()
+
+    def ctl(*args):
+        return subprocess.run(["playerctl", "-p", "ondrix", *args], env=s.env, text=True,
+                              capture_output=True, timeout=10).stdout.strip()
+
+    def silent_since(mark):
+        # half a second for the command to be heard, on a loaded machine too
+        heard = s.recorded(mark + harness.RATE // 2)
+        return max(map(abs, heard), default=0) == 0 and len(heard) > harness.RATE // 2
+
+    wait_for(lambda: ctl("status") == "Stopped", 10, "the player on the session bus")
+    meta = ctl("metadata", "--format",
+               "{{xesam:artist}}|{{xesam:title}}|{{mpris:length}}|{{xesam:url}}")
+    check(meta == "Band|First|8000000|file://" + paths[0], "metadata: %r" % meta)
+    followed = os.path.join(s.folder, "followed.txt")
+    with open(followed, "w") as out:
+        s.spawn("playerctl --follow", ["playerctl", "-p", "ondrix", "--follow", "status"],
+                stdout=out)
+
+    since = s.mark()
+    ctl("play-pause")
+    s.wait_for_tones([440], since, timeout=5)
+    ctl("play-pause")
+    paused = s.mark()
+    wait_for(lambda: ctl("status") == "Paused", 5, "the status Paused")
+    time.sleep(1.2)
+    check(silent_since(paused), "sound after play-pause paused: %s"
+          % harness.describe_runs(harness.tone_runs(s.recorded(paused))))
+    since = s.mark()
+    ctl("play-pause")
+    s.wait_for_tones([440], since, timeout=5)
+    since = s.mark()
+    ctl("next")
+    s.wait_for_tones([660], since, timeout=5)
+    check(ctl("metadata", "--format", "{{xesam:title}}") == "Second",
+          "metadata after next: %r" % ctl("metadata"))
+
+    ctl("volume", "0")
+    quiet = s.mark()
+    time.sleep(1.2)
+    check(silent_since(quiet), "sound at volume 0")
+    since = s.mark()
+    ctl("volume", "1")
+    s.wait_for_tones([660], since, timeout=3)
+    click(s, w, SPEAKER)  # mute: the slider is locked, for the desktop too
+    ctl("volume", "0.5")
+    quiet = s.mark()
+    time.sleep(1.2)
+    check(silent_since(quiet), "the desktop's volume was heard while muted")
+    check(float(ctl("volume")) == 0.0, "volume while muted: %s" % ctl("volume"))
+    click(s, w, SPEAKER)
+
+    def box():
+        return s.pixels(*w.at(REPEAT_BOX[0], REPEAT_BOX[1]), REPEAT_BOX[2], REPEAT_BOX[3])
+    unchecked = box()
+    ctl("loop", "Playlist")
+    wait_for(lambda: box() != unchecked, 5, "the Repeat box to be checked")
+    click(s, w, REPEAT_BOX)
+    wait_for(lambda: ctl("loop") == "None", 5, "the loop status None after a click on Repeat")
+    check(box() == unchecked, "the Repeat box is not unchecked")
+
+    wait_for(lambda: read_bytes(followed).split()[-1:] == [b"Playing"], 5,
+             "the desktop to know the player plays")
+    click(s, w, PAUSE)
+    wait_for(lambda: read_bytes(followed).split()[-1:] == [b"Paused"], 5,
+             "the desktop to hear of a click on Pause")
+
+    def quit(name):
+        subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=" + name,
+                        "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Quit"],
+                       env=s.env, capture_output=True, timeout=10, check=True)
+
+    # the player of another folder takes the name the standard gives a second one
+    elsewhere = os.path.join(s.folder, "elsewhere")
+    os.makedirs(elsewhere)
+    other = s.spawn("ondrix (elsewhere)", [s.ondrix], cwd=elsewhere)
+    instance = "ondrix.instance%d" % other.pid
+    wait_for(lambda: instance in subprocess.run(["playerctl", "-l"], env=s.env, text=True,
+                                                capture_output=True).stdout.split(), 10,
+             "the second player as %s" % instance)
+    quit("org.mpris.MediaPlayer2." + instance)
+    check(other.wait(timeout=10) == 0, "the second player ended with %s" % other.returncode)
+
+    write_list(patch, ["changed behind its back"])
+    quit("org.mpris.MediaPlayer2.ondrix")
+    s.wait_exit()
+    check(read_bytes(patch) == b"".join(p.encode() + b"\r\n" for p in paths),
+          "patch.dat after Quit is %r" % read_bytes(patch))
+
+
+def wayland(s):
+    """Under a Wayland compositor the player runs natively without being told to, and through
+    XWayland when told: in both the main window's and the editor's corners show the desktop
+    behind them with soft edges, and "+" drags the window."""
+    s.start_pointer()
+    for platform, shell in ((None, "xdg_shell"), ("xcb", "xwayland")):
+        if platform:
+            s.env["QT_QPA_PLATFORM"] = platform
+        else:
+            s.env.pop("QT_QPA_PLATFORM", None)
+        w = s.launch()
+        check(w.shell == shell, "the main window is a %s window, expected %s" % (w.shell, shell))
+        time.sleep(0.5)  # let it paint
+        soft_corners(s, w, "the main window (%s)" % shell)
+
+        click(s, w, PLAYLIST)
+        editor = wait_for(lambda: [e for e in s.sway_windows(EDITOR_TITLE)
+                                   if e.size == EDITOR_SIZE], 5, "the playlist editor")[0]
+        time.sleep(0.5)
+        soft_corners(s, editor, "the editor (%s)" % shell)
+        click(s, editor, EDITOR_CLOSE)
+        wait_for(lambda: not s.sway_windows(EDITOR_TITLE), 5, "the editor to close")
+
+        # "+" held and dragged 100 px right and 60 down
+        s.pointer_do(("to", *w.centre_of(*MOVE)), ("press",))
+
+        def nudged():
+            # the compositor takes over the drag once the program has asked it to
+            s.pointer_do(("by", 1, 0))
+            return [m for m in s.sway_windows(harness.MAIN_TITLE) if m.pos != w.pos]
+        start = wait_for(nudged, 5, "the window to follow the pointer (%s)" % shell, 0.1)[0]
+        for _ in range(10):
+            s.pointer_do(("by", 10, 6))
+            time.sleep(0.03)
+        s.pointer_do(("release",))
+        s.pointer_do(("by", 50, 50))
+        time.sleep(0.3)
+        moved = s.main_window()
+        check(moved.pos == (start.pos[0] + 100, start.pos[1] + 60),
+              "dragged by (100, 60) the window went from %s to %s" % (start.pos, moved.pos))
+        close_program(s, moved)
+
+
+def soft_corners(s, window, what):
+    """The desktop shows through the window's four corners, the skin covers the rest, and the
+    edge of the top-left corner is blended, not cut."""
+    bg = harness.Session.BACKGROUND
+    img = s.pixels(window.pos[0], window.pos[1], *window.size)
+    right, bottom = window.size[0] - 1, window.size[1] - 1
+    for x, y in ((0, 0), (1, 1), (right, 0), (right - 1, 1), (0, bottom), (1, bottom - 1),
+                 (right, bottom), (right - 1, bottom - 1)):
+        check(img[y][x] == bg, "pixel (%d, %d) of %s is %s, not the desktop behind it"
+              % (x, y, what, img[y][x]))
+    for x, y in ((7, 7), (right - 7, bottom - 7), (window.size[0] // 2, 0), (0, bottom // 2)):
+        check(img[y][x] != bg, "pixel (%d, %d) of %s shows the desktop" % (x, y, what))
+    # the skin is grey there; a blend with the magenta desktop is redder and bluer than green
+    blended = [(x, y) for y in range(8) for x in range(8)
+               if img[y][x] != bg and min(img[y][x][0], img[y][x][2]) - img[y][x][1] > 20]
+    check(blended, "the corner of %s has no soft edge: %s" % (what, img[3][:8]))
+
+
+# Stands in for the desktop's opener (Qt hands files to xdg-open when no desktop session
+# runs): notes what it was given, waits until the test says the player has exited, and then
+# notes whether the file is still there to be run.
+STAND_IN_OPENER = """#!/usr/bin/python3
+import os, sys, time, urllib.parse
+folder = %r
+path = urllib.parse.unquote(urllib.parse.urlsplit(sys.argv[1]).path)
+with open(os.path.join(folder, "opened"), "w") as f:
+    f.write(path)
+deadline = time.monotonic() + 30
+while not os.path.exists(os.path.join(folder, "player-exited")) and time.monotonic() < deadline:
+    time.sleep(0.05)
+with open(os.path.join(folder, "result.tmp"), "wb") as f:
+    f.write(open(path, "rb").read() if os.path.exists(path) else b"<gone>")
+os.rename(os.path.join(folder, "result.tmp"), os.path.join(folder, "result"))
+"""
+
+
+def update(s, server_url):
+    """"Check for new version" downloads the updater, hands it to the desktop's opener and
+    quits; the file is still there when the opener gets to it after the player has exited."""
+    require("src/app/frmMenu.cpp", "the about window")
+    import webserver
+    updater = b"#!/bin/sh\necho the new version\n"
+    webserver.serve_as(s, server_url, {"/soft/ondrix/info.qd3": b"Ondrix 3.0.1\r\n",
+                                       "/soft/ondrix/updater.exe": updater})
+    opener = os.path.join(s.folder, "opener")
+    os.makedirs(opener)
+    with open(os.path.join(opener, "xdg-open"), "w") as f:
+        f.write(STAND_IN_OPENER % opener)
+    os.chmod(os.path.join(opener, "xdg-open"), 0o755)
+    s.env["PATH"] = opener + os.pathsep + s.env.get("PATH", "/usr/bin:/bin")
+
+    w = s.launch()
+    click(s, w, ABOUT)
+    box = wait_for(lambda: [a for a in s.visible_windows(ABOUT_TITLE) if a.size == ABOUT_SIZE],
+                   10, "the about window")[0]
+    click(s, box, ABOUT_UPDATE)
+    s.wait_exit()
+    with open(os.path.join(opener, "player-exited"), "w"):
+        pass
+    result = os.path.join(opener, "result")
+    wait_for(lambda: os.path.exists(result), 35, "the stand-in opener to look at the file")
+    opened = open(os.path.join(opener, "opened")).read()
+    check(opened == os.path.join(s.cwd, "updater.exe"), "the opener was handed %r" % opened)
+    check(read_bytes(result) == updater, "after the player exited the opener found %r in "
+          "updater.exe, expected what the server sent" % read_bytes(result))
+
+
 SCENARIOS = {
     "first_start": (first_start, {}),
     "play_through": (play_through, {"sound": True}),
     "repeat": (repeat, {"sound": True}),
     "mute": (mute, {"sound": True}),
     "server_restart": (server_restart, {"sound": True}),
+    "exit_save_fails": (exit_save_fails, {"sound": True}),
     "move": (move, {}),
     "playlist": (playlist, {}),
     "tray": (tray, {"sound": True, "tray": True}),
     "about": (about, {}),
+    "update": (update, {}),
+    "wayland": (wayland, {"wayland": True}),
+    "tray_sni": (tray_sni, {"bus": True}),
+    "accessibility": (accessibility, {"bus": True}),
+    "second_instance": (second_instance, {"sound": True, "tray": True}),
+    "mpris": (mpris, {"sound": True, "bus": True}),
 }
 
 
@@ -396,7 +898,7 @@ def main():
     name = sys.argv[1]
     ondrix, SOURCE, work_root = (os.path.abspath(a) for a in sys.argv[2:5])
     scenario, options = SCENARIOS[name]
-    if name == "about":
+    if name in ("about", "update"):
         import webserver
         server_url = sys.argv[5] if len(sys.argv) > 5 else ""
         if not webserver.in_private_network():

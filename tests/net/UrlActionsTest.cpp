@@ -271,9 +271,10 @@ TEST_F(NetTest, UpdaterOverHttpsIsOpened) {
 TEST_F(NetTest, UpdaterNotFetchedOverHttpsIsRefused) {
     actions_.aUpdate.Execute();
     ASSERT_EQ(ReadFile(QStringLiteral("updater.exe")), UpdaterBody);
-    EXPECT_EQ(
-        ErrorOf<EDownloadError>([&] { actions_.StartUpdater(); }),
-        QStringLiteral("Error downloading URL: %1/soft/ondrix/updater.exe").arg(http_->Base()));
+    EXPECT_EQ(ErrorOf<Exception>([&] { actions_.StartUpdater(); }),
+              QStringLiteral("The updater from %1/soft/ondrix/updater.exe was not started: it did "
+                             "not arrive over HTTPS")
+                  .arg(http_->Base()));
     EXPECT_FALSE(QFile::exists(QStringLiteral("updater.exe")));
 
     const QString tls = https_->Base(QStringLiteral("https"));
@@ -281,14 +282,15 @@ TEST_F(NetTest, UpdaterNotFetchedOverHttpsIsRefused) {
     actions_.aUpdate.SetCaFile(cert_);
     actions_.aUpdate.Execute();
     EXPECT_EQ(actions_.aUpdate.LastScheme(), QStringLiteral("http"));
-    EXPECT_EQ(
-        ErrorOf<EDownloadError>([&] { actions_.StartUpdater(); }),
-        QStringLiteral("Error downloading URL: %1/redirect/soft/ondrix/updater.exe").arg(tls));
+    EXPECT_EQ(ErrorOf<Exception>([&] { actions_.StartUpdater(); }),
+              QStringLiteral("The updater from %1/redirect/soft/ondrix/updater.exe was not "
+                             "started: it arrived from %2/soft/ondrix/updater.exe, not over HTTPS")
+                  .arg(tls, http_->Base()));
     EXPECT_FALSE(QFile::exists(QStringLiteral("updater.exe")));
 
     UrlActions fresh;
     ASSERT_TRUE(WriteFile(QStringLiteral("updater.exe"), UpdaterBody));
-    EXPECT_NE(ErrorOf<EDownloadError>([&] { fresh.StartUpdater(); }), QStringLiteral("<no error>"));
+    EXPECT_NE(ErrorOf<Exception>([&] { fresh.StartUpdater(); }), QStringLiteral("<no error>"));
     EXPECT_TRUE(UrlOpener::Recorded().isEmpty());
 }
 

@@ -6,6 +6,7 @@ Files are served from --root. The first path segment can pick a misbehaviour:
   /half/...      promise 1000 bytes, send 100, then stall
   /cut/...       promise 1000 bytes, send 100, then close
   /redirect/...  answer 302 to --redirect-base followed by the rest of the path
+  /slow/...      wait 3 s, then serve the rest of the path
 Prints the port on the first line of stdout, then serves until stdin closes, so a test that
 dies without stopping it does not leave it behind.
 """
@@ -17,6 +18,7 @@ import select
 import ssl
 import sys
 import threading
+import time
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -58,6 +60,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Length", "0")
             self.end_headers()
             return
+        if first == "slow":
+            time.sleep(3)
+            path = "/" + rest
         name = os.path.normpath(os.path.join(self.server.root, path.lstrip("/")))
         if not name.startswith(self.server.root + os.sep) or not os.path.isfile(name):
             body = b"<html><body>Not found</body></html>"

@@ -1,8 +1,8 @@
 #pragma once
 
-// Builds ID3v2 tags byte by byte for the tag tests, and names the tags that quirks are tested
-// with so that the fuzzer starts from the same inputs (fuzz/CorpusMain.cpp writes them out).
-// Standard C++ only.
+// Builds ID3v2 tags byte by byte for the tag tests (and the ID3v1 and APE tags the captions fall
+// back to), and names the tags that quirks are tested with so that the fuzzer starts from the
+// same inputs (fuzz/CorpusMain.cpp writes them out). Standard C++ only.
 
 #include <cstdint>
 #include <initializer_list>
@@ -100,6 +100,34 @@ inline Bytes AudioStart() {
     return {0xFF, 0xFB, 0x90, 0x64, 0x00, 0x0F, 0xF0, 0x00};
 }
 
+inline Bytes Plain32LE(uint32_t v) {
+    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
+
+// The 128-byte ID3v1 tag that ends a file; texts are cut or zero-padded to 30 bytes.
+inline Bytes Id3v1(std::string_view title, std::string_view artist) {
+    const auto field = [](std::string_view text) {
+        Bytes b = B(text.substr(0, 30));
+        b.resize(30, 0);
+        return b;
+    };
+    return Cat({B("TAG"), field(title), field(artist), Zeros(30 + 4 + 30), {0xFF}});
+}
+
+// An APE tag version 2 as it ends a file: the items (key, value) and the footer. Values of a
+// list are separated by a zero byte.
+inline Bytes Ape(std::initializer_list<std::pair<std::string_view, std::string_view>> items) {
+    Bytes body;
+    for (const auto& [key, value] : items) {
+        const Bytes item =
+            Cat({Plain32LE(uint32_t(value.size())), Zeros(4), B(key), {0}, B(value)});
+        body.insert(body.end(), item.begin(), item.end());
+    }
+    const auto size = uint32_t(body.size() + 32);
+    return Cat({body, B("APETAGEX"), Plain32LE(2000), Plain32LE(size),
+                Plain32LE(uint32_t(items.size())), Zeros(12)});
+}
+
 // The tags the quirks are tested with.
 namespace sample {
 
@@ -159,6 +187,15 @@ inline Bytes V3ExtendedHeader() {
                10, 0x40);
 }
 
+// Under unsynchronisation the CRC's 0xFF 0x00 is stored as 0xFF 0x00 0x00, one byte more than
+// the extended header's size says.
+inline Bytes UnsynchronisedV3ExtendedHeaderCrc() {
+    return Tag(3,
+               {Cat({Plain32(10), {0x80, 0x00}, Plain32(0), {0x12, 0xFF, 0x00, 0x00, 0x34}}),
+                Frame(3, "TIT2", Text(0, "Song"))},
+               0, 0xC0);
+}
+
 inline Bytes V4ExtendedHeader() {
     return Tag(4,
                {Cat({SyncSafe(12), {0x01, 0x20}, Zeros(6)}), Frame(4, "TIT2", Text(0, "Song")),
@@ -194,6 +231,7 @@ inline std::vector<std::pair<std::string, Bytes>> All() {
             {"v3-compressed", V3Compressed()},
             {"v4-frame-smaller-than-extras", V4FrameSmallerThanExtras()},
             {"v3-extended-header", V3ExtendedHeader()},
+            {"unsynchronised-v3-extended-header-crc", UnsynchronisedV3ExtendedHeaderCrc()},
             {"v4-extended-header", V4ExtendedHeader()},
             {"extended-flag-but-frame-follows", ExtendedFlagButFrameFollows()},
             {"unsynchronised-v3", UnsynchronisedV3()},

@@ -1,0 +1,223 @@
+#include "app/MainWindowControl.h"
+
+#include "app/Application.h"
+#include "app/dmData.h"
+#include "app/frmIndex.h"
+#include "core/Errors.h"
+#include "playback/MPlayer.h"
+#include "tags/ID3v2Library.h"
+#include "ui/ClickLabel.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QSlider>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+MainWindowControl::MainWindowControl(TfrmIndex& window, QObject* parent)
+    : PlayerControl(parent), window_(window) {
+    connect(&window_, &TfrmIndex::StateChanged, this, &PlayerControl::Changed);
+    // the status tick reads the box; nothing in the window handles it
+    connect(window_.cbRepeat, &QCheckBox::toggled, this, &PlayerControl::Changed);
+    pendingTimer_.setInterval(250);
+    pendingTimer_.setSingleShot(true);
+    connect(&pendingTimer_, &QTimer::timeout, this, &MainWindowControl::TakePendingFiles);
+}
+
+MainWindowControl::~MainWindowControl() = default;
+
+int32_t MainWindowControl::LoadedIndex() const {
+    const auto count = int32_t(window_.PlayList.size());
+    return count == 0 ? -1 : std::clamp(window_.CurrentIndex, 0, count - 1);
+}
+
+PlayerControl::EStatus MainWindowControl::Status() {
+    if (!window_.TrackLoaded || window_.Player->DeviceId() == 0)
+        return EStatus::Stopped;
+    switch (window_.Player->Mode()) {
+    case pmPlaying:
+        return EStatus::Playing;
+    case pmPaused:
+        return EStatus::Paused;
+    default:
+        return EStatus::Stopped;
+    }
+}
+
+std::optional<PlayerControl::TTrack> MainWindowControl::Track() {
+    const int32_t index = LoadedIndex();
+    if (!window_.TrackLoaded || index < 0)
+        return std::nullopt;
+    TTrack track;
+    track.Index = index;
+    track.Path = window_.Player->FileName();
+    if (window_.ShownTags.Path == track.Path) {
+        tags_ = window_.ShownTags;
+    } else if (tags_.Path != track.Path) {
+        if (!tag_)
+            tag_ = std::make_unique<TID3v2Tag>();
+        tags_ = ReadTrackTags(*tag_, track.Path);
+    }
+    track.Title = tags_.Title;
+    track.Artist = tags_.Artist;
+    if (window_.Player->DeviceId() != 0)
+        track.Length = window_.Player->Length();
+    return track;
+}
+
+int32_t MainWindowControl::Position() {
+    return window_.Player->DeviceId() != 0 ? window_.Player->Position() : 0;
+}
+
+int32_t MainWindowControl::Volume() const {
+    return window_.volume->value();
+}
+
+bool MainWindowControl::Muted() const {
+    return window_.Image3->isEnabled();
+}
+
+bool MainWindowControl::Repeat() const {
+    return window_.cbRepeat->isChecked();
+}
+
+bool MainWindowControl::CanPlay() const {
+    return window_.TrackLoaded;
+}
+
+bool MainWindowControl::CanGoNext() const {
+    const int32_t index = LoadedIndex();
+    return window_.TrackLoaded && index >= 0 && (index < window_.PlayList.size() - 1 || Repeat());
+}
+
+bool MainWindowControl::CanGoPrevious() const {
+    const int32_t index = LoadedIndex();
+    return window_.TrackLoaded && index >= 0 && (index > 0 || Repeat());
+}
+
+void MainWindowControl::Play() {
+    TApplication::RunHandler([this] {
+        if (Status() != EStatus::Playing)
+            window_.iPlayClick();
+    });
+}
+
+void MainWindowControl::Pause() {
+    // The pause button resumes a paused track; a desktop's Pause never does.
+    TApplication::RunHandler([this] {
+        if (Status() == EStatus::Playing)
+            window_.iPauseClick();
+    });
+}
+
+void MainWindowControl::PlayPause() {
+    TApplication::RunHandler([this] {
+        if (Status() == EStatus::Playing)
+            window_.iPauseClick();
+        else
+            window_.iPlayClick();
+    });
+}
+
+void MainWindowControl::Stop() {
+    TApplication::RunHandler([this] { window_.iStopClick(); });
+}
+
+void MainWindowControl::Next() {
+    TApplication::RunHandler([this] {
+        if (!CanGoNext())
+            return;
+        const int32_t index = LoadedIndex();
+        window_.SkipTo(index + 1 < window_.PlayList.size() ? index + 1 : 0,
+                       Status() == EStatus::Playing);
+    });
+}
+
+void MainWindowControl::Previous() {
+    TApplication::RunHandler([this] {
+        if (!CanGoPrevious())
+            return;
+        const int32_t index = LoadedIndex();
+        window_.SkipTo(index > 0 ? index - 1 : int32_t(window_.PlayList.size()) - 1,
+                       Status() == EStatus::Playing);
+    });
+}
+
+void MainWindowControl::SetVolume(int32_t volume) {
+    TApplication::RunHandler([this, volume] {
+        // while muted the slider is locked, whoever moves it
+        if (!Muted())
+            window_.volume->setValue(volume); // its change runs the slider's handler
+    });
+}
+
+void MainWindowControl::SetRepeat(bool repeat) {
+    window_.cbRepeat->setChecked(repeat);
+}
+
+void MainWindowControl::Raise() {
+    TApplication::RunHandler([this] {
+        // hidden to the tray: back as a click on the icon brings it
+        if (window_.isHidden() && dmData)
+            dmData->TrayClick();
+        if (window_.isMinimized())
+            window_.showNormal();
+        window_.show();
+        window_.raise();
+        window_.activateWindow();
+        // an open dialog or the editor stays in front of the window it belongs to
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->raise();
+            modal->activateWindow();
+        }
+    });
+}
+
+void MainWindowControl::Quit() {
+    TApplication::RunHandler([this] { window_.Label1Click(); });
+}
+
+void MainWindowControl::OpenFiles(const QStringList& files) {
+    if (files.isEmpty())
+        return;
+    pendingFiles_ = files;
+    // from the event loop: whoever handed them over gets its answer first, before any error box
+    QMetaObject::invokeMethod(this, &MainWindowControl::TakePendingFiles, Qt::QueuedConnection);
+}
+
+void MainWindowControl::TakePendingFiles() {
+    if (pendingFiles_.isEmpty())
+        return;
+    // A dialog or the editor works on the list now; the files wait until it closes.
+    if (QApplication::activeModalWidget()) {
+        pendingTimer_.start();
+        return;
+    }
+    const QStringList files = std::exchange(pendingFiles_, {});
+    TApplication::RunHandler([this, &files] {
+        // The music dialog accepts only files that exist; the same names are refused here, with
+        // one box, and the others taken.
+        QStringList taken;
+        QStringList refused;
+        for (const QString& path : files) {
+            const QFileInfo info(path);
+            if (!info.exists())
+                refused << EFOpenError(path, SystemErrorText(ENOENT)).Message();
+            else if (info.isDir())
+                refused << EFOpenError(path, SystemErrorText(EISDIR)).Message();
+            else
+                taken << path;
+        }
+        if (!refused.isEmpty()) {
+            const Exception error(refused.join(QLatin1Char('\n')));
+            if (taken.isEmpty())
+                throw error;
+            TApplication::RunHandler([&] { throw error; });
+        }
+        TdmData::RefuseLineBreaks(taken);
+        window_.OpenFiles(taken);
+    });
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+// What the desktop's player controls (MPRIS) and later starts in the same folder may see and
+// do of the player: the main window's state and the actions of its buttons. Kept small so that
+// the D-Bus code knows nothing of the window.
+class PlayerControl : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    enum class EStatus { Stopped, Playing, Paused };
+
+    struct TTrack {
+        int32_t Index = 0; // in the play list
+        QString Path;      // full path
+        QString Title;     // from the tags, empty when the file has none
+        QString Artist;
+        int32_t Length = -1; // milliseconds; -1 when no device is open
+        bool operator==(const TTrack&) const = default;
+    };
+
+    virtual EStatus Status() = 0;
+    // The entry loaded into the device, if any.
+    virtual std::optional<TTrack> Track() = 0;
+    virtual int32_t Position() = 0; // milliseconds
+
+    virtual int32_t Volume() const = 0; // the slider, 0..1000
+    virtual bool Muted() const = 0;     // then the slider is locked at 0
+    virtual bool Repeat() const = 0;
+
+    virtual bool CanPlay() const = 0;
+    virtual bool CanGoNext() const = 0;
+    virtual bool CanGoPrevious() const = 0;
+    // Seeking within a track, once the engine can.
+    virtual bool CanSeek() const { return false; }
+
+    // Each of these runs as an event handler: an error it raises is shown in the error box.
+    virtual void Play() = 0;
+    virtual void Pause() = 0;
+    virtual void PlayPause() = 0;
+    virtual void Stop() = 0;
+    // To entry [current ± 1] (round the list with Repeat), playing on if it was playing.
+    virtual void Next() = 0;
+    virtual void Previous() = 0;
+    virtual void SeekTo(int32_t position) { Q_UNUSED(position); }
+    virtual void SetVolume(int32_t volume) = 0; // ignored while muted
+    virtual void SetRepeat(bool repeat) = 0;
+    // Shows the window (also from the tray) and brings it to the front.
+    virtual void Raise() = 0;
+    // What "X" does.
+    virtual void Quit() = 0;
+    // The files replace the play list as a confirmed OPEN FILE does, then play starts.
+    virtual void OpenFiles(const QStringList& files) = 0;
+
+signals:
+    // Something above may have changed; the listener compares.
+    void Changed();
+};

@@ -1,0 +1,112 @@
+/* A pointer for a headless wlroots compositor, which has no input devices of its own: creates
+ * one virtual pointer on the default seat, says "ready", then follows commands on stdin, one a
+ * line, answering "ok" once the compositor has taken each:
+ *   to X Y W H    move to X, Y of a W x H layout
+ *   by DX DY      move by DX, DY
+ *   press | release   the left button
+ *
+ * The two interfaces of the wlr virtual pointer protocol are declared here by hand (only the
+ * requests are used), so no protocol file or scanner is needed. */
+#include <wayland-client.h>
+
+#include <linux/input-event-codes.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+extern const struct wl_interface zwlr_virtual_pointer_v1_interface;
+
+static const struct wl_interface* create_types[] = {&wl_seat_interface,
+                                                    &zwlr_virtual_pointer_v1_interface};
+static const struct wl_interface* none[] = {NULL, NULL, NULL, NULL, NULL};
+
+static const struct wl_message manager_requests[] = {
+    {"create_virtual_pointer", "?on", create_types},
+    {"destroy", "", none},
+};
+static const struct wl_interface manager_interface = {
+    "zwlr_virtual_pointer_manager_v1", 1, 2, manager_requests, 0, NULL};
+
+static const struct wl_message pointer_requests[] = {
+    {"motion", "uff", none},   {"motion_absolute", "uuuuu", none},
+    {"button", "uuu", none},   {"axis", "uuf", none},
+    {"frame", "", none},       {"axis_source", "u", none},
+    {"axis_stop", "uu", none}, {"axis_discrete", "uufi", none},
+    {"destroy", "", none},
+};
+const struct wl_interface zwlr_virtual_pointer_v1_interface = {"zwlr_virtual_pointer_v1", 1, 9,
+                                                               pointer_requests,          0, NULL};
+
+static struct wl_seat* seat;
+static struct wl_proxy* manager;
+
+static void global(void* data, struct wl_registry* registry, uint32_t name, const char* interface,
+                   uint32_t version) {
+    (void)data;
+    (void)version;
+    if (!seat && strcmp(interface, wl_seat_interface.name) == 0)
+        seat = wl_registry_bind(registry, name, &wl_seat_interface, 1);
+    else if (!manager && strcmp(interface, manager_interface.name) == 0)
+        manager = wl_registry_bind(registry, name, &manager_interface, 1);
+}
+
+static void global_remove(void* data, struct wl_registry* registry, uint32_t name) {
+    (void)data;
+    (void)registry;
+    (void)name;
+}
+
+static const struct wl_registry_listener registry_listener = {global, global_remove};
+
+int main(void) {
+    struct wl_display* display = wl_display_connect(NULL);
+    if (!display) {
+        fprintf(stderr, "virtual_pointer: cannot connect to the Wayland display\n");
+        return 1;
+    }
+    struct wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &registry_listener, NULL);
+    wl_display_roundtrip(display);
+    if (!seat || !manager) {
+        fprintf(stderr, "virtual_pointer: the compositor offers no %s\n",
+                seat ? manager_interface.name : "seat");
+        return 1;
+    }
+    struct wl_proxy* pointer =
+        wl_proxy_marshal_constructor(manager, 0, &zwlr_virtual_pointer_v1_interface, seat, NULL);
+    if (!pointer || wl_display_roundtrip(display) < 0) {
+        fprintf(stderr, "virtual_pointer: the pointer was refused\n");
+        return 1;
+    }
+    printf("ready\n");
+    fflush(stdout);
+
+    char line[128];
+    while (fgets(line, sizeof line, stdin)) {
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const uint32_t ms = (uint32_t)(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+        unsigned x, y, w, h;
+        int dx, dy;
+        if (sscanf(line, "to %u %u %u %u", &x, &y, &w, &h) == 4)
+            wl_proxy_marshal(pointer, 1, ms, x, y, w, h);
+        else if (sscanf(line, "by %d %d", &dx, &dy) == 2)
+            wl_proxy_marshal(pointer, 0, ms, wl_fixed_from_int(dx), wl_fixed_from_int(dy));
+        else if (strncmp(line, "press", 5) == 0)
+            wl_proxy_marshal(pointer, 2, ms, BTN_LEFT, WL_POINTER_BUTTON_STATE_PRESSED);
+        else if (strncmp(line, "release", 7) == 0)
+            wl_proxy_marshal(pointer, 2, ms, BTN_LEFT, WL_POINTER_BUTTON_STATE_RELEASED);
+        else {
+            printf("unknown command\n");
+            fflush(stdout);
+            continue;
+        }
+        wl_proxy_marshal(pointer, 4); /* frame */
+        if (wl_display_roundtrip(display) < 0)
+            return 1;
+        printf("ok\n");
+        fflush(stdout);
+    }
+    wl_display_disconnect(display);
+    return 0;
+}
