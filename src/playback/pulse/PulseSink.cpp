@@ -168,15 +168,15 @@ bool TPulseSink::Open(IFrameSource* source, TOutputFormat& format, QString& reas
     mFormat = {mSinkRate >= 8000 && mSinkRate <= 384000 ? mSinkRate : 48000, 2};
     mFrameBytes = sizeof(int16_t) * static_cast<size_t>(mFormat.Channels);
 
-    pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<uint32_t>(mFormat.Rate),
-                        static_cast<uint8_t>(mFormat.Channels)};
+    pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, static_cast<uint32_t>(mFormat.Rate),
+                                static_cast<uint8_t>(mFormat.Channels)};
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
     TProplist streamProps(pa_proplist_new());
     pa_proplist_sets(streamProps.get(), PA_PROP_MEDIA_NAME, kName);
     pa_proplist_sets(streamProps.get(), PA_PROP_MEDIA_ROLE, "music");
     pa_proplist_sets(streamProps.get(), PA_PROP_APPLICATION_ICON_NAME, kIcon);
-    mStream = pa_stream_new_with_proplist(mContext, kName, &spec, &map, streamProps.get());
+    mStream = pa_stream_new_with_proplist(mContext, kName, &sampleFormat, &map, streamProps.get());
     if (mStream == nullptr) {
         reason = QStringLiteral("the sound server refused a stream: %1").arg(ContextError());
         return false;
@@ -185,7 +185,7 @@ bool TPulseSink::Open(IFrameSource* source, TOutputFormat& format, QString& reas
     pa_stream_set_write_callback(mStream, &OnWrite, this);
     const auto bytes = [&](std::chrono::milliseconds time) {
         return static_cast<uint32_t>(pa_usec_to_bytes(
-            static_cast<pa_usec_t>(std::chrono::microseconds(time).count()), &spec));
+            static_cast<pa_usec_t>(std::chrono::microseconds(time).count()), &sampleFormat));
     };
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
@@ -194,7 +194,7 @@ bool TPulseSink::Open(IFrameSource* source, TOutputFormat& format, QString& reas
     attr.minreq = bytes(kRequestSize);
     attr.fragsize = static_cast<uint32_t>(-1);
     pa_cvolume volume;
-    pa_cvolume_set(&volume, spec.channels,
+    pa_cvolume_set(&volume, sampleFormat.channels,
                    mVolume <= 0 ? PA_VOLUME_MUTED : pa_sw_volume_from_linear(VolumeGain(mVolume)));
     const auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_START_CORKED | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
