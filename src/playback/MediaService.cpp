@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 #include <vector>
 
@@ -124,6 +125,7 @@ int32_t OpenDevice(const QString& fileName, uint16_t& deviceId) {
     // thread cleans up whenever its read returns.
     auto job = std::make_shared<TOpenJob>();
     std::thread([job, fileName] {
+        pthread_setname_np(pthread_self(), "ondrix-open");
         TOpenFailure failure;
         std::shared_ptr<TMediaFile> file;
         std::unique_ptr<IDecoder> decoder = OpenDecoder(fileName, file, failure);

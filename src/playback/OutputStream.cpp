@@ -19,6 +19,7 @@
 
 #include <QStringList>
 #include <cstdlib>
+#include <pthread.h>
 
 using namespace std::chrono_literals;
 
@@ -370,6 +371,7 @@ void TOutputStream::CloseSink(std::unique_lock<std::mutex>& lock) {
 }
 
 void TOutputStream::Run() {
+    pthread_setname_np(pthread_self(), "ondrix-output");
     std::unique_lock lock(mLock);
     for (;;) {
         if (mQuit) {

@@ -16,6 +16,7 @@
 #include "playback/MediaService.h"
 
 #include <algorithm>
+#include <pthread.h>
 #include <thread>
 #include <vector>
 
@@ -129,6 +130,7 @@ void TDeviceCore::Push(TFeed& feed, const int16_t* frames, size_t count, uint32_
 }
 
 void TDeviceCore::Run() {
+    pthread_setname_np(pthread_self(), "ondrix-decode"); // told apart from the GUI thread in top
     std::vector<int16_t> buffer(kChunk * static_cast<size_t>(mChannels));
     std::shared_ptr<TFeed> feed;
     std::unique_ptr<TFormatConverter> converter;
