@@ -43,7 +43,7 @@ struct TFeed {
     std::atomic<int64_t> Pulled{0};      // sink thread: frames taken from the ring
     std::atomic<bool> EndTaken{false};   // sink thread: the end was reported to the sink
     std::atomic<int64_t> Heard{0};       // frames heard, never going back
-    std::atomic<bool> HeardEnd{false};   // the last frame has been heard
+    std::atomic<bool> HeardEnd{false};   // at the end: at most a tick of sound left to hear
     // Under the output's lock: the sink it is bound to and where on that sink's time line
     // (frames pulled) its first frame lies.
     uint64_t Epoch = 0;
