@@ -23,10 +23,11 @@ struct TCase {
 // Position reaches Length; and a Play after the end plays the same samples again.
 TEST(Output, PlaysTheDecodedSamplesExactlyTwice) {
     // The output opens in each file's own format, so nothing is resampled or mixed.
-    const TCase cases[] = {{"tone.wav", 44100, 2},         {"tone-440.mp3", 44100, 2},
-                           {"vbr-noxing.mp3", 44100, 2},   {"vbr-xing.mp3", 44100, 2},
-                           {"tone.wma", 44100, 2},         {"tone-mono-22k.mp3", 22050, 1},
-                           {"tone-mono-48k.wav", 48000, 1}};
+    const TCase cases[] = {{"tone.wav", 44100, 2},          {"tone-440.mp3", 44100, 2},
+                           {"vbr-noxing.mp3", 44100, 2},    {"vbr-xing.mp3", 44100, 2},
+                           {"tone.wma", 44100, 2},          {"tone-mono-22k.mp3", 22050, 1},
+                           {"tone-mono-48k.wav", 48000, 1}, {"ape-id3v1.mp3", 44100, 2},
+                           {"junk-before.mp3", 44100, 2}};
     QTemporaryDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -82,6 +82,31 @@ TEST(Player, LengthIsTheDecodedSampleCount) {
     }
 }
 
+// MP3s with more than frames in them open and measure the frames alone: a run of ID3v2 tags or
+// junk before the first frame, APE, Lyrics3 and ID3v1 tags after the last, and files of one or
+// two frames (an MPEG-1 layer III frame holds 1152 samples). Random bytes named .mp3 are still
+// refused (DamagedInputFailsClearlyOrPlaysToTheEnd).
+TEST(Player, OddMp3FilesMeasureTheirFramesAlone) {
+    const auto clean = static_cast<int64_t>(DecodeWithReference(Fixture("track1.mp3")).size()) / 2;
+    ASSERT_GT(clean, 0);
+    const struct {
+        const char* Name;
+        int64_t Frames;
+    } cases[] = {
+        {"two-id3v2.mp3", clean},     {"junk-before.mp3", clean}, {"ape-id3v1.mp3", clean},
+        {"lyrics3-id3v1.mp3", clean}, {"one-frame.mp3", 1152},    {"two-frames.mp3", 2 * 1152},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TMediaPlayer player;
+        player.SetFileName(Fixture(c.Name));
+        ASSERT_NO_THROW(player.Open());
+        EXPECT_EQ(player.Length(), RoundedMs(c.Frames, 44100));
+        player.Play();
+        EXPECT_TRUE(PlaysToEnd(player));
+    }
+}
+
 // Play returns while the sound goes on; Length after Play is what it was before.
 TEST(Player, PlayReturnsAtOnceAndPositionAdvances) {
     TMediaPlayer player;
