@@ -9,7 +9,6 @@
 #include <QPainter>
 
 #include <algorithm>
-#include <cmath>
 
 TProgressBar::TProgressBar(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
