@@ -200,7 +200,7 @@ TEST_F(MainWindowTest, StopReturnsToTheStart) {
 
 // A click on the bar seeks to that fraction of the track and a drag to where it is let go,
 // keeping the mode: stopped before the first Play stands there, and Play starts from there;
-// paused stays paused. Each move is announced once.
+// paused stays paused. Each move is announced once, and the track still ends.
 TEST_F(MainWindowTest, ClickOnTheBarSeeksToThatFractionOfTheTrack) {
     WritePatch(tracks_);
     auto w = Create();
@@ -225,6 +225,9 @@ TEST_F(MainWindowTest, ClickOnTheBarSeeksToThatFractionOfTheTrack) {
     EXPECT_EQ(w->Player->Position(), at(width / 10));
     EXPECT_EQ(w->Progres->Position(), at(width / 10));
     EXPECT_EQ(seeked.count(), 3);
+    // played on from there, the track still ends exactly at its length and the list advances
+    Click(w->iPlay);
+    EXPECT_TRUE(WaitFor([&] { return w->CurrentIndex == 1; }, 10000));
 }
 
 // Mute locks the slider at 0 and survives the advance to the next track; Unmute gives 1000.
