@@ -10,7 +10,9 @@ on the sink.
 
 usage: compare.py ONDRIX [audacious] [qmmp]
 Environment: RUNS (start-up runs per player, default 7), PLAY_SECONDS (measured playback per
-format, default 30), IDLE_MEASURE_SECONDS (per idle state, default 30), PARTS (what to measure,
+format, default 30), TRACK_SECONDS (length of the played tones, default PLAY_SECONDS + 15; the
+progress bar moves by a pixel or more on every status tick of a short tone, and by about one a
+second on a 5-minute track), IDLE_MEASURE_SECONDS (per idle state, default 30), PARTS (what to measure,
 a comma-separated choice of "players", "idle" and "gaps"; default all), FORMATS (the formats
 played, default mp3,wma,wav,flac,ogg,opus,m4a).
 """
@@ -275,7 +277,7 @@ def main():
     try:
         media = os.path.join(work_root, "media")
         os.makedirs(media)
-        length = PLAY_SECONDS + 15
+        length = float(os.environ.get("TRACK_SECONDS", PLAY_SECONDS + 15))
         tracks = {fmt: harness.make_tone(os.path.join(media, "tone." + fmt), 440, length,
                                          "Bench", "Tone")
                   for fmt in FORMATS}
