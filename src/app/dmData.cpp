@@ -127,6 +127,8 @@ bool TdmData::RunDialog(QWidget* owner, QStringList& files) {
     dialog->setNameFilter(
         QStringLiteral("All Music Files (*.mp3 *.wma *.wav *.flac *.ogg *.oga *.opus *.m4a *.MP3 "
                        "*.WMA *.WAV *.FLAC *.OGG *.OGA *.OPUS *.M4A)"));
+    // the patterns no longer fit the box: it shows the entry's name
+    dialog->setOption(QFileDialog::HideNameFilterDetails);
     dialog->setSizeGripEnabled(true);
     if (!runDialog(dialog_, std::move(dialog), owner, files))
         return false;
