@@ -21,7 +21,7 @@ run() { # name, seconds, corpus writer
     if [ "$name" = decoder ]; then # small FLAC, Vorbis and Opus files, and an Ogg FLAC one
         for codec in flac:flac libvorbis:ogg libopus:opus flac:oga; do
             ffmpeg -nostdin -v error -y -f lavfi -i "sine=frequency=440:duration=0.3" \
-                -map_metadata -1 -c:a "${codec%%:*}" "$start/seed.${codec#*:}"
+                -map_metadata -1 -c:a "${codec%%:*}" "$start/first.${codec#*:}"
         done
     fi
     echo "fuzz: $name for ${time}s from $(ls "$start" | wc -l) starting inputs"
