@@ -1,4 +1,5 @@
-// libFuzzer target of the WAV reader and of the MP3 decoder's search for its frames: any bytes,
+// libFuzzer target of the WAV reader, the MP3 decoder's search for its frames and the FLAC, Ogg
+// Vorbis and Opus decoders (the module's code compiled in): any bytes,
 // opened as a file, decoded for a while, sought into and decoded again. Neither may read out of
 // bounds, loop for ever or crash; a file they refuse only returns a reason.
 #include "playback/Mp3Decoder.h"
@@ -9,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+extern "C" IDecoderModule* OndrixDecoderModule(int version);
 
 namespace {
 
@@ -51,10 +54,14 @@ void Exercise(IDecoder& decoder) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto file = std::make_shared<TMemoryReader>(data, size);
     TOpenFailure failure;
-    std::unique_ptr<IDecoder> decoder =
-        TWavDecoder::Probe(data, size)
-            ? TWavDecoder::Open(file, QStringLiteral("fuzz.wav"), failure)
-            : TMp3Decoder::Open(file, QStringLiteral("fuzz.mp3"), true, failure);
+    std::unique_ptr<IDecoder> decoder;
+    if (size >= 4 && (std::memcmp(data, "OggS", 4) == 0 || std::memcmp(data, "fLaC", 4) == 0))
+        decoder = OndrixDecoderModule(kDecoderModuleVersion)
+                      ->Open(file, QStringLiteral("fuzz.flac"), failure);
+    else if (TWavDecoder::Probe(data, size))
+        decoder = TWavDecoder::Open(file, QStringLiteral("fuzz.wav"), failure);
+    else
+        decoder = TMp3Decoder::Open(file, QStringLiteral("fuzz.mp3"), true, failure);
     if (decoder)
         Exercise(*decoder);
     else if (failure.Code == 0 || failure.Text.isEmpty())

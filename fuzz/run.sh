@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs the ID3v2 reader's for $1 seconds (default 60),
 # starting from the unit tests' tags, then the decoders' for half as long, starting from WAV
-# files and MPEG frames of each kind. Any crash, leak, out-of-memory or hang makes this script
+# files, MPEG frames of each kind and small FLAC, Ogg and Opus files. Any crash, leak, out-of-memory or hang makes this script
 # fail.
 set -euo pipefail
 seconds=${1:-60}
@@ -18,6 +18,12 @@ run() { # name, seconds, corpus writer
     rm -rf "$start"
     mkdir -p "$start" "$work" "$findings"
     "$build/$writer" "$start"
+    if [ "$name" = decoder ]; then # small FLAC, Vorbis and Opus files, and an Ogg FLAC one
+        for codec in flac:flac libvorbis:ogg libopus:opus flac:oga; do
+            ffmpeg -nostdin -v error -y -f lavfi -i "sine=frequency=440:duration=0.3" \
+                -map_metadata -1 -c:a "${codec%%:*}" "$start/first.${codec#*:}"
+        done
+    fi
     echo "fuzz: $name for ${time}s from $(ls "$start" | wc -l) starting inputs"
     local status=0
     # a small quarantine: the decoders allocate and free large buffers on every input, and

@@ -36,8 +36,9 @@ set(CPACK_PACKAGE_VENDOR "The Ondrix 3 authors")
 set(CPACK_PACKAGE_CONTACT "Ondrix 3 maintainers <info@ondrix.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small skinned music player")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "Ondrix 3 plays MP3, WMA and WAV files one after another from a play list,\n"
-    "names each track by the artist and title of its tags, and keeps the\n"
+    "Ondrix 3 plays MP3, FLAC, Ogg Vorbis, Opus, M4A (AAC, ALAC), WMA and WAV\n"
+    "files one after another from a play list, names each track by the\n"
+    "artist and title of its tags, and keeps the\n"
     "list in a text file in the folder it was started in. It has a playlist\n"
     "editor, hides to the tray, and shows version information from the maker's\n"
     "server.")

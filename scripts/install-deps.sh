@@ -7,7 +7,7 @@ packages=(
     # build
     cmake ninja-build g++ pkg-config make
     qt6-base-dev qt6-qpa-plugins qt6-wayland libgl-dev libxcb-shape0-dev libxcb-xfixes0-dev
-    libmpg123-dev libsoxr-dev libpulse-dev
+    libmpg123-dev libsoxr-dev libpulse-dev libflac-dev libvorbis-dev libopusfile-dev
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
     libsdl2-dev libjpeg62-turbo-dev libcurl4-openssl-dev ca-certificates openssl
     # fonts the skins name, through their metric-compatible free clones

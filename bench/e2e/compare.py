@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The whole program beside two players people already use, in the same run, on the same files:
-start-up to a mapped window, idle resident memory, and CPU seconds per minute of MP3, WMA and
-WAV playback. Each player runs on a private Xvfb with a private PulseAudio null sink (the
+start-up to a mapped window, idle resident memory, and CPU seconds per minute of playback of
+each format. Each player runs on a private Xvfb with a private PulseAudio null sink (the
 end-to-end harness), so the sound really goes through the sound server; the sink's monitor
 confirms that each player played. For ondrix alone (the others cannot be driven without a
 session bus): CPU per minute while a track is opened but not played, paused and stopped (each
@@ -13,7 +13,8 @@ Environment: RUNS (start-up runs per player, default 7), PLAY_SECONDS (measured 
 format, default 30), TRACK_SECONDS (length of the played tones, default PLAY_SECONDS + 15; the
 progress bar moves by a pixel or more on every status tick of a short tone, and by about one a
 second on a 5-minute track), IDLE_MEASURE_SECONDS (per idle state, default 30), PARTS (what to measure,
-a comma-separated choice of "players", "idle" and "gaps"; default all).
+a comma-separated choice of "players", "idle" and "gaps"; default all), FORMATS (the formats
+played, default mp3,wma,wav,flac,ogg,opus,m4a).
 """
 import ctypes
 import os
@@ -35,6 +36,7 @@ PLAY_SECONDS = float(os.environ.get("PLAY_SECONDS", "30"))
 IDLE_SECONDS = 3.0
 IDLE_MEASURE_SECONDS = float(os.environ.get("IDLE_MEASURE_SECONDS", "30"))
 PARTS = os.environ.get("PARTS", "players,idle,gaps").split(",")
+FORMATS = os.environ.get("FORMATS", "mp3,wma,wav,flac,ogg,opus,m4a").split(",")
 SETTLE_SECONDS = 5.0
 # the main window's controls, client coordinates (left, top, width, height)
 PLAY = (216, 76, 105, 88)
@@ -278,7 +280,7 @@ def main():
         length = float(os.environ.get("TRACK_SECONDS", PLAY_SECONDS + 15))
         tracks = {fmt: harness.make_tone(os.path.join(media, "tone." + fmt), 440, length,
                                          "Bench", "Tone")
-                  for fmt in ("mp3", "wma", "wav")}
+                  for fmt in FORMATS}
         rows = []
         for p in players if "players" in PARTS else []:
             startup, idle = measure_startup(p, work_root)
@@ -292,11 +294,12 @@ def main():
             print("  %s done" % p.name, flush=True)
         if rows:
             print()
-            print("| player | start-up to mapped window | idle RSS | CPU-s per min MP3 | WMA | WAV |")
-            print("|---|---|---|---|---|---|")
+            print("| player | start-up to mapped window | idle RSS | CPU-s per min %s |"
+                  % " | ".join(f.upper() for f in FORMATS))
+            print("|---|---|---|" + "---|" * len(FORMATS))
             for name, startup, idle, cpu in rows:
-                print("| %s | %.3f s | %.1f MiB | %.2f | %.2f | %.2f |" % (
-                    name, startup, idle, cpu["mp3"], cpu["wma"], cpu["wav"]))
+                print("| %s | %.3f s | %.1f MiB | %s |" % (
+                    name, startup, idle, " | ".join("%.2f" % cpu[f] for f in FORMATS)))
             print()
             print("medians of %d start-ups (idle RSS %.0f s after the window mapped); CPU over "
                   "%.0f s of playback each, scaled to a minute" % (RUNS, IDLE_SECONDS,

@@ -53,16 +53,18 @@ double Percentile(std::vector<double> values, double share) {
 }
 
 // Milliseconds the command held the calling thread.
-template <typename F>
-double TimedMs(F&& command) {
+template <typename F> double TimedMs(F&& command) {
     const auto start = std::chrono::steady_clock::now();
     command();
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
         .count();
 }
 
-const char* const kFiles[] = {"cbr-5min.mp3", "vbr-noxing-5min.mp3", "vbr-xing-5min.mp3",
-                              "5min.wma", "5min.wav"};
+const char* const kFiles[] = {
+    "cbr-5min.mp3", "vbr-noxing-5min.mp3", "vbr-xing-5min.mp3", "5min.wma",
+    "5min.wav",     "5min.flac",           "5min.ogg",          "5min.opus",
+    "5min-aac.m4a", "5min-alac.m4a"};
+constexpr int kLastFile = static_cast<int>(std::size(kFiles)) - 1;
 
 // Open as the stop button and the step to the next track use it: the player's device is closed
 // and a new one opened, probed, measured and given its paused output.
@@ -82,7 +84,7 @@ void BM_Open(benchmark::State& state) {
     state.counters["median_ms"] = Median(times);
     state.counters["length_ms"] = player.Length();
 }
-BENCHMARK(BM_Open)->DenseRange(0, 4)->Iterations(40)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Open)->DenseRange(0, kLastFile)->Iterations(40)->Unit(benchmark::kMillisecond);
 
 // The plain way to get a decoder: open the input, analyse the streams, open the first one's.
 void OpenPlainly(const QByteArray& path, AVFormatContext*& format, AVCodecContext*& context) {
@@ -112,7 +114,10 @@ void BM_ProbeWithStreamInfo(benchmark::State& state) {
     state.SetLabel(kFiles[state.range(0)]);
     state.counters["median_ms"] = Median(times);
 }
-BENCHMARK(BM_ProbeWithStreamInfo)->DenseRange(0, 4)->Iterations(40)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProbeWithStreamInfo)
+    ->DenseRange(0, kLastFile)
+    ->Iterations(40)
+    ->Unit(benchmark::kMillisecond);
 
 // One Position call on a playing device, as the 100 ms status timer makes it.
 void BM_Position(benchmark::State& state) {
@@ -153,6 +158,10 @@ void BM_PlaybackCpu(benchmark::State& state) {
 BENCHMARK(BM_PlaybackCpu)
     ->Args({20, 0})
     ->Args({20, 1})
+    ->Args({20, 5})
+    ->Args({20, 6})
+    ->Args({20, 7})
+    ->Args({20, 8})
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->MeasureProcessCPUTime()
@@ -224,8 +233,7 @@ void BM_CommandTimes(benchmark::State& state) {
             player->Open();
             player->Play();
             pause(100);
-            times["destruction while playing (exit)"].push_back(
-                TimedMs([&] { player.reset(); }));
+            times["destruction while playing (exit)"].push_back(TimedMs([&] { player.reset(); }));
         }
     }
     for (const auto& [name, values] : times)

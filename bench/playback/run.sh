@@ -19,6 +19,11 @@ make_media vbr-noxing-5min.mp3 -c:a libmp3lame -q:a 2 -write_xing 0 -id3v2_versi
 make_media vbr-xing-5min.mp3 -c:a libmp3lame -q:a 2 -id3v2_version 0
 make_media 5min.wma -c:a wmav2 -b:a 128k
 make_media 5min.wav -c:a pcm_s16le
+make_media 5min.flac -c:a flac
+make_media 5min.ogg -c:a libvorbis -q:a 5
+make_media 5min.opus -c:a libopus -b:a 128k
+make_media 5min-aac.m4a -c:a aac -b:a 192k
+make_media 5min-alac.m4a -c:a alac
 # other rates and channel counts, for the commands' times across a change of format
 make_media mono-22k.mp3 -ac 1 -ar 22050 -c:a libmp3lame -b:a 64k -id3v2_version 0
 make_media 48k.wav -ar 48000 -c:a pcm_s16le

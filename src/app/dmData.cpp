@@ -124,7 +124,11 @@ bool TdmData::RunDialog(QWidget* owner, QStringList& files) {
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     // one filter entry; the capitals because file names here are case-sensitive
-    dialog->setNameFilter(QStringLiteral("All Music Files (*.mp3 *.wma *.wav *.MP3 *.WMA *.WAV)"));
+    dialog->setNameFilter(
+        QStringLiteral("All Music Files (*.mp3 *.wma *.wav *.flac *.ogg *.oga *.opus *.m4a *.MP3 "
+                       "*.WMA *.WAV *.FLAC *.OGG *.OGA *.OPUS *.M4A)"));
+    // the patterns no longer fit the box: it shows the entry's name
+    dialog->setOption(QFileDialog::HideNameFilterDetails);
     dialog->setSizeGripEnabled(true);
     if (!runDialog(dialog_, std::move(dialog), owner, files))
         return false;

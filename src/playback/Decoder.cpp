@@ -22,6 +22,42 @@ std::unique_ptr<IDecoder> Failed(TOpenFailure& failure, int32_t code, const QStr
     return nullptr;
 }
 
+// Where the content starts after any ID3v2 tags (FLAC files carry them too).
+int64_t AfterId3v2(IByteReader& file) {
+    int64_t at = 0;
+    for (int tags = 0; tags < 8; ++tags) {
+        uint8_t h[10] = {};
+        if (file.ReadAt(at, h, sizeof h) != sizeof h || std::memcmp(h, "ID3", 3) != 0 ||
+            ((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0)
+            break;
+        at += 10 + (int64_t{h[6]} << 21 | int64_t{h[7]} << 14 | int64_t{h[8]} << 7 | h[9]) +
+              ((h[5] & 0x10) != 0 ? 10 : 0);
+    }
+    return at;
+}
+
+// An MP4 (M4A) file starts with a box of one of these types.
+bool IsMp4(const uint8_t* head, int64_t size) {
+    if (size < 8)
+        return false;
+    for (const char* box : {"ftyp", "moov", "mdat", "wide"})
+        if (std::memcmp(head + 4, box, 4) == 0)
+            return true;
+    return false;
+}
+
+std::unique_ptr<IDecoder> OpenInModule(const char* module, const QString& name,
+                                       std::shared_ptr<TMediaFile> file, const QString& fileName,
+                                       TOpenFailure& failure) {
+    QString error;
+    auto* decoders = static_cast<IDecoderModule*>(
+        ModuleLoader::Load(module, kDecoderModuleEntry, kDecoderModuleVersion, error));
+    if (decoders == nullptr)
+        return Failed(failure, MediaService::mseNoDecoder,
+                      QStringLiteral("The file %1 cannot be played: %2.").arg(name, error));
+    return decoders->Open(std::move(file), fileName, failure);
+}
+
 } // namespace
 
 std::unique_ptr<IDecoder> OpenDecoder(const QString& fileName, std::shared_ptr<TMediaFile>& opened,
@@ -58,18 +94,20 @@ std::unique_ptr<IDecoder> OpenDecoder(const QString& fileName, std::shared_ptr<T
                       QStringLiteral("The file %1 cannot be read: %2.")
                           .arg(name, QString::fromLocal8Bit(std::strerror(errno))));
 
-    // By content: a WAV or WMA file with another extension still plays.
+    // By content: a file with another format's extension still plays.
     if (TWavDecoder::Probe(head, static_cast<size_t>(got)))
         return TWavDecoder::Open(file, fileName, failure);
-    if (got == sizeof head && std::memcmp(head, kAsfHeader, sizeof kAsfHeader) == 0) {
-        QString error;
-        auto* module = static_cast<IDecoderModule*>(ModuleLoader::Load(
-            kFfmpegModuleFile, kDecoderModuleEntry, kDecoderModuleVersion, error));
-        if (module == nullptr)
-            return Failed(failure, MediaService::mseNoDecoder,
-                          QStringLiteral("The file %1 cannot be played: %2.").arg(name, error));
-        return module->Open(file, fileName, failure);
-    }
+    if ((got == sizeof head && std::memcmp(head, kAsfHeader, sizeof kAsfHeader) == 0) ||
+        IsMp4(head, got))
+        return OpenInModule(kFfmpegModuleFile, name, file, fileName, failure);
+    if (got >= 4 && std::memcmp(head, "OggS", 4) == 0)
+        return OpenInModule(kXiphModuleFile, name, file, fileName, failure);
+    uint8_t magic[4] = {};
+    const int64_t content = std::memcmp(head, "ID3", 3) == 0 ? AfterId3v2(*file) : 0;
+    if ((content == 0 ? std::memcmp(head, "fLaC", 4) == 0
+                      : file->ReadAt(content, magic, sizeof magic) == sizeof magic &&
+                            std::memcmp(magic, "fLaC", 4) == 0))
+        return OpenInModule(kXiphModuleFile, name, file, fileName, failure);
     const bool named = info.suffix().compare(QStringLiteral("mp3"), Qt::CaseInsensitive) == 0;
     return TMp3Decoder::Open(file, fileName, named, failure);
 }

@@ -33,7 +33,8 @@ public:
     virtual bool Seek(int64_t frame) = 0;
 };
 
-// Opens the decoder the file's content calls for (WAV, MP3, or WMA through the FFmpeg module)
+// Opens the decoder the file's content calls for (WAV and MP3 here, FLAC, Ogg Vorbis and Opus
+// through the Xiph module, WMA and MP4 through the FFmpeg module)
 // and measures its exact length; `file` is the file it reads. nullptr with the reason when the
 // file cannot be played.
 std::unique_ptr<IDecoder> OpenDecoder(const QString& fileName, std::shared_ptr<TMediaFile>& file,
@@ -44,7 +45,7 @@ inline QString QuotedFileName(const QString& fileName) {
     return QLatin1Char('"') + QDir::toNativeSeparators(fileName) + QLatin1Char('"');
 }
 
-// The decoder modules' entry: FFmpeg's decoders are loaded only when a file needs them.
+// The decoder modules' entry: their libraries are loaded only when a file needs them.
 class IDecoderModule {
 public:
     virtual std::unique_ptr<IDecoder> Open(std::shared_ptr<IByteReader> file,
@@ -57,5 +58,6 @@ protected:
 // Raised when the boundary changes, so a stale module is refused rather than misused.
 inline constexpr int kDecoderModuleVersion = 1;
 inline constexpr char kFfmpegModuleFile[] = "libondrix-ffmpeg.so";
+inline constexpr char kXiphModuleFile[] = "libondrix-xiph.so";
 inline constexpr char kDecoderModuleEntry[] = "OndrixDecoderModule";
 using TDecoderModuleEntry = IDecoderModule* (*)(int version);

@@ -298,7 +298,8 @@ bool ErrorString(int32_t code, QString& text) {
         text = QStringLiteral("The file cannot be read.");
         return true;
     case mseUnsupportedFile:
-        text = QStringLiteral("The file is not a supported audio file (MP3, WMA or WAV).");
+        text = QStringLiteral(
+            "The file is not a supported audio file (MP3, FLAC, Ogg, Opus, M4A, WMA or WAV).");
         return true;
     case mseNoAudio:
         text = QStringLiteral("The file contains no audio that can be played.");

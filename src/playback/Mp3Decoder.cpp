@@ -247,8 +247,8 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
                     named ? QStringLiteral("The file %1 is not a supported audio file: no MP3 data "
                                            "was found in it.")
                                 .arg(name)
-                          : QStringLiteral("The file %1 is not a supported audio file (MP3, WMA "
-                                           "or WAV).")
+                          : QStringLiteral("The file %1 is not a supported audio file (MP3, FLAC, "
+                                           "Ogg, Opus, M4A, WMA or WAV).")
                                 .arg(name));
 
     // Every frame counted, without the encoder delay and padding left out: the raw length.

@@ -66,7 +66,11 @@ def make_tone(path, freq, seconds, artist=None, title=None):
     """A short sine tone at half scale; MP3s get an ID3v2.3 tag when artist or title is given."""
     codec = {".mp3": ["-c:a", "libmp3lame", "-b:a", "128k"],
              ".wma": ["-c:a", "wmav2", "-b:a", "128k"],
-             ".wav": ["-c:a", "pcm_s16le"]}[os.path.splitext(path)[1]]
+             ".wav": ["-c:a", "pcm_s16le"],
+             ".flac": ["-c:a", "flac"],
+             ".ogg": ["-c:a", "libvorbis", "-q:a", "5"],
+             ".opus": ["-c:a", "libopus", "-b:a", "128k"],
+             ".m4a": ["-c:a", "aac", "-b:a", "192k"]}[os.path.splitext(path)[1]]
     tags = []
     if path.endswith(".mp3"):
         tags = ["-id3v2_version", "3", "-write_id3v1", "0"]

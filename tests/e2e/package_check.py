@@ -129,7 +129,7 @@ def check_package(s, build):
     needed = dict(needed_packages(binary))
     modules = [os.path.join(root, "usr/lib/ondrix", name)
                for name in ("libondrix-ffmpeg.so", "libondrix-pulse.so", "libondrix-sdl.so",
-                            "libondrix-formattags.so")]
+                            "libondrix-formattags.so", "libondrix-xiph.so")]
     for module in modules:
         check(os.path.isfile(module), "the module %s is missing" % os.path.relpath(module, root))
         needed.update(needed_packages(module))

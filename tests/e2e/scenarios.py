@@ -75,10 +75,10 @@ def close_program(s, window):
     s.wait_exit()
 
 
-def tagged_tracks(s, specs):
+def tagged_tracks(s, tones):
     """Makes the tracks [(file name, frequency, seconds, artist, title)] and returns the paths."""
     return [make_tone(os.path.join(s.media, name), freq, seconds, artist, title)
-            for name, freq, seconds, artist, title in specs]
+            for name, freq, seconds, artist, title in tones]
 
 
 # --- scenarios ------------------------------------------------------------------------------------

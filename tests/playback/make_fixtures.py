@@ -95,6 +95,46 @@ def main():
         f.write(b"This is a text file with a music extension.\n" * 40)
     os.makedirs(p("folder.mp3"), exist_ok=True)
 
+    # FLAC, Ogg Vorbis, Opus and M4A, encoded from WAV sources whose sample count is the length a
+    # gapless decoder gives back: 57368 frames leave an AAC encoder 1000 frames of padding
+    source = tone(440, 2) + ",atrim=end_sample=57368"
+    ffmpeg(p("source-44k.wav"), source, "-ac", "2", "-c:a", "pcm_s16le")
+    ffmpeg(p("source-48k.wav"), tone(440, 2, 48000) + ",atrim=end_sample=62430", "-ac", "2",
+           "-c:a", "pcm_s16le")
+    encode = lambda name, src, *codec: subprocess.run(
+        [FFMPEG, "-nostdin", "-v", "error", "-y", "-i", p(src), "-map_metadata", "-1", "-fflags",
+         "+bitexact", "-flags:a", "+bitexact", *codec, p(name)], check=True)
+    encode("tone.flac", "source-44k.wav", "-c:a", "flac")
+    encode("tone.ogg", "source-44k.wav", "-c:a", "libvorbis", "-q:a", "3")
+    encode("tone.opus", "source-48k.wav", "-c:a", "libopus", "-b:a", "64k")
+    encode("opus-named.ogg", "source-48k.wav", "-c:a", "libopus", "-b:a", "64k", "-f", "ogg")
+    encode("tone-aac.m4a", "source-44k.wav", "-c:a", "aac", "-b:a", "128k")
+    encode("tone-alac.m4a", "source-44k.wav", "-c:a", "alac")
+    encode("faststart.m4a", "source-44k.wav", "-c:a", "aac", "-b:a", "128k", "-movflags",
+           "+faststart")
+    flac = bytearray(open(p("tone.flac"), "rb").read())
+    total = int.from_bytes(flac[21:26], "big") & 0xFFFFFFFFF  # STREAMINFO's 36-bit count
+    for name, claim in (("untold-length.flac", 0), ("lying-length.flac", total * 3)):
+        flac[21:26] = ((int.from_bytes(flac[21:26], "big") & ~0xFFFFFFFFF) | claim).to_bytes(
+            5, "big")
+        with open(p(name), "wb") as f:
+            f.write(flac)
+    # cut inside a frame; an Ogg file inside its last page (a page holds up to a second here), an
+    # M4A file whose index comes last loses it
+    for name, keep in (("tone.flac", 0.6), ("tone.ogg", 0.9), ("tone.opus", 0.9),
+                       ("tone-aac.m4a", 0.6), ("faststart.m4a", 0.6)):
+        data = open(p(name), "rb").read()
+        stem, ext = os.path.splitext(name)
+        with open(p("cut-" + stem + ext), "wb") as f:
+            f.write(data[: int(len(data) * keep) + 7])
+        with open(p("random" + ext), "wb") as f:
+            f.write(noise)
+    ogg = bytearray(open(p("tone.ogg"), "rb").read())
+    last = ogg.rindex(b"OggS")
+    ogg[last + 40] ^= 0x55  # the last page's checksum no longer holds
+    with open(p("bad-last-page.ogg"), "wb") as f:
+        f.write(ogg)
+
     # MP3s as they come from the wild: what surrounds the frames must not count as sound
     clean = open(p("track1.mp3"), "rb").read()
     title = lambda text: id3v2(b"TIT2" + len(text.encode() + b"\0").to_bytes(4, "big") +

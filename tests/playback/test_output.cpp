@@ -27,7 +27,8 @@ TEST(Output, PlaysTheDecodedSamplesExactlyTwice) {
                            {"vbr-noxing.mp3", 44100, 2},    {"vbr-xing.mp3", 44100, 2},
                            {"tone.wma", 44100, 2},          {"tone-mono-22k.mp3", 22050, 1},
                            {"tone-mono-48k.wav", 48000, 1}, {"ape-id3v1.mp3", 44100, 2},
-                           {"junk-before.mp3", 44100, 2}};
+                           {"junk-before.mp3", 44100, 2},   {"tone.flac", 44100, 2},
+                           {"tone-alac.m4a", 44100, 2}};
     QTemporaryDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -107,6 +107,39 @@ TEST(Player, OddMp3FilesMeasureTheirFramesAlone) {
     }
 }
 
+// FLAC, Ogg Vorbis, Opus (also named .ogg), AAC and ALAC in M4A give back exactly the frames
+// their encoder was fed: no priming, padding or pre-skip counted, and a FLAC header whose count
+// is unknown or lies does not decide. A seek lands on its target and the end reaches Length.
+TEST(Player, NewFormatsAreExactAndSeek) {
+    const struct {
+        const char* Name;
+        const char* Source;
+    } cases[] = {
+        {"tone.flac", "source-44k.wav"},         {"tone.ogg", "source-44k.wav"},
+        {"tone.opus", "source-48k.wav"},         {"opus-named.ogg", "source-48k.wav"},
+        {"tone-aac.m4a", "source-44k.wav"},      {"faststart.m4a", "source-44k.wav"},
+        {"tone-alac.m4a", "source-44k.wav"},     {"untold-length.flac", "source-44k.wav"},
+        {"lying-length.flac", "source-44k.wav"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const auto source = static_cast<int64_t>(DecodeWithReference(Fixture(c.Source)).size()) / 2;
+        ASSERT_GT(source, 0);
+        const int rate =
+            QString::fromUtf8(c.Source).contains(QStringLiteral("48k")) ? 48000 : 44100;
+        TMediaPlayer player;
+        player.SetFileName(Fixture(c.Name));
+        ASSERT_NO_THROW(player.Open());
+        const int32_t length = player.Length();
+        EXPECT_EQ(length, RoundedMs(source, rate));
+        player.Seek(length - 400);
+        EXPECT_EQ(player.Position(), length - 400);
+        player.Play();
+        EXPECT_TRUE(PlaysToEnd(player));
+        EXPECT_EQ(player.Mode(), pmStopped);
+    }
+}
+
 // Play returns while the sound goes on; Length after Play is what it was before.
 TEST(Player, PlayReturnsAtOnceAndPositionAdvances) {
     TMediaPlayer player;
@@ -360,6 +393,16 @@ TEST(Player, DamagedInputFailsClearlyOrPlaysToTheEnd) {
         {"folder.mp3", "folder"},
         {"random.mp3", "not a supported audio file"},
         {"not-audio.wma", "not a supported audio file"},
+        {"random.flac", "not a supported audio file"},
+        {"random.ogg", "not a supported audio file"},
+        {"random.opus", "not a supported audio file"},
+        {"random.m4a", "not a supported audio file"},
+        {"cut-tone-aac.m4a", "not a supported audio file"}, // its index was at the end
+        {"cut-tone.flac", nullptr},
+        {"cut-tone.ogg", nullptr},
+        {"cut-tone.opus", nullptr},
+        {"cut-faststart.m4a", nullptr}, // the index names more than the file holds
+        {"bad-last-page.ogg", nullptr},
         {"truncated.mp3", nullptr},
         {"truncated.wav", nullptr},
         {"huge-header.wav", nullptr},

@@ -1,5 +1,5 @@
-// libondrix-ffmpeg.so: WMA through FFmpeg, the one format nothing lighter decodes. Loaded on the
-// first open of such a file, so a start-up with an MP3 or WAV list never maps FFmpeg's hundred
+// libondrix-ffmpeg.so: WMA, and AAC and ALAC in MP4 (M4A), through FFmpeg. Loaded on the first
+// open of such a file, so a start-up with an MP3 or WAV list never maps FFmpeg's hundred
 // libraries. It reads the file only through the program's IByteReader.
 #include "playback/Decoder.h"
 #include "playback/MediaService.h"
@@ -114,6 +114,7 @@ private:
     int64_t mPosition = 0;
     int64_t mSkip = 0; // frames still to drop after a seek
     bool mDrained = false;
+    bool mMp4 = false;
     std::vector<int16_t> mPending; // decoded, not yet read
     size_t mPendingAt = 0;         // in samples
 };
@@ -135,7 +136,9 @@ std::unique_ptr<IDecoder> TFfmpegDecoder::Open(std::shared_ptr<IByteReader> file
 
 bool TFfmpegDecoder::OpenStream(const QString& name, TOpenFailure& failure) {
     const QString unsupported =
-        QStringLiteral("The file %1 is not a supported audio file (MP3, WMA or WAV)").arg(name);
+        QStringLiteral(
+            "The file %1 is not a supported audio file (MP3, FLAC, Ogg, Opus, M4A, WMA or WAV)")
+            .arg(name);
     mCursor = std::make_unique<TByteCursor>(*mFile, 0, mFile->Size());
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBuffer));
     AVIOContext* io = buffer ? avio_alloc_context(buffer, kIoBuffer, 0, mCursor.get(), &ReadPacket,
@@ -153,7 +156,7 @@ bool TFfmpegDecoder::OpenStream(const QString& name, TOpenFailure& failure) {
     format->flags |= AVFMT_FLAG_CUSTOM_IO;
     format->interrupt_callback = {&Interrupted, mFile.get()};
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "format_whitelist", "asf", 0);
+    av_dict_set(&options, "format_whitelist", "asf,mov", 0);
     int err = avformat_open_input(&format, nullptr, nullptr, &options);
     av_dict_free(&options);
     if (err < 0) // avformat_open_input freed the context
@@ -245,8 +248,26 @@ bool TFfmpegDecoder::MeasureLength(const QString& name, TOpenFailure& failure) {
             mFrames = packets * frameLength - (kTrial * frameLength - trialOutput);
         else if (stream->duration > 0)
             mFrames = av_rescale_q(stream->duration, stream->time_base, sampleBase);
+    } else if (std::strncmp(mFormat->iformat->name, "mov", 3) == 0 && stream->duration > 0) {
+        // MP4: the demuxer applies the edit list, so the stream's duration leaves out the
+        // encoder's priming and padding (the last packet's shorter duration) and the decoder
+        // drops the priming; Read stops at the end of the edit.
+        mFrames = av_rescale_q(stream->duration, stream->time_base, sampleBase);
+        // A cut file, or a header that claims more than the file holds: the sound ends where the
+        // first packet that is not wholly in the file starts.
+        const int entries = avformat_index_get_entries_count(stream);
+        for (int i = 0; i < entries; ++i) {
+            const AVIndexEntry* entry = avformat_index_get_entry(stream, i);
+            if (entry->pos + entry->size > mFile->Size()) {
+                mFrames = std::min(
+                    mFrames, std::max<int64_t>(
+                                 0, av_rescale_q(entry->timestamp, stream->time_base, sampleBase)));
+                break;
+            }
+        }
+        mMp4 = true;
     } else {
-        // Other codecs in ASF: the sum of the packet durations.
+        // Other codecs: the sum of the packet durations.
         int64_t ticks = 0;
         while (av_read_frame(mFormat.get(), mPacket.get()) >= 0) {
             if (mPacket->stream_index == mStreamIndex)
@@ -375,7 +396,9 @@ bool TFfmpegDecoder::Seek(int64_t frame) {
     // Where the first packet after the seek starts decides how much to drop.
     while (av_read_frame(mFormat.get(), mPacket.get()) >= 0) {
         if (mPacket->stream_index == mStreamIndex && mPacket->pts != AV_NOPTS_VALUE) {
-            const int64_t at = av_rescale_q(mPacket->pts, stream->time_base, AVRational{1, mRate});
+            int64_t at = av_rescale_q(mPacket->pts, stream->time_base, AVRational{1, mRate});
+            if (mMp4)
+                at = std::max<int64_t>(at, 0); // the demuxer has the decoder drop the priming
             mSkip = std::max<int64_t>(0, frame - at);
             avcodec_send_packet(mCodec.get(), mPacket.get());
             av_packet_unref(mPacket.get());
