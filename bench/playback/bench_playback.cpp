@@ -198,8 +198,8 @@ void BM_DecodeOnly(benchmark::State& state) {
 BENCHMARK(BM_DecodeOnly)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 // Every command as the main window sends it, timed on the calling thread, the way a user meets
-// them: open a 5-minute MP3 (with its exact-length scan), play, pause, resume, stop (the stop
-// button re-opens the file), tracks one after another whose rate and channel count differ
+// them: open a 5-minute MP3 (with its exact-length scan), play, pause, resume, seek, stop (the
+// stop button re-opens the file), tracks one after another whose rate and channel count differ
 // (44.1 kHz stereo, 22.05 kHz mono, 48 kHz stereo, 8 kHz mono), Close, and the player's
 // destruction at exit while a track plays. Reports the median, p99 and maximum per command.
 void BM_CommandTimes(benchmark::State& state) {
@@ -216,6 +216,10 @@ void BM_CommandTimes(benchmark::State& state) {
             times["Pause"].push_back(TimedMs([&] { player->Pause(); }));
             pause(50);
             times["Pause (resume)"].push_back(TimedMs([&] { player->Pause(); }));
+            pause(100);
+            // a drag on the bar seeks up to ten times a second
+            times["Seek (playing)"].push_back(
+                TimedMs([&] { player->Seek(120000 + round * 1000); }));
             pause(100);
             times["Stop (re-Open)"].push_back(TimedMs([&] { player->Open(); }));
             for (const char* name : formats) {

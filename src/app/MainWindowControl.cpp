@@ -20,6 +20,7 @@
 MainWindowControl::MainWindowControl(TfrmIndex& window, QObject* parent)
     : PlayerControl(parent), window_(window) {
     connect(&window_, &TfrmIndex::StateChanged, this, &PlayerControl::Changed);
+    connect(&window_, &TfrmIndex::Seeked, this, &PlayerControl::Seeked);
     // the status tick reads the box; nothing in the window handles it
     connect(window_.cbRepeat, &QCheckBox::toggled, this, &PlayerControl::Changed);
     pendingTimer_.setInterval(250);
@@ -98,6 +99,10 @@ bool MainWindowControl::CanGoPrevious() const {
     return window_.TrackLoaded && index >= 0 && (index > 0 || Repeat());
 }
 
+bool MainWindowControl::CanSeek() const {
+    return window_.TrackLoaded && window_.Player->DeviceId() != 0;
+}
+
 void MainWindowControl::Play() {
     TApplication::RunHandler([this] {
         if (Status() != EStatus::Playing)
@@ -144,6 +149,10 @@ void MainWindowControl::Previous() {
         window_.SkipTo(index > 0 ? index - 1 : int32_t(window_.PlayList.size()) - 1,
                        Status() == EStatus::Playing);
     });
+}
+
+void MainWindowControl::SeekTo(int32_t position) {
+    TApplication::RunHandler([this, position] { window_.SeekTo(position); });
 }
 
 void MainWindowControl::SetVolume(int32_t volume) {

@@ -28,6 +28,7 @@ public:
     bool CanPlay() const override;
     bool CanGoNext() const override;
     bool CanGoPrevious() const override;
+    bool CanSeek() const override;
 
     void Play() override;
     void Pause() override;
@@ -35,6 +36,7 @@ public:
     void Stop() override;
     void Next() override;
     void Previous() override;
+    void SeekTo(int32_t position) override;
     void SetVolume(int32_t volume) override;
     void SetRepeat(bool repeat) override;
     void Raise() override;

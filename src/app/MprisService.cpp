@@ -105,6 +105,8 @@ void MprisService::Start() {
     registered_ = true;
     told_ = Current();
     connect(&control_, &PlayerControl::Changed, this, [this] { Announce(); });
+    // after every seek, the window's own too: desktops keep their clock from it
+    connect(&control_, &PlayerControl::Seeked, this, [this] { emit Seeked(Position()); });
     RequestName(kBaseName);
 }
 
@@ -250,7 +252,6 @@ void MprisService::Seek(qlonglong offset) {
             return;
         }
         control_.SeekTo(int32_t(std::max<qlonglong>(target, 0)));
-        emit Seeked(Position());
     });
 }
 
@@ -263,6 +264,5 @@ void MprisService::SetPosition(const QString& trackId, qlonglong position) {
         if (!track || trackId != TrackId(track) || position < 0 || position / 1000 > track->Length)
             return;
         control_.SeekTo(int32_t(position / 1000));
-        emit Seeked(Position());
     });
 }

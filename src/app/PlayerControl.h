@@ -38,8 +38,8 @@ public:
     virtual bool CanPlay() const = 0;
     virtual bool CanGoNext() const = 0;
     virtual bool CanGoPrevious() const = 0;
-    // Seeking within a track, once the engine can.
-    virtual bool CanSeek() const { return false; }
+    // Seeking within the loaded track.
+    virtual bool CanSeek() const = 0;
 
     // Each of these runs as an event handler: an error it raises is shown in the error box.
     virtual void Play() = 0;
@@ -49,7 +49,8 @@ public:
     // To entry [current ± 1] (round the list with Repeat), playing on if it was playing.
     virtual void Next() = 0;
     virtual void Previous() = 0;
-    virtual void SeekTo(int32_t position) { Q_UNUSED(position); }
+    // To `position` milliseconds in the loaded track (clamped to it), keeping play or pause.
+    virtual void SeekTo(int32_t position) = 0;
     virtual void SetVolume(int32_t volume) = 0; // ignored while muted
     virtual void SetRepeat(bool repeat) = 0;
     // Shows the window (also from the tray) and brings it to the front.
@@ -62,4 +63,6 @@ public:
 signals:
     // Something above may have changed; the listener compares.
     void Changed();
+    // The position moved other than by playing: a seek, from here or from the window.
+    void Seeked();
 };

@@ -28,7 +28,9 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -48,6 +50,7 @@ TfrmIndex::TfrmIndex(QWidget* parent) : SkinnedForm(parent, Qt::Window) {
     CreateControls();
     CenterOnScreen();
     TApplication::RunHandler([this] { FormCreate(); });
+    UpdateSeekable();
 }
 
 TfrmIndex::~TfrmIndex() {
@@ -128,6 +131,9 @@ void TfrmIndex::CreateControls() {
     Timer->setInterval(1);
     tStatus = new QTimer(this);
     tStatus->setInterval(100);
+    dragSeek_ = new QTimer(this);
+    dragSeek_->setInterval(100);
+    dragSeek_->setSingleShot(true);
 
     connect(Label1, &ClickLabel::clicked, this, &TfrmIndex::Label1Click);
     connect(Label2, &ClickLabel::pressed, this, &TfrmIndex::Label2MouseDown);
@@ -144,6 +150,10 @@ void TfrmIndex::CreateControls() {
     connect(volume, &QSlider::valueChanged, this, &TfrmIndex::volumeChange);
     connect(Timer, &QTimer::timeout, this, &TfrmIndex::TimerTimer);
     connect(tStatus, &QTimer::timeout, this, &TfrmIndex::tStatusTimer);
+    connect(Progres, &TProgressBar::Picked, this, &TfrmIndex::ProgresPick);
+    connect(Progres, &TProgressBar::KeyPicked, this, &TfrmIndex::ProgresKey);
+    connect(dragSeek_, &QTimer::timeout, this, &TfrmIndex::DragSeekTimer);
+    connect(this, &TfrmIndex::StateChanged, this, &TfrmIndex::UpdateSeekable);
 
     // what a screen reader announces, and the keyboard's way through the window
     SetAccessible(Label2, QStringLiteral("Move"), QAccessible::Button,
@@ -160,9 +170,11 @@ void TfrmIndex::CreateControls() {
     SetAccessible(volume, QStringLiteral("Volume"));
     SetAccessible(Label3, QStringLiteral("Open file"), QAccessible::Button);
     SetAccessible(Label4, QStringLiteral("Playlist"), QAccessible::Button);
-    SetAccessible(Progres, QStringLiteral("Position"), QAccessible::ProgressBar);
+    SetAccessible(Progres, QStringLiteral("Position"), QAccessible::ProgressBar,
+                  QStringLiteral("Click or drag to seek; Left and Right go 5 seconds back and "
+                                 "on, Home to the start, End near the end"));
     SetTabOrder({Label2, lMenu, Label5, Label1, iPause, iPlay, iStop, cbRepeat, Image2, Image3,
-                 volume, Label3, Label4});
+                 volume, Label3, Label4, Progres});
     MarkKeyboardFocus(cbRepeat);
     MarkKeyboardFocus(volume);
     OnArrowKeys(Label2, [this](QPoint step) {
@@ -342,6 +354,89 @@ void TfrmIndex::tStatusTimer() {
     // With no device open (its track could not be opened) the bar stays where it is.
     if (Player->DeviceId() != 0)
         Progres->SetPosition(Player->Position());
+}
+
+void TfrmIndex::SeekTo(int32_t position) {
+    NoteStateChange();
+    if (!TrackLoaded || Player->DeviceId() == 0)
+        return;
+    const int32_t before = Player->Position();
+    Player->Seek(position);
+    // A track that ended just before the tick advanced: it plays on from the new place instead
+    // of standing silent while the tick runs.
+    if (tStatus->isActive() && Player->Mode() != pmPlaying)
+        Player->Play();
+    // Before the first Play the bar's range is not yet the track's.
+    Progres->SetMax(Player->Length());
+    const int32_t after = Player->Position();
+    Progres->SetPosition(after);
+    if (after != before)
+        emit Seeked();
+}
+
+void TfrmIndex::ProgresPick(double fraction, bool done) {
+    if (dragDevice_ < 0)
+        dragDevice_ = Player->DeviceId();
+    // A drag belongs to the track it began on: once that track has ended or been stopped, the
+    // rest of it is ignored (a drag held at the end would otherwise skip the next track too).
+    const bool sameTrack = Player->DeviceId() != 0 && Player->DeviceId() == dragDevice_;
+    if (done) {
+        dragSeek_->stop();
+        pendingSeek_ = -1;
+        dragDevice_ = -1;
+    }
+    if (!TrackLoaded || !sameTrack)
+        return;
+    const auto target = int32_t(std::lround(fraction * Player->Length()));
+    if (done) {
+        SeekTo(target);
+    } else if (dragSeek_->isActive()) {
+        pendingSeek_ = target;
+    } else {
+        // the sound follows the pointer, without restarting the output at every pixel
+        SeekTo(target);
+        dragSeek_->start();
+    }
+}
+
+void TfrmIndex::DragSeekTimer() {
+    if (pendingSeek_ < 0 || !Progres->Dragging() || Player->DeviceId() != dragDevice_)
+        return;
+    SeekTo(std::exchange(pendingSeek_, -1));
+    dragSeek_->start();
+}
+
+void TfrmIndex::ProgresKey(int key) {
+    if (!TrackLoaded || Player->DeviceId() == 0)
+        return;
+    constexpr int32_t kStep = 5000;
+    switch (key) {
+    case Qt::Key_Left:
+        SeekTo(std::max(0, Player->Position() - kStep));
+        break;
+    case Qt::Key_Right:
+        SeekTo(Player->Position() + kStep);
+        break;
+    case Qt::Key_Home:
+        SeekTo(0);
+        break;
+    case Qt::Key_End:
+        // the last seconds are heard; Right from there ends the track
+        SeekTo(std::max(0, Player->Length() - kStep));
+        break;
+    default:
+        break;
+    }
+}
+
+void TfrmIndex::UpdateSeekable() {
+    const bool seekable = TrackLoaded && Player->DeviceId() != 0;
+    Progres->SetSeekable(seekable);
+    if (!seekable) {
+        dragSeek_->stop();
+        pendingSeek_ = -1;
+        dragDevice_ = -1;
+    }
 }
 
 void TfrmIndex::PlayEntry(int32_t index, bool play) {

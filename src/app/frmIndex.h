@@ -74,6 +74,8 @@ public:
     void Label4Clic();
     void Label5Click();
     void lMenuClick();
+    void ProgresPick(double fraction, bool done);
+    void ProgresKey(int key);
 
     // Makes entry [index] the current one and plays it, as the status tick does at the end of a
     // track; raises EListError outside the list and the device's error when it cannot be opened.
@@ -82,6 +84,10 @@ public:
     // Next and Previous of the desktop's controls: entry [index] as the tick's advance opens it,
     // played if `play`.
     void SkipTo(int32_t index, bool play);
+    // Moves within the current track to `position` milliseconds (clamped to the track), keeping
+    // what the player does: playing plays on from there, paused or stopped stands there. Does
+    // nothing when no track is loaded.
+    void SeekTo(int32_t position);
     // Files from outside the window (the command line, a later start, the desktop): they
     // replace the list as a confirmed OPEN FILE does, then play starts.
     void OpenFiles(const QStringList& files);
@@ -90,6 +96,8 @@ signals:
     // The play state, the track, the volume or the list may have changed; sent from the event
     // loop once the handler is done, also when it ended in an error.
     void StateChanged();
+    // The current track was moved to another place (the bar, its keys, the desktop).
+    void Seeked();
 
 protected:
     void hideEvent(QHideEvent* event) override;
@@ -104,6 +112,8 @@ private:
     void StopAtEnd();
     void TakeChosen(bool confirmed, const QStringList& chosen);
     void NoteStateChange();
+    void UpdateSeekable();
+    void DragSeekTimer();
 
     // the list could not be read at start-up: do not write over it until it has been replaced
     bool listUnreadable_ = false;
@@ -112,4 +122,10 @@ private:
     // automatic advances in a row whose track could not be opened
     int32_t failedAdvances_ = 0;
     bool stateNoticePending_ = false;
+    // While the bar is dragged the track follows at most this often; the place picked
+    // meanwhile waits here (-1: none).
+    QTimer* dragSeek_ = nullptr;
+    int32_t pendingSeek_ = -1;
+    // the device the drag began on (-1: no drag)
+    int32_t dragDevice_ = -1;
 };

@@ -1,12 +1,19 @@
 #include "ui/ProgressBar.h"
 
+#include "ui/Accessibility.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLinearGradient>
+#include <QMouseEvent>
 #include <QPainter>
 
 #include <algorithm>
 
 TProgressBar::TProgressBar(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // reached by Tab only, as the skin's buttons: a click leaves the skin as drawn
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void TProgressBar::SetMin(int32_t value) {
@@ -32,27 +39,120 @@ void TProgressBar::SetState(int32_t min, int32_t max, int32_t position) {
         update();
 }
 
+void TProgressBar::SetSeekable(bool seekable) {
+    if (seekable == seekable_)
+        return;
+    seekable_ = seekable;
+    setCursor(seekable ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    if (!seekable && dragging_) {
+        dragging_ = false;
+        update();
+    }
+}
+
 int TProgressBar::FilledWidth() const {
+    if (dragging_)
+        return int(width() * dragFraction_ + 0.5);
     const double span = double(max_) - double(min_);
     if (span <= 0)
         return 0;
     return int(width() * ((double(position_) - double(min_)) / span) + 0.5);
 }
 
-void TProgressBar::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    const QRect r = rect();
-    QLinearGradient trough(r.topLeft(), r.bottomLeft());
-    trough.setColorAt(0, QColor(8, 18, 64));
-    trough.setColorAt(1, QColor(22, 40, 110));
-    p.fillRect(r, trough);
+double TProgressBar::FractionAt(double x) const {
+    return width() > 0 ? std::clamp(x / width(), 0.0, 1.0) : 0.0;
+}
 
-    const int w = FilledWidth();
-    if (w <= 0)
+void TProgressBar::Drag(double x) {
+    const int before = FilledWidth();
+    dragFraction_ = FractionAt(x);
+    if (FilledWidth() != before)
+        update();
+}
+
+void TProgressBar::mousePressEvent(QMouseEvent* event) {
+    event->accept();
+    if (event->button() != Qt::LeftButton || !seekable_)
         return;
-    QLinearGradient fill(r.topLeft(), r.bottomLeft());
-    fill.setColorAt(0, QColor(150, 205, 255));
-    fill.setColorAt(0.45, QColor(60, 140, 240));
-    fill.setColorAt(1, QColor(20, 80, 200));
-    p.fillRect(QRect(r.left(), r.top(), w, r.height()), fill);
+    dragging_ = true;
+    dragFraction_ = FractionAt(event->position().x());
+    update();
+    emit Picked(dragFraction_, false);
+}
+
+void TProgressBar::mouseMoveEvent(QMouseEvent* event) {
+    event->accept();
+    if (!dragging_)
+        return;
+    // the release went elsewhere (a window opened over the drag): the drag ends where it was
+    if (!(event->buttons() & Qt::LeftButton)) {
+        dragging_ = false;
+        update();
+        emit Picked(dragFraction_, true);
+        return;
+    }
+    const double before = dragFraction_;
+    Drag(event->position().x());
+    if (dragFraction_ != before)
+        emit Picked(dragFraction_, false);
+}
+
+void TProgressBar::mouseReleaseEvent(QMouseEvent* event) {
+    event->accept();
+    if (event->button() != Qt::LeftButton || !dragging_)
+        return;
+    Drag(event->position().x());
+    const double fraction = dragFraction_;
+    dragging_ = false;
+    update();
+    emit Picked(fraction, true);
+}
+
+void TProgressBar::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if ((event->modifiers() & ~Qt::KeypadModifier) ||
+        (key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Home &&
+         key != Qt::Key_End)) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (seekable_ && !dragging_)
+        emit KeyPicked(key);
+}
+
+void TProgressBar::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    const auto reason = event->reason();
+    focusMark_ = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                 reason == Qt::ShortcutFocusReason;
+    update();
+}
+
+void TProgressBar::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    focusMark_ = false;
+    update();
+}
+
+void TProgressBar::paintEvent(QPaintEvent*) {
+    {
+        QPainter p(this);
+        const QRect r = rect();
+        QLinearGradient trough(r.topLeft(), r.bottomLeft());
+        trough.setColorAt(0, QColor(8, 18, 64));
+        trough.setColorAt(1, QColor(22, 40, 110));
+        p.fillRect(r, trough);
+
+        const int w = FilledWidth();
+        if (w > 0) {
+            QLinearGradient fill(r.topLeft(), r.bottomLeft());
+            fill.setColorAt(0, QColor(150, 205, 255));
+            fill.setColorAt(0.45, QColor(60, 140, 240));
+            fill.setColorAt(1, QColor(20, 80, 200));
+            p.fillRect(QRect(r.left(), r.top(), w, r.height()), fill);
+        }
+    }
+    if (focusMark_ && hasFocus())
+        PaintFocusMark(this, false);
 }

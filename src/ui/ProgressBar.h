@@ -7,6 +7,11 @@
 // the range changes (track lengths in milliseconds exceed any 16-bit range). QProgressBar
 // ignores out-of-range values and resets itself when the range moves past its value, which
 // would break the end-of-track test that compares position and maximum.
+//
+// Once made seekable, the user picks a place on it: a press or a drag with the left button
+// reports the fraction of its width under the pointer, and while the button is held the bar
+// shows that place whatever position it is given, so a timer that sets it cannot snap it back.
+// With the keyboard focus, Left, Right, Home and End are reported as they come.
 class TProgressBar : public QWidget {
     Q_OBJECT
 public:
@@ -19,14 +24,37 @@ public:
     void SetMax(int32_t value);
     void SetPosition(int32_t value);
 
+    bool Seekable() const { return seekable_; }
+    void SetSeekable(bool seekable);
+    bool Dragging() const { return dragging_; }
+
+signals:
+    // `fraction` (0..1) of the width under the pointer: `done` false while the button is held,
+    // true where it was let go.
+    void Picked(double fraction, bool done);
+    // Qt::Key_Left, Key_Right, Key_Home or Key_End.
+    void KeyPicked(int key);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void SetState(int32_t min, int32_t max, int32_t position);
     int FilledWidth() const;
+    double FractionAt(double x) const;
+    void Drag(double x);
 
     int32_t min_ = 0;
     int32_t max_ = 100;
     int32_t position_ = 0;
+    bool seekable_ = false;
+    bool dragging_ = false;
+    double dragFraction_ = 0;
+    bool focusMark_ = false;
 };

@@ -9,7 +9,10 @@
 #include <QCursor>
 #include <QLabel>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QSlider>
+
+#include <cmath>
 
 namespace {
 
@@ -193,6 +196,38 @@ TEST_F(MainWindowTest, StopReturnsToTheStart) {
     EXPECT_EQ(w->Progres->Position(), 0);
     EXPECT_FALSE(w->tStatus->isActive());
     EXPECT_TRUE(w->lInfo->text().isEmpty());
+}
+
+// A click on the bar seeks to that fraction of the track and a drag to where it is let go,
+// keeping the mode: stopped before the first Play stands there, and Play starts from there;
+// paused stays paused. Each move is announced once, and the track still ends.
+TEST_F(MainWindowTest, ClickOnTheBarSeeksToThatFractionOfTheTrack) {
+    WritePatch(tracks_);
+    auto w = Create();
+    QSignalSpy seeked(w.get(), &TfrmIndex::Seeked);
+    const int width = w->Progres->width();
+    const int32_t length = w->Player->Length();
+    const auto at = [&](int x) { return int32_t(std::lround(double(x) / width * length)); };
+    const int y = w->Progres->height() / 2;
+
+    QTest::mouseClick(w->Progres, Qt::LeftButton, {}, QPoint(width * 3 / 4, y));
+    EXPECT_EQ(w->Player->Mode(), pmStopped);
+    EXPECT_EQ(w->Player->Position(), at(width * 3 / 4));
+    EXPECT_EQ(w->Progres->Position(), at(width * 3 / 4));
+    EXPECT_EQ(w->Progres->Max(), length);
+    Click(w->iPlay);
+    Click(w->iPause);
+    EXPECT_GE(w->Player->Position(), at(width * 3 / 4));
+
+    QTest::mousePress(w->Progres, Qt::LeftButton, {}, QPoint(width / 4, y));
+    QTest::mouseRelease(w->Progres, Qt::LeftButton, {}, QPoint(width / 10, y));
+    EXPECT_EQ(w->Player->Mode(), pmPaused);
+    EXPECT_EQ(w->Player->Position(), at(width / 10));
+    EXPECT_EQ(w->Progres->Position(), at(width / 10));
+    EXPECT_EQ(seeked.count(), 3);
+    // played on from there, the track still ends exactly at its length and the list advances
+    Click(w->iPlay);
+    EXPECT_TRUE(WaitFor([&] { return w->CurrentIndex == 1; }, 10000));
 }
 
 // Mute locks the slider at 0 and survives the advance to the next track; Unmute gives 1000.

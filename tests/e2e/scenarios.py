@@ -661,12 +661,13 @@ def mpris(s):
     """The desktop's player controls (playerctl on a private session bus): the current track's
     metadata, play-pause and next heard on the sink, volume 0 silent and refused while muted, the
     loop status and the Repeat box mirror each other, a click on the window's Pause reaches the
-    desktop, a player of another folder is a second instance, and Quit saves the list as "X"
-    does."""
-    if shutil.which("playerctl") is None or shutil.which("dbus-send") is None:
-        raise Skipped("playerctl and dbus-send are not installed")
-    paths = tagged_tracks(s, [("one.mp3", 440, 8.0, "Band", "First"),
-                              ("two.mp3", 660, 8.0, "Band", "Second")])
+    desktop, seeking from the desktop and from the window's bar (the position read back and the
+    Seeked signal), a player of another folder is a second instance, and Quit saves the list as
+    "X" does."""
+    if not all(map(shutil.which, ("playerctl", "dbus-send", "dbus-monitor"))):
+        raise Skipped("playerctl, dbus-send and dbus-monitor are not installed")
+    paths = tagged_tracks(s, [("one.mp3", 440, 40.0, "Band", "First"),
+                              ("two.mp3", 660, 40.0, "Band", "Second")])
     patch = os.path.join(s.cwd, "patch.dat")
     write_list(patch, paths)
     w = s.launch()
@@ -680,10 +681,21 @@ def mpris(s):
         heard = s.recorded(mark + harness.RATE // 2)
         return max(map(abs, heard), default=0) == 0 and len(heard) > harness.RATE // 2
 
+    def dbus_player(*args):
+        return subprocess.run(["dbus-send", "--session", "--print-reply",
+                               "--dest=org.mpris.MediaPlayer2.ondrix", "/org/mpris/MediaPlayer2",
+                               *args], env=s.env, text=True, capture_output=True,
+                              timeout=10).stdout
+
+    def ctl_property(name):
+        reply = dbus_player("org.freedesktop.DBus.Properties.Get",
+                            "string:org.mpris.MediaPlayer2.Player", "string:" + name)
+        return reply.split()[-1] if reply else ""
+
     wait_for(lambda: ctl("status") == "Stopped", 10, "the player on the session bus")
     meta = ctl("metadata", "--format",
                "{{xesam:artist}}|{{xesam:title}}|{{mpris:length}}|{{xesam:url}}")
-    check(meta == "Band|First|8000000|file://" + paths[0], "metadata: %r" % meta)
+    check(meta == "Band|First|40000000|file://" + paths[0], "metadata: %r" % meta)
     followed = os.path.join(s.folder, "followed.txt")
     with open(followed, "w") as out:
         s.spawn("playerctl --follow", ["playerctl", "-p", "ondrix", "--follow", "status"],
@@ -706,6 +718,35 @@ def mpris(s):
     s.wait_for_tones([660], since, timeout=5)
     check(ctl("metadata", "--format", "{{xesam:title}}") == "Second",
           "metadata after next: %r" % ctl("metadata"))
+
+    # seeking while playing: SetPosition, then Seek relative to it; each is announced
+    seeked_log = os.path.join(s.folder, "seeked.txt")
+    with open(seeked_log, "w") as out:
+        s.spawn("dbus-monitor", ["dbus-monitor", "--session", "type='signal',interface="
+                                 "'org.mpris.MediaPlayer2.Player',member='Seeked'"], stdout=out)
+    wait_for(lambda: b"NameLost" in read_bytes(seeked_log), 5, "dbus-monitor to listen")
+
+    def seeked():
+        return [int(line.split()[1]) for line in read_bytes(seeked_log).decode().splitlines()
+                if line.strip().startswith("int64 ")]
+
+    def position():
+        return float(ctl("position"))
+    check(ctl_property("CanSeek") == "true", "CanSeek with a track: %s" % ctl_property("CanSeek"))
+    ctl("position", "10")
+    wait_for(lambda: seeked() == [10000000], 5, "Seeked(10 s) after position 10")
+    check(10.0 <= position() < 12.0, "position after position 10: %s" % ctl("position"))
+    ctl("position", "5+")
+    wait_for(lambda: len(seeked()) == 2, 5, "Seeked after position 5+")
+    check(15000000 <= seeked()[1] < 17000000, "Seeked after position 5+: %s" % seeked())
+    check(15.0 <= position() < 17.0, "position after position 5+: %s" % ctl("position"))
+    # a position meant for another track, or past the end, is ignored
+    ctl("position", "45")
+    dbus_player("org.mpris.MediaPlayer2.Player.SetPosition",
+                "objpath:/io/github/ondrix/Ondrix3/Track/0", "int64:1000000")
+    time.sleep(0.5)
+    check(len(seeked()) == 2 and position() >= 15.0, "an ignored SetPosition seeked to %s (%s)"
+          % (ctl("position"), seeked()))
 
     ctl("volume", "0")
     quiet = s.mark()
@@ -736,6 +777,12 @@ def mpris(s):
     click(s, w, PAUSE)
     wait_for(lambda: read_bytes(followed).split()[-1:] == [b"Paused"], 5,
              "the desktop to hear of a click on Pause")
+    # a click on the window's bar seeks there, paused, and the desktop hears of it with the
+    # position read right after the seek
+    click(s, w, (400, 216, 1, 11))
+    wait_for(lambda: len(seeked()) == 3, 5, "Seeked after a click on the bar")
+    check(seeked()[2] == round(400 / 534 * 40000) * 1000 and ctl("status") == "Paused",
+          "after a click on the bar, paused: Seeked %s, %s" % (seeked(), ctl("status")))
 
     def quit(name):
         subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=" + name,

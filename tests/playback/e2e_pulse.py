@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """End to end: a private PulseAudio server with a null sink, the player playing a 440 Hz MP3
 through its sound server output, and the sink's monitor recorded with parec. Checks that the tone
-arrived (level and frequency within 2 %) and that SetVolume(0) silences it.
+arrived (level and frequency within 2 %) and that SetVolume(0) silences it; and that after a seek
+while playing, Position follows the sound to the end instead of standing still while the server
+plays out what it was given after the seek.
 Usage: e2e_pulse.py PLAY_TOOL TONE_440_MP3. Exit 77 (skipped) only when pulseaudio is missing.
 """
 import math
@@ -131,6 +133,22 @@ def main():
             ok = False
         if len(muted_part) < RATE // 2 or max(abs(x) for x in muted_part) > 0:
             print("FAILED: sound after SetVolume(0)")
+            ok = False
+
+        # Seek at 1 s to 3 s, then play to the end: the last position read before the end (every
+        # 20 ms) is the end less the last 0.1 s, not a second or so behind the sound.
+        played = subprocess.run([tool, tone, "1000", "15", "-1", "1000", "3000"], env=play_env,
+                                capture_output=True, text=True, timeout=60)
+        print(played.stdout.strip())
+        lines = dict(line.split(": ", 1) for line in played.stdout.splitlines() if ": " in line)
+        length = int(played.stdout.split("length ")[1].split()[0])
+        before_end = int(lines.get("before the end", "position 0").split()[1])
+        if played.returncode != 0 or "sought to 3000" not in played.stdout:
+            print("FAILED: the seek did not happen: " + played.stderr.strip())
+            ok = False
+        elif length - before_end > 300:
+            print("FAILED: after a seek the position jumped from %d to the end (%d)"
+                  % (before_end, length))
             ok = False
         return 0 if ok else 1
     finally:

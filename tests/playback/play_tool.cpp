@@ -1,11 +1,13 @@
 // Plays one file through TMediaPlayer and the volume routine, for the end-to-end test:
-//   playback_play FILE VOLUME [SECONDS [MUTE_AT_MS]]
-// Plays to the end, or for SECONDS when given; with MUTE_AT_MS calls SetVolume(0) once Position
-// has reached it (a sound server may take a while to start pulling). Prints the positions.
+//   playback_play FILE VOLUME [SECONDS [MUTE_AT_MS [SEEK_AT_MS SEEK_TO_MS]]]
+// Plays to the end, or for SECONDS when given; with MUTE_AT_MS (-1: none) calls SetVolume(0)
+// once Position has reached it (a sound server may take a while to start pulling), and with
+// SEEK_AT_MS seeks to SEEK_TO_MS there. Prints the positions, and the last one before the end.
 #include "app/Volume.h"
 #include "playback/MPlayer.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -27,10 +29,21 @@ int main(int argc, char** argv) {
         const auto start = std::chrono::steady_clock::now();
         const auto end = start + limit;
         const int32_t muteAt = argc > 4 ? std::atoi(argv[4]) : -1;
+        const int32_t seekAt = argc > 6 ? std::atoi(argv[5]) : -1;
+        const int32_t seekTo = argc > 6 ? std::atoi(argv[6]) : -1;
         bool muted = false;
+        bool sought = false;
+        int32_t beforeEnd = 0;
         auto report = start;
         player.Play();
         while (player.Position() != length && std::chrono::steady_clock::now() < end) {
+            beforeEnd = std::max(beforeEnd, player.Position());
+            if (!sought && seekAt >= 0 && player.Position() >= seekAt) {
+                player.Seek(seekTo);
+                sought = true;
+                beforeEnd = 0;
+                std::printf("sought to %d\n", player.Position());
+            }
             if (!muted && muteAt >= 0 && player.Position() >= muteAt) {
                 SetVolume(player, 0);
                 muted = true;
@@ -47,6 +60,7 @@ int main(int argc, char** argv) {
         }
         std::printf("length %d position %d volume %d\n", length, player.Position(),
                     GetVolume(player));
+        std::printf("before the end: position %d\n", beforeEnd);
         return 0;
     } catch (const Exception& e) {
         std::fprintf(stderr, "%s\n", e.what());

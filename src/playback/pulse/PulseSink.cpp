@@ -74,6 +74,7 @@ public:
     void Wake() override;
 
 private:
+    int64_t PlayedFramesLocked();
     QString ContextError() const {
         return QString::fromUtf8(pa_strerror(pa_context_errno(mContext)));
     }
@@ -106,6 +107,8 @@ private:
     bool mSinkAnswered = false;
     std::atomic<uint64_t> mDrainToken{0};
     int64_t mPlayed = 0;
+    int64_t mWritten = 0; // frames pulled and written into the stream
+    int64_t mDropped = 0; // of those, frames a flush took out of the server unheard
 };
 
 template <typename F> bool TPulseSink::WaitUntil(F done) {
@@ -263,6 +266,14 @@ void TPulseSink::Flush() {
     if (!mReady)
         return;
     mDrainToken.store(0);
+    // The server's time line goes on from what it has played, but the frames it held were pulled:
+    // they count as heard, so the next frame pulled is heard at its own count (else a seek's
+    // position would stand still for a server's buffer, then lag the sound by as much).
+    const int64_t played = PlayedFramesLocked();
+    if (mWritten > played) {
+        mDropped += mWritten - played;
+        mPlayed = mWritten;
+    }
     Forget(pa_stream_flush(mStream, nullptr, nullptr));
 }
 
@@ -285,11 +296,15 @@ void TPulseSink::SetVolume(int32_t volume) {
 
 int64_t TPulseSink::PlayedFrames() {
     TLoopLock lock(mLoop);
+    return PlayedFramesLocked();
+}
+
+int64_t TPulseSink::PlayedFramesLocked() {
     pa_usec_t time = 0;
     if (mReady && pa_stream_get_time(mStream, &time) == 0) {
         const auto frames =
             static_cast<int64_t>(time * static_cast<uint64_t>(mFormat.Rate) / 1000000u);
-        mPlayed = std::max(mPlayed, frames);
+        mPlayed = std::max(mPlayed, frames + mDropped);
     }
     return mPlayed;
 }
@@ -319,6 +334,7 @@ void TPulseSink::Write() {
             break;
         }
         pa_stream_write(mStream, data, frames * mFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        mWritten += static_cast<int64_t>(frames);
         writable -= frames * mFrameBytes;
         if (frames < wanted)
             break;
