@@ -22,9 +22,15 @@ const QString MprisService::ObjectPath = QStringLiteral("/org/mpris/MediaPlayer2
 // What the desktop entry opens and the engine plays, with the names the MIME database gives as
 // aliases.
 const QStringList MprisService::SupportedMimeTypes{
-    QStringLiteral("audio/mpeg"),   QStringLiteral("audio/x-mp3"),    QStringLiteral("audio/mp3"),
-    QStringLiteral("audio/x-mpeg"), QStringLiteral("audio/x-ms-wma"), QStringLiteral("audio/x-wav"),
-    QStringLiteral("audio/wav"),    QStringLiteral("audio/vnd.wave")};
+    QStringLiteral("audio/mpeg"),         QStringLiteral("audio/x-mp3"),
+    QStringLiteral("audio/mp3"),          QStringLiteral("audio/x-mpeg"),
+    QStringLiteral("audio/x-ms-wma"),     QStringLiteral("audio/x-wav"),
+    QStringLiteral("audio/wav"),          QStringLiteral("audio/vnd.wave"),
+    QStringLiteral("audio/flac"),         QStringLiteral("audio/x-flac"),
+    QStringLiteral("audio/ogg"),          QStringLiteral("audio/vorbis"),
+    QStringLiteral("audio/x-vorbis+ogg"), QStringLiteral("audio/opus"),
+    QStringLiteral("audio/x-opus+ogg"),   QStringLiteral("audio/mp4"),
+    QStringLiteral("audio/x-m4a")};
 
 namespace {
 

@@ -5,6 +5,7 @@ usage: scenarios.py SCENARIO ONDRIX SOURCE_DIR WORK_ROOT [SERVER_URL]
 Exit 0 passed, 1 failed, 77 skipped (with the reason printed).
 """
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -693,6 +694,17 @@ def mpris(s):
         return reply.split()[-1] if reply else ""
 
     wait_for(lambda: ctl("status") == "Stopped", 10, "the player on the session bus")
+    # the desktop is told of the same types as the desktop entry opens
+    reply = subprocess.run(["dbus-send", "--session", "--print-reply",
+                            "--dest=org.mpris.MediaPlayer2.ondrix", "/org/mpris/MediaPlayer2",
+                            "org.freedesktop.DBus.Properties.Get",
+                            "string:org.mpris.MediaPlayer2", "string:SupportedMimeTypes"],
+                           env=s.env, text=True, capture_output=True, timeout=10).stdout
+    told = set(re.findall(r'string "([^"]+)"', reply))
+    entry = open(os.path.join(SOURCE, "packaging/io.github.ondrix.Ondrix3.desktop")).read()
+    opened = set(re.search(r"^MimeType=(.*)$", entry, re.M).group(1).strip(";").split(";"))
+    check(told == opened, "SupportedMimeTypes %s, the desktop entry's MimeType %s"
+          % (sorted(told), sorted(opened)))
     meta = ctl("metadata", "--format",
                "{{xesam:artist}}|{{xesam:title}}|{{mpris:length}}|{{xesam:url}}")
     check(meta == "Band|First|40000000|file://" + paths[0], "metadata: %r" % meta)
