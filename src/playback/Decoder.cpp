@@ -16,12 +16,6 @@ namespace {
 constexpr uint8_t kAsfHeader[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
                                     0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 
-std::unique_ptr<IDecoder> Failed(TOpenFailure& failure, int32_t code, const QString& text) {
-    failure.Code = code;
-    failure.Text = text;
-    return nullptr;
-}
-
 // Where the content starts after any ID3v2 tags (FLAC files carry them too).
 int64_t AfterId3v2(IByteReader& file) {
     int64_t at = 0;

@@ -40,9 +40,21 @@ public:
 std::unique_ptr<IDecoder> OpenDecoder(const QString& fileName, std::shared_ptr<TMediaFile>& file,
                                       TOpenFailure& failure);
 
+// Records why an open failed; nullptr, so that an opener can return it. Inline, as below.
+inline std::unique_ptr<IDecoder> Failed(TOpenFailure& failure, int32_t code, const QString& text) {
+    failure.Code = code;
+    failure.Text = text;
+    return nullptr;
+}
+
 // "x" with native separators, as every error text names a file. Inline: the modules use it too.
 inline QString QuotedFileName(const QString& fileName) {
     return QLatin1Char('"') + QDir::toNativeSeparators(fileName) + QLatin1Char('"');
+}
+
+// The text for a file in which its decoder finds no samples; `name` as QuotedFileName gives it.
+inline QString NoAudioText(const QString& name) {
+    return QStringLiteral("The file %1 contains no audio that can be played.").arg(name);
 }
 
 // The decoder modules' entry: their libraries are loaded only when a file needs them.

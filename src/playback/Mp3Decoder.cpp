@@ -290,8 +290,7 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
             frames = std::min(frames, tagged);
     }
     if (frames <= 0)
-        return fail(MediaService::mseNoAudio,
-                    QStringLiteral("The file %1 contains no audio that can be played.").arg(name));
+        return fail(MediaService::mseNoAudio, NoAudioText(name));
     mp3->mFrames = frames;
     mp3->mFile = std::move(file);
     return mp3;

@@ -119,8 +119,7 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
         return damaged(QStringLiteral("its WAV block size does not match its samples"));
     wav->mFrames = dataSize / frameBytes;
     if (wav->mFrames <= 0) {
-        Fail(failure, MediaService::mseNoAudio,
-             QStringLiteral("The file %1 contains no audio that can be played.").arg(name));
+        Fail(failure, MediaService::mseNoAudio, NoAudioText(name));
         return nullptr;
     }
     wav->mFile = std::move(file);

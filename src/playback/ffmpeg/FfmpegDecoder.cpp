@@ -277,8 +277,7 @@ bool TFfmpegDecoder::MeasureLength(const QString& name, TOpenFailure& failure) {
         mFrames = av_rescale_q(ticks, stream->time_base, sampleBase);
     }
     if (mFrames <= 0)
-        return Fail(failure, MediaService::mseNoAudio,
-                    QStringLiteral("The file %1 contains no audio that can be played.").arg(name));
+        return Fail(failure, MediaService::mseNoAudio, NoAudioText(name));
     if (!Rewind())
         return Fail(failure, MediaService::mseDecoderFailed,
                     QStringLiteral("The file %1 cannot be played from its start.").arg(name));

@@ -16,12 +16,6 @@
 
 namespace {
 
-std::unique_ptr<IDecoder> Failed(TOpenFailure& failure, int32_t code, const QString& text) {
-    failure.Code = code;
-    failure.Text = text;
-    return nullptr;
-}
-
 QString Unsupported(const QString& name, const char* format) {
     return QStringLiteral("The file %1 is not a supported audio file: its %2 data cannot be read.")
         .arg(name, QString::fromLatin1(format));
@@ -226,9 +220,7 @@ std::unique_ptr<IDecoder> TFlacDecoder::Open(std::shared_ptr<IByteReader> file, 
         return Failed(failure, MediaService::mseDecoderFailed,
                       QStringLiteral("The file %1 cannot be played from its start.").arg(name));
     if (d->mFrames <= 0)
-        return Failed(
-            failure, MediaService::mseNoAudio,
-            QStringLiteral("The file %1 contains no audio that can be played.").arg(name));
+        return Failed(failure, MediaService::mseNoAudio, NoAudioText(name));
     return d;
 }
 
@@ -337,9 +329,7 @@ std::unique_ptr<IDecoder> TVorbisDecoder::Open(std::shared_ptr<IByteReader> file
     // The last page's granule position: exact, as the encoder trimmed the last packet to it.
     d->mFrames = ov_pcm_total(&d->mVorbis, -1);
     if (d->mFrames <= 0)
-        return Failed(
-            failure, MediaService::mseNoAudio,
-            QStringLiteral("The file %1 contains no audio that can be played.").arg(name));
+        return Failed(failure, MediaService::mseNoAudio, NoAudioText(name));
     return d;
 }
 
@@ -432,9 +422,7 @@ std::unique_ptr<IDecoder> TOpusDecoder::Open(std::shared_ptr<IByteReader> file, 
     if (d->mChannels <= 0)
         return Failed(failure, MediaService::mseUnsupportedFile, Unsupported(name, "Opus"));
     if (d->mFrames <= 0)
-        return Failed(
-            failure, MediaService::mseNoAudio,
-            QStringLiteral("The file %1 contains no audio that can be played.").arg(name));
+        return Failed(failure, MediaService::mseNoAudio, NoAudioText(name));
     return d;
 }
 
