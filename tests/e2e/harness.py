@@ -167,6 +167,19 @@ def same_tone(freq, expected):
 # --- the session --------------------------------------------------------------------------------
 
 
+def lock_holder_alive(display):
+    """True when the X lock file of `display` names a process that is running."""
+    try:
+        with open("/tmp/.X%s-lock" % display.lstrip(":")) as f:
+            pid = int(f.read().strip())
+        os.kill(pid, 0)
+        return True
+    except PermissionError:  # another user's server
+        return True
+    except (OSError, ValueError):
+        return False
+
+
 class Session:
     def __init__(self, name, ondrix, work_root, sound=False, tray=False, wayland=False,
                  bus=False):
@@ -493,7 +506,9 @@ class Session:
                 except ProcessLookupError:
                     pass
         self.processes = []
-        if self.display:
+        # Our X server is gone by now; a lock naming a live process belongs to another test's
+        # server (XWayland of a test running alongside) that took the freed display number.
+        if self.display and not lock_holder_alive(self.display):
             number = self.display.lstrip(":")
             for path in ("/tmp/.X%s-lock" % number, "/tmp/.X11-unix/X%s" % number):
                 if os.path.exists(path):
