@@ -177,6 +177,7 @@ void TfrmIndex::CreateControls() {
                  volume, Label3, Label4, Progres});
     MarkKeyboardFocus(cbRepeat);
     MarkKeyboardFocus(volume);
+    MarkKeyboardFocus(Progres);
     OnArrowKeys(Label2, [this](QPoint step) {
         if (canPlaceWindows())
             move(pos() + step);

@@ -124,9 +124,7 @@ protected:
         auto* w = static_cast<QWidget*>(watched);
         switch (event->type()) {
         case QEvent::FocusIn: {
-            const auto reason = static_cast<QFocusEvent*>(event)->reason();
-            shown_ = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
-                     reason == Qt::ShortcutFocusReason;
+            shown_ = FocusedByKeyboard(static_cast<QFocusEvent*>(event));
             w->update();
             break;
         }
@@ -155,6 +153,11 @@ private:
 };
 
 } // namespace
+
+bool FocusedByKeyboard(const QFocusEvent* event) {
+    return event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason ||
+           event->reason() == Qt::ShortcutFocusReason;
+}
 
 void MarkKeyboardFocus(QWidget* control) {
     control->installEventFilter(new FocusMarker(control));

@@ -7,6 +7,7 @@
 #include <functional>
 #include <initializer_list>
 
+class QFocusEvent;
 class QWidget;
 
 // Screen readers (AT-SPI) and the keyboard reach the skinned controls. The skin's buttons are
@@ -31,6 +32,10 @@ void OnArrowKeys(QWidget* control, std::function<void(QPoint step)> handler);
 
 // Gives a standard control (slider, check box, list) the same focus mark as the skinned ones.
 void MarkKeyboardFocus(QWidget* control);
+
+// True for focus that came from the keyboard, not from a click or the window becoming active:
+// only then is the mark shown, so mouse users see the skin as drawn.
+bool FocusedByKeyboard(const QFocusEvent* event);
 
 // Paints the keyboard focus mark on a control that has it, in the skin's colours: a ring
 // around a label, an ellipse inside a round transport button.

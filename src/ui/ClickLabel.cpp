@@ -18,13 +18,6 @@ bool isClickKey(const QKeyEvent* event) {
            key == Qt::Key_Select;
 }
 
-// The mark shows for focus that came from the keyboard, not from a click or the window
-// becoming active, so mouse users see the skin as drawn.
-bool byKeyboard(const QFocusEvent* event) {
-    return event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason ||
-           event->reason() == Qt::ShortcutFocusReason;
-}
-
 } // namespace
 
 ClickLabel::ClickLabel(QWidget* parent) : QLabel(parent) {
@@ -69,7 +62,7 @@ void ClickLabel::keyPressEvent(QKeyEvent* event) {
 
 void ClickLabel::focusInEvent(QFocusEvent* event) {
     QLabel::focusInEvent(event);
-    focusMark_ = byKeyboard(event);
+    focusMark_ = FocusedByKeyboard(event);
     update();
 }
 
@@ -102,7 +95,7 @@ void ClickArea::keyPressEvent(QKeyEvent* event) {
 
 void ClickArea::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
-    focusMark_ = byKeyboard(event);
+    focusMark_ = FocusedByKeyboard(event);
     update();
 }
 

@@ -1,8 +1,5 @@
 #include "ui/ProgressBar.h"
 
-#include "ui/Accessibility.h"
-
-#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLinearGradient>
 #include <QMouseEvent>
@@ -121,38 +118,20 @@ void TProgressBar::keyPressEvent(QKeyEvent* event) {
         emit KeyPicked(key);
 }
 
-void TProgressBar::focusInEvent(QFocusEvent* event) {
-    QWidget::focusInEvent(event);
-    const auto reason = event->reason();
-    focusMark_ = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
-                 reason == Qt::ShortcutFocusReason;
-    update();
-}
-
-void TProgressBar::focusOutEvent(QFocusEvent* event) {
-    QWidget::focusOutEvent(event);
-    focusMark_ = false;
-    update();
-}
-
 void TProgressBar::paintEvent(QPaintEvent*) {
-    {
-        QPainter p(this);
-        const QRect r = rect();
-        QLinearGradient trough(r.topLeft(), r.bottomLeft());
-        trough.setColorAt(0, QColor(8, 18, 64));
-        trough.setColorAt(1, QColor(22, 40, 110));
-        p.fillRect(r, trough);
+    QPainter p(this);
+    const QRect r = rect();
+    QLinearGradient trough(r.topLeft(), r.bottomLeft());
+    trough.setColorAt(0, QColor(8, 18, 64));
+    trough.setColorAt(1, QColor(22, 40, 110));
+    p.fillRect(r, trough);
 
-        const int w = FilledWidth();
-        if (w > 0) {
-            QLinearGradient fill(r.topLeft(), r.bottomLeft());
-            fill.setColorAt(0, QColor(150, 205, 255));
-            fill.setColorAt(0.45, QColor(60, 140, 240));
-            fill.setColorAt(1, QColor(20, 80, 200));
-            p.fillRect(QRect(r.left(), r.top(), w, r.height()), fill);
-        }
-    }
-    if (focusMark_ && hasFocus())
-        PaintFocusMark(this, false);
+    const int w = FilledWidth();
+    if (w <= 0)
+        return;
+    QLinearGradient fill(r.topLeft(), r.bottomLeft());
+    fill.setColorAt(0, QColor(150, 205, 255));
+    fill.setColorAt(0.45, QColor(60, 140, 240));
+    fill.setColorAt(1, QColor(20, 80, 200));
+    p.fillRect(QRect(r.left(), r.top(), w, r.height()), fill);
 }

@@ -41,8 +41,6 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void SetState(int32_t min, int32_t max, int32_t position);
@@ -56,5 +54,4 @@ private:
     bool seekable_ = false;
     bool dragging_ = false;
     double dragFraction_ = 0;
-    bool focusMark_ = false;
 };
