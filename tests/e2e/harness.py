@@ -167,6 +167,16 @@ def same_tone(freq, expected):
 # --- the session --------------------------------------------------------------------------------
 
 
+def closed_to_others(path):
+    """The first folder on the way to `path` that other users may not pass, or None."""
+    parts = os.path.abspath(path).split(os.sep)
+    for i in range(1, len(parts)):
+        folder = os.sep.join(parts[:i]) or os.sep
+        if not os.stat(folder).st_mode & 0o001:
+            return folder
+    return None
+
+
 def lock_holder_alive(display):
     """True when the X lock file of `display` names a process that is running."""
     try:
@@ -275,6 +285,9 @@ class Session:
                 raise Skipped("%s is not installed" % tool)
         if os.getuid() == 0:
             self.user = (65534, 65534)
+            closed = closed_to_others(self.folder)
+            check(closed is None, "%s is closed to other users, so sway and the program, which "
+                  "run as nobody, cannot reach the build tree; clone into an open folder" % closed)
             for root, dirs, files in os.walk(self.folder):
                 for name in [root] + [os.path.join(root, n) for n in dirs + files]:
                     os.chown(name, *self.user)
