@@ -13,6 +13,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -177,17 +178,29 @@ def closed_to_others(path):
     return None
 
 
-def lock_holder_alive(display):
-    """True when the X lock file of `display` names a process that is running."""
+def leftovers_of_x_server(display, pid):
+    """What the stopped X server `pid` of `display` left in /tmp. Another test's server
+    (XWayland of a test running alongside) may take the freed number at once: a socket that
+    still answers, or a lock naming another process, is theirs."""
+    number = display.lstrip(":")
+    left = []
+    lock = "/tmp/.X%s-lock" % number
     try:
-        with open("/tmp/.X%s-lock" % display.lstrip(":")) as f:
-            pid = int(f.read().strip())
-        os.kill(pid, 0)
-        return True
-    except PermissionError:  # another user's server
-        return True
-    except (OSError, ValueError):
-        return False
+        with open(lock) as f:
+            if int(f.read().strip()) == pid:
+                left.append(lock)
+    except (OSError, ValueError):  # none (Xvfb -displayfd writes none), or one being written
+        pass
+    path = "/tmp/.X11-unix/X%s" % number
+    if os.path.exists(path):
+        probe = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        try:
+            probe.connect(path)
+        except OSError:
+            left.append(path)
+        finally:
+            probe.close()
+    return left
 
 
 class Session:
@@ -214,6 +227,7 @@ class Session:
         self.recorder = None
         self.recording = os.path.join(self.folder, "monitor.raw")
         self.display = None
+        self.xvfb_pid = None
         self.env = None
 
     # -- start and stop --
@@ -265,9 +279,10 @@ class Session:
     def start_xvfb(self):
         read_fd, write_fd = os.pipe()
         # -br: a black root, so what shows through the cut corners is known
-        self.spawn("Xvfb", ["/usr/bin/Xvfb", "-displayfd", str(write_fd), "-screen", "0",
-                            "1280x1024x24", "-br", "-nolisten", "tcp", "-noreset"],
-                   pass_fds=(write_fd,))
+        xvfb = self.spawn("Xvfb", ["/usr/bin/Xvfb", "-displayfd", str(write_fd), "-screen", "0",
+                                   "1280x1024x24", "-br", "-nolisten", "tcp", "-noreset"],
+                          pass_fds=(write_fd,))
+        self.xvfb_pid = xvfb.pid
         os.close(write_fd)
         with os.fdopen(read_fd) as r:
             number = r.readline().strip()
@@ -519,14 +534,10 @@ class Session:
                 except ProcessLookupError:
                     pass
         self.processes = []
-        # Our X server is gone by now; a lock naming a live process belongs to another test's
-        # server (XWayland of a test running alongside) that took the freed display number.
-        if self.display and not lock_holder_alive(self.display):
-            number = self.display.lstrip(":")
-            for path in ("/tmp/.X%s-lock" % number, "/tmp/.X11-unix/X%s" % number):
-                if os.path.exists(path):
-                    left.append(path)
-                    os.remove(path)
+        if self.display and self.xvfb_pid:
+            for path in leftovers_of_x_server(self.display, self.xvfb_pid):
+                left.append(path)
+                os.remove(path)
         if self.program_log:
             self.program_log.close()
             self.program_log = None
