@@ -6,6 +6,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cstdlib>
 
 TProgressBar::TProgressBar(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -31,9 +32,11 @@ void TProgressBar::SetState(int32_t min, int32_t max, int32_t position) {
     max_ = max;
     position_ = std::clamp(position, min_, max_);
     // The status tick sets the position ten times a second; most ticks move the bar by less
-    // than a pixel, and a repaint of a shaped window is the costliest thing the player does.
-    if (FilledWidth() != before)
-        update();
+    // than a pixel, and a repaint of a shaped window is the costliest thing the player does:
+    // only the columns that change are repainted.
+    const int after = FilledWidth();
+    if (after != before)
+        update(std::min(before, after), 0, std::abs(after - before), height());
 }
 
 void TProgressBar::SetSeekable(bool seekable) {

@@ -806,6 +806,19 @@ def mpris(s):
     wait_for(lambda: len(seeked()) == 3, 5, "Seeked after a click on the bar")
     check(seeked()[2] == round(400 / 534 * 40000) * 1000 and ctl("status") == "Paused",
           "after a click on the bar, paused: Seeked %s, %s" % (seeked(), ctl("status")))
+    # back from there: the bar on the screen is filled up to the new place and no further
+    # (the bar repaints only the columns that change)
+    ctl("position", "5")
+    wait_for(lambda: len(seeked()) == 4, 5, "Seeked after position 5")
+    edge = round(5 / 40 * 534)
+
+    def filled(x):
+        r, g, b = s.pixels(*w.at(x, 221), 1, 1)[0][0]
+        return b > 150 and g > 60
+    wait_for(lambda: not filled(edge + 3), 5, "the bar to move back")
+    check(all(filled(x) for x in (0, edge - 3)) and not any(
+        filled(x) for x in (edge + 3, 200, 399, 400, 533)),
+        "the bar after a seek back to 5 s of 40 is not filled to column %d" % edge)
 
     def quit(name):
         subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=" + name,
