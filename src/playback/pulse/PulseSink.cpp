@@ -6,11 +6,11 @@
 // default sink's rate, stereo. The server holds 1.2 s of it and asks for half a second at a time,
 // so libpulse's thread wakes about twice a second; the sink itself is asked for (1.2 - 2 x 0.5)/2
 // = 0.1 s of latency, so the end of a track is heard, and the next one starts, about as soon as
-// with a small buffer. Pause corks, Stop flushes and the
-// volume is the stream's own, all heard at once. What was heard comes from the stream's timing
-// (with interpolation); the end of a device is confirmed by a drain. The context's and the
-// stream's state callbacks tell the output when the server went away or the stream was lost, a
-// subscription when the default sink changed.
+// with a small buffer. Pause corks, Stop flushes and the volume is the stream's own, all heard
+// at once. What was heard comes from the server's timing reports, carried on by the clock; the
+// end of a device is confirmed by a drain. The context's and the stream's state callbacks tell
+// the output when the server went away or the stream was lost, a subscription when the default
+// sink changed.
 //
 // Threads: libpulse's main loop thread runs every callback, with the main loop lock held; the
 // other methods take that lock themselves (they are never called on that thread).
@@ -200,7 +200,7 @@ bool TPulseSink::Open(IFrameSource* source, TOutputFormat& format, QString& reas
     pa_cvolume_set(&volume, sampleFormat.channels,
                    mVolume <= 0 ? PA_VOLUME_MUTED : pa_sw_volume_from_linear(VolumeGain(mVolume)));
     const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_START_CORKED | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+        PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_playback(mStream, nullptr, &attr, flags, &volume, nullptr) < 0) {
         reason = QStringLiteral("the sound server refused a stream: %1").arg(ContextError());
         return false;
@@ -299,13 +299,30 @@ int64_t TPulseSink::PlayedFrames() {
     return PlayedFramesLocked();
 }
 
+// The stream's time line from the server's last timing report, carried on by the wall clock
+// while it plays. libpulse's own interpolation (pa_stream_get_time with interpolated timing)
+// returned a time days ahead now and then after a flush, and keeps a time it returned: every
+// later position then ran a server's buffer ahead of the sound.
 int64_t TPulseSink::PlayedFramesLocked() {
-    pa_usec_t time = 0;
-    if (mReady && pa_stream_get_time(mStream, &time) == 0) {
-        const auto frames =
-            static_cast<int64_t>(time * static_cast<uint64_t>(mFormat.Rate) / 1000000u);
-        mPlayed = std::max(mPlayed, frames + mDropped);
+    const pa_timing_info* info = mReady ? pa_stream_get_timing_info(mStream) : nullptr;
+    if (info == nullptr || info->read_index_corrupt || info->read_index < 0)
+        return mPlayed;
+    const auto usecOf = [&](int64_t bytes) {
+        return static_cast<int64_t>(pa_bytes_to_usec(static_cast<uint64_t>(bytes),
+                                                     pa_stream_get_sample_spec(mStream)));
+    };
+    int64_t usec = usecOf(info->read_index);
+    if (pa_stream_is_corked(mStream) == 0) {
+        // what the server read is heard once it passed the sink's own buffer
+        usec = std::max<int64_t>(0, usec + static_cast<int64_t>(info->transport_usec) -
+                                        static_cast<int64_t>(info->sink_usec));
+        if (info->playing != 0)
+            usec += static_cast<int64_t>(pa_timeval_age(&info->timestamp));
+        if (!info->write_index_corrupt && info->write_index >= 0)
+            usec = std::min(usec, usecOf(info->write_index));
     }
+    const auto frames = usec * mFormat.Rate / 1000000;
+    mPlayed = std::max(mPlayed, frames + mDropped);
     return mPlayed;
 }
 
