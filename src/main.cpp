@@ -3,6 +3,7 @@
 #include "app/MainWindowControl.h"
 #include "app/MprisService.h"
 #include "app/PlayerInstance.h"
+#include "app/QuitSignals.h"
 #include "app/dmData.h"
 #include "app/frmIndex.h"
 #include "ui/Fonts.h"
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
                          control->OpenFiles(files);
                      });
     instance.Serve();
+    // the end of a session, or kill: as the close button, so the list is saved
+    QuitOnSignals([&control] { control->Quit(); });
     // the desktop's player controls and media keys
     auto mpris = std::make_unique<MprisService>(*control);
     mpris->StartAfterFirstPaint(frmIndex.get());

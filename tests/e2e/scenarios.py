@@ -599,7 +599,7 @@ def second_instance(s):
     """A second ondrix in the same folder hands its files to the running player, which comes
     back from the tray, plays them and keeps them, and ends with status 0; started in another
     folder it is a player of its own, also after one there crashed. --help needs no display; no
-    session bus, no complaint."""
+    session bus, no complaint. SIGTERM saves the list as the close button does."""
     env = dict(s.env)
     env.pop("DISPLAY")
     code, out = s.run_ondrix(["--help"], s.cwd, env=env)
@@ -653,7 +653,12 @@ def second_instance(s):
     check(len(s.visible_windows(harness.MAIN_TITLE)) == 2, "windows: %s" % s.window_titles())
     click(s, second, CLOSE)
     check(other.wait(timeout=10) == 0, "the other player ended with %s" % other.returncode)
-    close_program(s, back)
+    # the end of the session: SIGTERM ends the player as its close button does, saving the list
+    write_list(patch, ["changed behind its back"])
+    os.kill(s.program.pid, signal.SIGTERM)
+    s.wait_exit()
+    check(read_bytes(patch) == paths[1].encode() + b"\r\n",
+          "patch.dat after SIGTERM holds %r" % read_bytes(patch))
     # no session bus here: the desktop's player controls are simply absent
     check(read_bytes(s.log) == b"", "the player printed %r" % read_bytes(s.log))
 
