@@ -24,11 +24,15 @@ run() { # name, seconds, corpus writer
                 -map_metadata -1 -c:a "${codec%%:*}" "$start/first.${codec#*:}"
         done
     fi
+    # inputs that found something once (fuzz/inputs/<name>-*) run first every time
+    cp "$root"/fuzz/inputs/"$name"-* "$start"/ 2>/dev/null || true
     echo "fuzz: $name for ${time}s from $(ls "$start" | wc -l) starting inputs"
     local status=0
     # a small quarantine: the decoders allocate and free large buffers on every input, and
     # AddressSanitizer's default quarantine alone would pass the memory limit
+    # the libraries' own leaks that the sanitizer build knows of are not ours to report
     ASAN_OPTIONS="${ASAN_OPTIONS:-}:quarantine_size_mb=32" \
+        LSAN_OPTIONS="suppressions=$root/tests/support/lsan.supp:print_suppressions=0" \
         "$build/${name}_fuzz" -rss_limit_mb=256 -max_total_time="$time" -timeout=10 \
         -max_len=65536 -print_final_stats=1 -artifact_prefix="$findings/" "$work" "$start" \
         >"$build/last-run-$name.log" 2>&1 || status=$?
