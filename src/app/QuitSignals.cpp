@@ -4,7 +4,6 @@
 #include <QSocketNotifier>
 
 #include <csignal>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,7 +11,7 @@ namespace {
 
 int gWriteEnd = -1;
 
-// Only what is async-signal-safe: one byte into the pipe the event loop watches.
+// Only what is async-signal-safe: one byte into the socket the event loop watches.
 void OnSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(gWriteEnd, &byte, 1);

@@ -381,11 +381,8 @@ void TfrmIndex::ProgresPick(double fraction, bool done) {
     // A drag belongs to the track it began on: once that track has ended or been stopped, the
     // rest of it is ignored (a drag held at the end would otherwise skip the next track too).
     const bool sameTrack = Player->DeviceId() != 0 && Player->DeviceId() == dragDevice_;
-    if (done) {
-        dragSeek_->stop();
-        pendingSeek_ = -1;
-        dragDevice_ = -1;
-    }
+    if (done)
+        ForgetDrag();
     if (!TrackLoaded || !sameTrack)
         return;
     const auto target = int32_t(std::lround(fraction * Player->Length()));
@@ -433,11 +430,14 @@ void TfrmIndex::ProgresKey(int key) {
 void TfrmIndex::UpdateSeekable() {
     const bool seekable = TrackLoaded && Player->DeviceId() != 0;
     Progres->SetSeekable(seekable);
-    if (!seekable) {
-        dragSeek_->stop();
-        pendingSeek_ = -1;
-        dragDevice_ = -1;
-    }
+    if (!seekable)
+        ForgetDrag();
+}
+
+void TfrmIndex::ForgetDrag() {
+    dragSeek_->stop();
+    pendingSeek_ = -1;
+    dragDevice_ = -1;
 }
 
 void TfrmIndex::PlayEntry(int32_t index, bool play) {

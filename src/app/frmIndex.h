@@ -114,6 +114,7 @@ private:
     void NoteStateChange();
     void UpdateSeekable();
     void DragSeekTimer();
+    void ForgetDrag();
 
     // the list could not be read at start-up: do not write over it until it has been replaced
     bool listUnreadable_ = false;

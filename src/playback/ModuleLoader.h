@@ -13,7 +13,8 @@
 // A module is looked for, in this order, and the first file that exists is the one loaded (one
 // that is there but fails to load is an error, not a reason to try the next):
 // 1. the executable's own folder: the build tree puts `ondrix` and the modules side by side;
-// 2. <executable's folder>/ONDRIX_MODULE_RELATIVE_DIR: the installed layout (bin/, lib/<triplet>/ondrix/);
+// 2. <executable's folder>/ONDRIX_MODULE_RELATIVE_DIR: the installed layout
+//    (bin/, lib/<triplet>/ondrix/);
 // 3. ONDRIX_MODULE_BUILD_DIR, the build tree's root, baked in at configure time, for the test
 //    and benchmark executables that live in sub-folders of the build tree.
 // Loaded modules are never unloaded: their threads may run until the process ends.

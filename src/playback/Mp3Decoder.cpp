@@ -236,9 +236,7 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
                                             TOpenFailure& failure) {
     const QString name = QuotedFileName(fileName);
     const auto fail = [&](int32_t code, const QString& text) {
-        failure.Code = code;
-        failure.Text = text;
-        return nullptr;
+        return Failed(failure, code, text);
     };
     int64_t begin = 0;
     int64_t end = 0;

@@ -25,12 +25,6 @@ int16_t ClipToS16(double value) {
     return static_cast<int16_t>(std::clamp<long>(v, -32768, 32767));
 }
 
-bool Fail(TOpenFailure& failure, int32_t code, const QString& text) {
-    failure.Code = code;
-    failure.Text = text;
-    return false;
-}
-
 } // namespace
 
 bool TWavDecoder::Probe(const uint8_t* head, size_t size) {
@@ -42,9 +36,9 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
     std::unique_ptr<TWavDecoder> wav(new TWavDecoder());
     const QString name = QuotedFileName(fileName);
     const auto damaged = [&](const QString& why) {
-        Fail(failure, MediaService::mseUnsupportedFile,
-             QStringLiteral("The file %1 is not a supported audio file: %2.").arg(name, why));
-        return nullptr;
+        return Failed(
+            failure, MediaService::mseUnsupportedFile,
+            QStringLiteral("The file %1 is not a supported audio file: %2.").arg(name, why));
     };
     const int64_t size = file->Size();
     int64_t at = 12;
@@ -102,13 +96,12 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
     else if (format == kFormatFloat && bits == 64)
         wav->mSample = ESample::F64;
     else {
-        Fail(failure, MediaService::mseUnsupportedFile,
-             QStringLiteral("The file %1 holds WAV audio in a format that cannot be played "
-                            "(format 0x%2, %3 bits).")
-                 .arg(name)
-                 .arg(format, 4, 16, QLatin1Char('0'))
-                 .arg(bits));
-        return nullptr;
+        return Failed(failure, MediaService::mseUnsupportedFile,
+                      QStringLiteral("The file %1 holds WAV audio in a format that cannot be "
+                                     "played (format 0x%2, %3 bits).")
+                          .arg(name)
+                          .arg(format, 4, 16, QLatin1Char('0'))
+                          .arg(bits));
     }
     wav->mBytesPerSample = bits / 8;
     // The header's block size is trusted only when it fits the sample size.
@@ -118,10 +111,8 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
     if (blockAlign != frameBytes)
         return damaged(QStringLiteral("its WAV block size does not match its samples"));
     wav->mFrames = dataSize / frameBytes;
-    if (wav->mFrames <= 0) {
-        Fail(failure, MediaService::mseNoAudio, NoAudioText(name));
-        return nullptr;
-    }
+    if (wav->mFrames <= 0)
+        return Failed(failure, MediaService::mseNoAudio, NoAudioText(name));
     wav->mFile = std::move(file);
     return wav;
 }

@@ -34,6 +34,10 @@ void TProgressBar::SetState(int32_t min, int32_t max, int32_t position) {
     // The status tick sets the position ten times a second; most ticks move the bar by less
     // than a pixel, and a repaint of a shaped window is the costliest thing the player does:
     // only the columns that change are repainted.
+    RepaintFrom(before);
+}
+
+void TProgressBar::RepaintFrom(int before) {
     const int after = FilledWidth();
     if (after != before)
         update(std::min(before, after), 0, std::abs(after - before), height());
@@ -66,8 +70,7 @@ double TProgressBar::FractionAt(double x) const {
 void TProgressBar::Drag(double x) {
     const int before = FilledWidth();
     dragFraction_ = FractionAt(x);
-    if (FilledWidth() != before)
-        update();
+    RepaintFrom(before);
 }
 
 void TProgressBar::mousePressEvent(QMouseEvent* event) {

@@ -47,6 +47,8 @@ private:
     int FilledWidth() const;
     double FractionAt(double x) const;
     void Drag(double x);
+    // Repaints the columns between a filled width of `before` and the one shown now.
+    void RepaintFrom(int before);
 
     int32_t min_ = 0;
     int32_t max_ = 100;
