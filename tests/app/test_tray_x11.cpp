@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QSystemTrayIcon>
 
 // These run on a real X server (with_xvfb.py) against a real XEmbed notification area: Debian's
@@ -28,22 +29,35 @@ QString Run(const QString& program, const QStringList& args) {
     return QString::fromLocal8Bit(p.readAllStandardOutput());
 }
 
-// An X window's map state and its parent, from xwininfo.
+// An X window's map state, its place on the screen and its parent, from xwininfo.
 struct XWindowState {
     bool viewable = false;
     bool unmapped = false;
+    QRect onScreen;
     QString parent;
 };
 
-XWindowState StateOf(WId id) {
+XWindowState StateOf(const QString& id) {
     XWindowState s;
-    const QString info = Run("/usr/bin/xwininfo", {"-id", QString::number(id)});
+    const QString info = Run("/usr/bin/xwininfo", {"-id", id});
     s.viewable = info.contains("Map State: IsViewable");
     s.unmapped = info.contains("Map State: IsUnMapped");
-    const QString tree = Run("/usr/bin/xwininfo", {"-tree", "-id", QString::number(id)});
+    auto field = [&](const char* name) {
+        return QRegularExpression(QStringLiteral("%1:\\s+(-?\\d+)").arg(name))
+            .match(info)
+            .captured(1)
+            .toInt();
+    };
+    s.onScreen = QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"),
+                       field("Width"), field("Height"));
+    const QString tree = Run("/usr/bin/xwininfo", {"-tree", "-id", id});
     const auto m = QRegularExpression("Parent window id: (0x[0-9a-f]+)").match(tree);
     s.parent = m.captured(1);
     return s;
+}
+
+XWindowState StateOf(WId id) {
+    return StateOf(QString::number(id));
 }
 
 QString RootWindow() {
@@ -60,15 +74,26 @@ QWidget* TrayIconWindow() {
     return nullptr;
 }
 
+// Qt's xcb plugin, only a QObject here: its header is private, and QObject is its sole base.
+QObject* NativeInterface() {
+    return reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface());
+}
+
 // trayer, stopped by its PID.
 class Trayer {
 public:
     ~Trayer() { Stop(); }
-    void Start() {
+    // Started once Qt has read the new tray's announcement as well as found it: an icon shown
+    // before that is thrown away and made anew when the announcement is read, and a click
+    // aimed at the old one lands on the tray.
+    bool Start() {
+        QSignalSpy announced(NativeInterface(), SIGNAL(systemTrayWindowChanged(QScreen*)));
         process_.start("/usr/bin/trayer", {"--edge", "top", "--align", "left", "--widthtype",
                                            "pixel", "--width", "120", "--heighttype", "pixel",
                                            "--height", "32", "--transparent", "false"});
         process_.waitForStarted(10000);
+        return WaitFor(
+            [&] { return !announced.isEmpty() && QSystemTrayIcon::isSystemTrayAvailable(); });
     }
     void Stop() {
         if (process_.state() != QProcess::NotRunning) {
@@ -93,30 +118,35 @@ void ClickAt(QPoint p, int button = 1) {
 
 // The middle of an X window on the screen, wherever it has been reparented to.
 QPoint MiddleOf(WId id) {
-    const QString geometry =
-        Run("/usr/bin/xdotool", {"getwindowgeometry", "--shell", QString::number(id)});
-    QMap<QString, int> g;
-    for (const QString& line : geometry.split('\n', Qt::SkipEmptyParts))
-        g[line.section('=', 0, 0)] = line.section('=', 1).toInt();
-    return {g["X"] + g["WIDTH"] / 2, g["Y"] + g["HEIGHT"] / 2};
+    return StateOf(id).onScreen.center();
 }
 
-// The icon's window once it is mapped inside a tray's window.
+// The icon's window once it is mapped inside a tray's window and laid out there (whole inside
+// the tray's socket, in the same place on two reads), so a click at its middle reaches it.
 QWidget* EmbeddedIcon(const QString& root) {
     QWidget* icon = nullptr;
+    QRect last;
     const bool embedded = WaitFor(
         [&] {
             icon = TrayIconWindow();
             if (!icon)
                 return false;
             const XWindowState s = StateOf(icon->winId());
-            return s.viewable && s.parent != root;
+            if (!s.viewable || s.parent == root || s.onScreen.isEmpty())
+                return false;
+            const bool settled =
+                s.onScreen == last && StateOf(s.parent).onScreen.contains(s.onScreen);
+            last = s.onScreen;
+            return settled;
         },
         10000);
     if (!embedded && icon) {
         const XWindowState s = StateOf(icon->winId());
-        ADD_FAILURE() << "icon window viewable " << s.viewable << ", parent "
-                      << s.parent.toStdString() << " (root " << root.toStdString() << ")";
+        const QRect socket = StateOf(s.parent).onScreen;
+        ADD_FAILURE() << "icon window viewable " << s.viewable << " at "
+                      << QDebug::toString(s.onScreen).toStdString() << ", parent "
+                      << s.parent.toStdString() << " at " << QDebug::toString(socket).toStdString()
+                      << " (root " << root.toStdString() << ")";
     }
     return embedded ? icon : nullptr;
 }
@@ -143,9 +173,7 @@ TEST_F(AppTest, IconInARealTrayBringsTheWindowBackAlsoAfterTheTrayRestarts) {
     RecordedBoxes().clear();
 
     Trayer trayer;
-    trayer.Start();
-    ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
-        << "trayer did not take the notification area";
+    ASSERT_TRUE(trayer.Start()) << "trayer did not take the notification area";
 
     // left click
     QTest::mouseClick(w.Label5, Qt::LeftButton);
@@ -186,8 +214,7 @@ TEST_F(AppTest, IconInARealTrayBringsTheWindowBackAlsoAfterTheTrayRestarts) {
     EXPECT_TRUE(WaitFor(
         [] { return !TrayIconWindow() || !StateOf(TrayIconWindow()->winId()).viewable; }, 5000));
     EXPECT_TRUE(dmData->Tray->isVisible());
-    trayer.Start();
-    ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
+    ASSERT_TRUE(trayer.Start());
     // a new icon window in the new tray (whose window may even reuse the old one's X id)
     icon = EmbeddedIcon(root);
     ASSERT_TRUE(icon) << "the icon was not embedded again after the tray restarted";
