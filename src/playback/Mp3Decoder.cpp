@@ -235,14 +235,16 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
                                             const QString& fileName, bool named,
                                             TOpenFailure& failure) {
     const QString name = QuotedFileName(fileName);
-    const auto fail = [&](int32_t code, const QString& text) {
-        return Failed(failure, code, text);
+    const auto undecodable = [&] {
+        return Failed(failure, MediaService::mseDecoderFailed,
+                      QStringLiteral("The audio of %1 cannot be decoded.").arg(name));
     };
     int64_t begin = 0;
     int64_t end = 0;
     if (!FindFrames(*file, begin, end))
-        return fail(MediaService::mseUnsupportedFile,
-                    named ? QStringLiteral("The file %1 is not a supported audio file: no MP3 data "
+        return Failed(failure, MediaService::mseUnsupportedFile,
+                      named
+                          ? QStringLiteral("The file %1 is not a supported audio file: no MP3 data "
                                            "was found in it.")
                                 .arg(name)
                           : QStringLiteral("The file %1 is not a supported audio file (MP3, FLAC, "
@@ -255,8 +257,7 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
         TByteCursor cursor(*file, begin, end);
         TMpg123Ptr scan = OpenHandle(cursor, 0);
         if (!scan || mpg123_scan(scan.get()) != MPG123_OK)
-            return fail(MediaService::mseDecoderFailed,
-                        QStringLiteral("The audio of %1 cannot be decoded.").arg(name));
+            return undecodable();
         raw = mpg123_length(scan.get());
     }
 
@@ -269,8 +270,7 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
     if (!mp3->mHandle ||
         mpg123_getformat(mp3->mHandle.get(), &rate, &channels, &encoding) != MPG123_OK ||
         rate <= 0 || channels <= 0)
-        return fail(MediaService::mseDecoderFailed,
-                    QStringLiteral("The audio of %1 cannot be decoded.").arg(name));
+        return undecodable();
     mp3->mRate = static_cast<int>(rate);
     mp3->mChannels = channels;
     mp3->mStreamChannels = channels;
@@ -288,7 +288,7 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
             frames = std::min(frames, tagged);
     }
     if (frames <= 0)
-        return fail(MediaService::mseNoAudio, NoAudioText(name));
+        return Failed(failure, MediaService::mseNoAudio, NoAudioText(name));
     mp3->mFrames = frames;
     mp3->mFile = std::move(file);
     return mp3;
