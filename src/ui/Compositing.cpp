@@ -157,10 +157,18 @@ void Compositing::SetInputRegion(QWidget* window, const QRegion& region) {
     if (region.isEmpty()) {
         xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, id, 0, 0, XCB_PIXMAP_NONE);
     } else {
+        // The X server counts in device pixels, the region in Qt's logical ones. Edges are
+        // rounded one by one, so rectangles that meet still meet at fractional scales.
+        const qreal ratio = window->devicePixelRatioF();
+        const auto device = [ratio](int logical) { return qRound(logical * ratio); };
         std::vector<xcb_rectangle_t> rects;
-        for (const QRect& r : region)
-            rects.push_back({static_cast<int16_t>(r.x()), static_cast<int16_t>(r.y()),
-                             static_cast<uint16_t>(r.width()), static_cast<uint16_t>(r.height())});
+        for (const QRect& r : region) {
+            const int left = device(r.left());
+            const int top = device(r.top());
+            rects.push_back({static_cast<int16_t>(left), static_cast<int16_t>(top),
+                             static_cast<uint16_t>(device(r.left() + r.width()) - left),
+                             static_cast<uint16_t>(device(r.top() + r.height()) - top)});
+        }
         xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED,
                              id, 0, 0, static_cast<uint32_t>(rects.size()), rects.data());
     }

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -165,7 +166,12 @@ void SkinnedForm::resizeEvent(QResizeEvent* event) {
 
 void SkinnedForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    // the input region belongs to the native window, which exists from here on
+    // the input region belongs to the native window, which exists from here on; it is in
+    // device pixels, so a screen of another scale needs it anew
+    if (QWindow* handle = windowHandle(); handle && !followsScreen_) {
+        followsScreen_ = true;
+        connect(handle, &QWindow::screenChanged, this, [this] { ApplyShape(); });
+    }
     ApplyShape();
 }
 

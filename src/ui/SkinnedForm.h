@@ -49,6 +49,7 @@ private:
 
     QWidget* corners_ = nullptr; // clears the corners over every control, when painted
     bool paintsCorners_ = false;
+    bool followsScreen_ = false;
     QImage skin_;
     QPixmap scaled_; // the skin at the current size and device pixel ratio, made once
 };

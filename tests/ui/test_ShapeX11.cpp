@@ -1,5 +1,6 @@
 // The offscreen platform ignores window masks, so this one runs under Xvfb, where the X server
-// applies the shape: the corners must show the window behind, the rest the skin.
+// applies the shape: the corners must show the window behind, the rest the skin. It runs at
+// scale 1 and 2 (QT_SCALE_FACTOR): the X server counts in device pixels.
 #include "ui/Compositing.h"
 #include "ui/SkinnedForm.h"
 
@@ -7,6 +8,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QTest>
+#include <QTransform>
 #include <gtest/gtest.h>
 
 #include <xcb/shape.h>
@@ -28,6 +30,11 @@ QRegion InputShape(QWidget& window) {
         region += QRect(r[i].x, r[i].y, r[i].width, r[i].height);
     std::free(reply);
     return region;
+}
+
+// A whole scale factor: the tests look at the device pixel that starts each logical one.
+int Scale() {
+    return qRound(qGuiApp->devicePixelRatio());
 }
 
 } // namespace
@@ -55,11 +62,12 @@ TEST(SkinnedFormOnX11, CornersShowWhatLiesBehind) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     QTest::qWait(300);
 
+    const int k = Scale();
     const QImage screen =
         QGuiApplication::primaryScreen()->grabWindow(0, 100, 100, 534, 227).toImage();
-    ASSERT_EQ(screen.size(), QSize(534, 227));
-    auto isRed = [&](int x, int y) { return screen.pixel(x, y) == qRgb(255, 0, 0); };
-    auto isGreen = [&](int x, int y) { return screen.pixel(x, y) == qRgb(0, 255, 0); };
+    ASSERT_EQ(screen.size(), QSize(534, 227) * k);
+    auto isRed = [&](int x, int y) { return screen.pixel(x * k, y * k) == qRgb(255, 0, 0); };
+    auto isGreen = [&](int x, int y) { return screen.pixel(x * k, y * k) == qRgb(0, 255, 0); };
     // every corner: outside the ellipse shows the backdrop, the first pixel inside is skin
     for (auto [x, y, dx, dy] : {std::array{0, 0, 1, 1}, std::array{533, 0, -1, 1},
                                 std::array{0, 226, 1, -1}, std::array{533, 226, -1, -1}}) {
@@ -107,10 +115,12 @@ TEST(SkinnedFormOnX11, FollowsACompositingManager) {
     ASSERT_TRUE(manager.waitForStarted(10000)) << "xcompmgr is not installed";
     EXPECT_TRUE(QTest::qWaitFor([&] { return form.PaintsCorners(); }, 10000));
     EXPECT_TRUE(form.mask().isEmpty());
-    EXPECT_EQ(InputShape(form), RoundRectRegion(534, 227));
+    // clicks land wherever the window shows, at any scale
+    const int k = Scale();
+    EXPECT_EQ(InputShape(form), QTransform::fromScale(k, k).map(RoundRectRegion(534, 227)));
     QTest::qWait(500);
     QImage shot = QGuiApplication::primaryScreen()->grabWindow(0, 100, 100, 534, 227).toImage();
-    const auto at = [&](int x, int y) { return QColor(shot.pixel(x, y)); };
+    const auto at = [&](int x, int y) { return QColor(shot.pixel(x * k, y * k)); };
     EXPECT_EQ(at(0, 0), QColor(0, 255, 0));
     EXPECT_EQ(at(533, 226), QColor(0, 255, 0));
     EXPECT_EQ(at(7, 7), QColor(255, 0, 0));
