@@ -52,10 +52,9 @@ std::unique_ptr<IDecoder> OpenInModule(const char* module, const QString& name,
     return decoders->Open(std::move(file), fileName, failure);
 }
 
-} // namespace
-
-std::unique_ptr<IDecoder> OpenDecoder(const QString& fileName, std::shared_ptr<TMediaFile>& opened,
-                                      TOpenFailure& failure) {
+std::unique_ptr<IDecoder> OpenByContent(const QString& fileName,
+                                        std::shared_ptr<TMediaFile>& opened,
+                                        TOpenFailure& failure) {
     const QString name = QuotedFileName(fileName);
     if (fileName.isEmpty())
         return Failed(failure, MediaService::mseNoFileName,
@@ -104,4 +103,21 @@ std::unique_ptr<IDecoder> OpenDecoder(const QString& fileName, std::shared_ptr<T
         return OpenInModule(kXiphModuleFile, name, file, fileName, failure);
     const bool named = info.suffix().compare(QStringLiteral("mp3"), Qt::CaseInsensitive) == 0;
     return TMp3Decoder::Open(file, fileName, named, failure);
+}
+
+} // namespace
+
+std::unique_ptr<IDecoder> OpenDecoder(const QString& fileName, std::shared_ptr<TMediaFile>& opened,
+                                      TOpenFailure& failure) {
+    std::unique_ptr<IDecoder> decoder = OpenByContent(fileName, opened, failure);
+    // Every rate up to this plays, resampled to the stream's; a header that names more is
+    // taken for damage rather than played as a blip.
+    constexpr int kHighestRate = 768000;
+    if (decoder && decoder->Rate() > kHighestRate)
+        return Failed(failure, MediaService::mseUnsupportedFile,
+                      QStringLiteral("The file %1 has a sample rate of %2 Hz; rates up to "
+                                     "768 kHz can be played.")
+                          .arg(QuotedFileName(fileName))
+                          .arg(decoder->Rate()));
+    return decoder;
 }

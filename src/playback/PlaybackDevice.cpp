@@ -159,16 +159,22 @@ void TDeviceCore::Run() {
             mDoorbell->Wait(seen);
             continue;
         }
-        // Room for a chunk and what the resampler may add, so a read is never held back.
-        const size_t room =
-            kChunk * static_cast<size_t>(feed->Format.Rate) / static_cast<size_t>(mRate) + 1024;
+        // What one read becomes must fit in half the ring, since the output rings the doorbell
+        // once half is free: a file of a low rate is read a few frames at a time (at 1 Hz one
+        // frame is a second of output).
+        const auto outRate = static_cast<size_t>(feed->Format.Rate);
+        const size_t half = feed->Ring.Capacity() / 2;
+        const size_t chunk =
+            std::clamp<size_t>(half * static_cast<size_t>(mRate) / outRate, 1, kChunk);
+        // Room for it and what the resampler may add, so a read is seldom held back.
+        const size_t room = std::min(half, chunk * outRate / static_cast<size_t>(mRate) + 1024);
         if (feed->Ring.Free() < room) {
             feed->WantsRoom.store(true);
             if (feed->Ring.Free() < room)
                 mDoorbell->Wait(seen);
             continue;
         }
-        const size_t got = mDecoder->Read(buffer.data(), kChunk);
+        const size_t got = mDecoder->Read(buffer.data(), chunk);
         if (Stopping())
             return;
         size_t converted = 0;

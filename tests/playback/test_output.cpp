@@ -17,6 +17,32 @@ struct TCase {
     int Channels;
 };
 
+// A stereo 16-bit WAV of `frames` frames at a steady level.
+void WriteWav(const QString& path, uint32_t rate, uint32_t frames, int16_t level) {
+    QByteArray data;
+    const auto le = [&](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            data.append(static_cast<char>((v >> (8 * i)) & 0xff));
+    };
+    data.append("RIFF");
+    le(36 + frames * 4, 4);
+    data.append("WAVEfmt ");
+    le(16, 4);
+    le(1, 2); // PCM
+    le(2, 2);
+    le(rate, 4);
+    le(rate * 4, 4);
+    le(4, 2);
+    le(16, 2);
+    data.append("data");
+    le(frames * 4, 4);
+    for (uint32_t i = 0; i < frames * 2; ++i)
+        le(static_cast<uint16_t>(level), 2);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
 } // namespace
 
 // Each format plays exactly its decoded samples: no gap, no cut, no tail of silence before
@@ -219,5 +245,51 @@ TEST(Output, FormatChangesBetweenTracks) {
         EXPECT_NEAR(hz, tracks[i].Hz, tracks[i].Hz * 0.01);
         for (size_t f = run.First + block; tracks[i].Mono && f < run.Last - block; f += 97)
             ASSERT_EQ(output[2 * f], output[2 * f + 1]) << "mono is on both sides alike";
+    }
+}
+
+// Any rate from 1 Hz to 768 kHz plays to its end at a 48 kHz output, however many output frames
+// one of its frames becomes; a rate above that is refused at Open with a text that says why.
+TEST(Output, EveryRatePlaysToItsEnd) {
+    QTemporaryDir dir;
+    const QString raw = dir.filePath(QStringLiteral("rates.raw"));
+    UseFileOutput(raw, 48000, 2);
+    struct TRate {
+        uint32_t Rate;
+        uint32_t Frames;
+    };
+    for (const TRate& r : {TRate{1, 2}, TRate{2000, 600}, TRate{3000, 900}, TRate{11025, 3308},
+                           TRate{768000, 230400}}) {
+        SCOPED_TRACE(r.Rate);
+        const QString wav = dir.filePath(QStringLiteral("rate-%1.wav").arg(r.Rate));
+        WriteWav(wav, r.Rate, r.Frames, 8000);
+        const auto before = ReadSamples(raw).size();
+        TMediaPlayer player;
+        player.SetFileName(wav);
+        ASSERT_NO_THROW(player.Open());
+        const int32_t length = player.Length();
+        EXPECT_EQ(length, RoundedMs(r.Frames, static_cast<int>(r.Rate)));
+        player.Play();
+        ASSERT_TRUE(WaitFor([&] { return player.Position() == length; },
+                            std::chrono::milliseconds(length) + 3s))
+            << "stalled at " << player.Position() << " of " << length;
+        player.Close();
+        // the level came out for about as long as the file lasts; the resampler softens each
+        // edge by about one of the file's frames
+        const auto output = ReadSamples(raw);
+        size_t loud = 0;
+        for (size_t i = before; i + 1 < output.size(); i += 2)
+            loud += output[i] > 4000;
+        EXPECT_NEAR(static_cast<double>(loud) / 48, length, length * 0.05 + 15 + 1000 / r.Rate);
+    }
+    const QString tooHigh = dir.filePath(QStringLiteral("rate-800000.wav"));
+    WriteWav(tooHigh, 800000, 8000, 8000);
+    TMediaPlayer player;
+    player.SetFileName(tooHigh);
+    try {
+        player.Open();
+        ADD_FAILURE() << "opened an 800 kHz file";
+    } catch (const EMCIDeviceError& e) {
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("768 kHz"))) << e.what();
     }
 }
