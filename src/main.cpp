@@ -58,8 +58,15 @@ int main(int argc, char** argv) {
                          control->OpenFiles(files);
                      });
     instance.Serve();
-    // the end of a session, or kill: as the close button, so the list is saved
-    QuitOnSignals([&control] { control->Quit(); });
+    // the end of a session, or kill: as the close button, so the list is saved. Once the
+    // program is ending, a box of the exit (a failed save) may still run an event loop: the
+    // signal then ends that loop, and the exit goes on.
+    QuitOnSignals([&control] {
+        if (control)
+            control->Quit();
+        else
+            QCoreApplication::exit(0); // quit() does nothing once exec() has returned
+    });
     // the desktop's player controls and media keys
     auto mpris = std::make_unique<MprisService>(*control);
     mpris->StartAfterFirstPaint(frmIndex.get());

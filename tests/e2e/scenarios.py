@@ -232,7 +232,8 @@ def server_restart(s):
 
 def exit_save_fails(s):
     """"X" while a list plays and the exit save cannot write: the sound stops at once, the error
-    box waits for the user while the list would have moved on, then the program ends cleanly."""
+    box waits for the user while the list would have moved on, then the program ends cleanly;
+    also when a signal ends the session while the box waits."""
     paths = tagged_tracks(s, [("a.mp3", 440, 1.0, "A", "One"), ("b.mp3", 660, 1.0, "B", "Two")])
     write_list(os.path.join(s.cwd, "patch.dat"), paths)
     w = s.launch()
@@ -250,6 +251,17 @@ def exit_save_fails(s):
     check(max(map(abs, heard), default=0) == 0,
           "sound behind the error box: %s" % harness.describe_runs(harness.tone_runs(heard)))
     s.key(box, "Return")
+    s.wait_exit()
+
+    # again, and this time the session ends (SIGINT) while the box waits: a clean exit too
+    os.makedirs(s.cwd)
+    write_list(os.path.join(s.cwd, "patch.dat"), paths)
+    w = s.launch()
+    shutil.rmtree(s.cwd)
+    click(s, w, CLOSE)
+    wait_for(lambda: [b for b in s.visible_windows(harness.MAIN_TITLE)
+                      if b.size != harness.MAIN_SIZE], 5, "the error box")
+    s.program.send_signal(signal.SIGINT)
     s.wait_exit()
 
 
