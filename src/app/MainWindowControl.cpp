@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/dmData.h"
 #include "app/frmIndex.h"
+#include "core/BoundedWait.h"
 #include "core/Errors.h"
 #include "playback/MPlayer.h"
 #include "tags/ID3v2Library.h"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <utility>
 
 MainWindowControl::MainWindowControl(TfrmIndex& window, QObject* parent)
@@ -200,8 +202,9 @@ void MainWindowControl::OpenFiles(const QStringList& files) {
 void MainWindowControl::TakePendingFiles() {
     if (pendingFiles_.isEmpty())
         return;
-    // A dialog or the editor works on the list now; the files wait until it closes.
-    if (QApplication::activeModalWidget()) {
+    // A dialog or the editor works on the list now, or a file is being opened; the files wait
+    // until it is over.
+    if (QApplication::activeModalWidget() || BoundedWait::Waiting()) {
         pendingTimer_.start();
         return;
     }

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "app/PlayerControl.h"
+#include "core/BoundedWait.h"
 
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
 
 #include <optional>
+#include <utility>
 
 class QWidget;
 
@@ -46,10 +48,9 @@ public:
 
     void SetLoopStatus(const QString& status);
     void SetVolume(double volume);
-    // Runs `action` from the event loop, after the caller has its reply.
-    template <typename F> void Later(F action) {
-        QMetaObject::invokeMethod(this, action, Qt::QueuedConnection);
-    }
+    // Runs `action` from the event loop, after the caller has its reply (and after an open that
+    // is waited for meanwhile).
+    template <typename F> void Later(F action) { BoundedWait::AfterWait(this, std::move(action)); }
     void Seek(qlonglong offset);
     void SetPosition(const QString& trackId, qlonglong position);
 

@@ -6,6 +6,7 @@
 #include "app/dmData.h"
 #include "app/frmMenu.h"
 #include "app/frmTracklist.h"
+#include "core/BoundedWait.h"
 #include "core/ListFile.h"
 #include "net/UrlActions.h"
 #include "playback/MPlayer.h"
@@ -336,6 +337,10 @@ void TfrmIndex::TimerTimer() {
 }
 
 void TfrmIndex::tStatusTimer() {
+    // An open or a caption read waits meanwhile (the tick itself may be what waits): the next
+    // tick does the work.
+    if (BoundedWait::Waiting())
+        return;
     NoteStateChange();
     if (Progres->Position() == Progres->Max()) {
         LastIndex = int32_t(PlayList.size()) - 1;

@@ -46,7 +46,7 @@ TMediaFile::~TMediaFile() {
 
 int64_t TMediaFile::ReadAt(int64_t offset, void* buffer, size_t size) {
     if (const auto hook = Hook())
-        (*hook)(mPath);
+        (*hook)(mPath, size);
     for (;;) {
         const ssize_t got = ::pread(mFd, buffer, size, static_cast<off_t>(offset));
         if (got >= 0)

@@ -26,12 +26,13 @@ public:
 };
 
 // An opened media file. Held open from Open on, so a file deleted before Play still plays.
-// Reads are positional (pread), so several readers may share it; it never blocks the GUI thread
-// beyond the probe and the length scan that Open makes.
+// Reads are positional (pread), so several readers may share it; none of them runs on the GUI
+// thread.
 class TMediaFile final : public IByteReader {
 public:
-    // Called before every read with the file's path; tests use it to make a read hang.
-    using TReadHook = std::function<void(const std::string& path)>;
+    // Called before every read with the file's path and the bytes asked for; tests use it to
+    // make a read hang or to slow the reads down as a slow medium would.
+    using TReadHook = std::function<void(const std::string& path, size_t size)>;
 
     // nullptr with errno set when the file cannot be opened.
     static std::unique_ptr<TMediaFile> Open(const QString& fileName);

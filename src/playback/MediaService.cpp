@@ -1,5 +1,6 @@
 #include "playback/MediaService.h"
 
+#include "core/BoundedWait.h"
 #include "playback/Decoder.h"
 #include "playback/MPlayer.h"
 #include "playback/OutputStream.h"
@@ -20,13 +21,8 @@
 namespace MediaService {
 namespace {
 
-// An open that takes longer than this (a hung network file system) fails.
-constexpr std::chrono::seconds kOpenBound{3};
-
+// What the opening thread leaves; it may outlive the open that waited for it.
 struct TOpenJob {
-    std::mutex Lock;
-    std::condition_variable Finished;
-    bool Done = false;
     std::unique_ptr<IDecoder> Decoder;
     std::shared_ptr<TMediaFile> File;
     TOpenFailure Failure;
@@ -120,28 +116,24 @@ int32_t OpenDevice(const QString& fileName, uint16_t& deviceId) {
                 .arg(QuotedFileName(fileName));
         return mseTooManyDevices;
     }
-    // The probe and the length scan run on a thread of their own, so a file system that stopped
-    // answering holds that thread, not the window: after kOpenBound the open fails and the
-    // thread cleans up whenever its read returns.
+    // The probe and the length scan run on a thread of their own, so a slow medium or a file
+    // system that stopped answering holds that thread, not the window: the open waits for as
+    // long as the file is being read, and fails once nothing was read for a while.
     auto job = std::make_shared<TOpenJob>();
-    std::thread([job, fileName] {
-        pthread_setname_np(pthread_self(), "ondrix-open");
-        TOpenFailure failure;
-        std::shared_ptr<TMediaFile> file;
-        std::unique_ptr<IDecoder> decoder = OpenDecoder(fileName, file, failure);
-        std::lock_guard lock(job->Lock);
-        job->Decoder = std::move(decoder);
-        job->File = std::move(file);
-        job->Failure = failure;
-        job->Done = true;
-        job->Finished.notify_all();
-    }).detach();
-    std::unique_lock lock(job->Lock);
-    if (!job->Finished.wait_for(lock, kOpenBound, [&] { return job->Done; })) {
+    const BoundedWait::EResult waited = BoundedWait::Run("ondrix-open", [job, fileName] {
+        job->Decoder = OpenDecoder(fileName, job->File, job->Failure);
+    });
+    if (waited != BoundedWait::EResult::Done) {
         gLatestText[mseCannotRead] =
-            QStringLiteral("The file %1 does not answer: reading it took longer than %2 seconds.")
-                .arg(QuotedFileName(fileName))
-                .arg(std::chrono::duration_cast<std::chrono::seconds>(kOpenBound).count());
+            waited == BoundedWait::EResult::Stalled
+                ? QStringLiteral("The file %1 does not answer: nothing could be read from it for "
+                                 "%2 seconds.")
+                      .arg(QuotedFileName(fileName))
+                      .arg(std::chrono::duration_cast<std::chrono::seconds>(BoundedWait::kStall)
+                               .count())
+                : QStringLiteral("The file %1 was still being read when the player was told to "
+                                 "quit.")
+                      .arg(QuotedFileName(fileName));
         return mseCannotRead;
     }
     std::unique_ptr<IDecoder> decoder = std::move(job->Decoder);

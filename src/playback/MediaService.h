@@ -32,8 +32,9 @@ enum : int32_t {
 };
 
 // Opens a device for fileName, stopped at position 0 with its exact length known. The file is
-// read (probe and length scan) on a thread of its own; an open that is not done within 3 s (a
-// file system that stopped answering) fails with mseCannotRead. Never touches the output.
+// read (probe and length) on a thread of its own while the caller waits in a local event loop
+// (core/BoundedWait.h); an open whose reads make no progress for 3 s (a file system that stopped
+// answering) fails with mseCannotRead. Never touches the output.
 int32_t OpenDevice(const QString& fileName, uint16_t& deviceId);
 // Stops the device and frees it; its decoder thread ends by itself.
 int32_t CloseDevice(uint16_t deviceId);

@@ -17,6 +17,9 @@ struct THeader {
     int Layer = 0;
     int Rate = 0;
     int Length = 0;
+    bool Mono = false;
+
+    int SamplesPerFrame() const { return Layer == 1 ? 384 : Layer == 3 && Version != 3 ? 576 : 1152; }
 };
 
 bool ParseHeader(const uint8_t* h, THeader& out) {
@@ -47,6 +50,7 @@ bool ParseHeader(const uint8_t* h, THeader& out) {
     out.Version = version;
     out.Layer = layer;
     out.Rate = rate;
+    out.Mono = (h[3] >> 6) == 3;
     if (layer == 1)
         out.Length = (12 * bitrate / rate + padding) * 4;
     else
@@ -59,8 +63,50 @@ uint32_t Le32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
+uint32_t Be32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+           static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[3]);
+}
+
 bool ReadExactly(IByteReader& file, int64_t at, void* out, size_t size) {
     return at >= 0 && file.ReadAt(at, out, size) == static_cast<int64_t>(size);
+}
+
+// What a Xing/Info (LAME) or VBRI header in the first frame says: the audio frames after it
+// and the bytes of the whole stream, its own frame included; -1 where it says nothing.
+struct TVbrHeader {
+    bool Vbri = false;
+    int64_t Frames = -1;
+    int64_t Bytes = -1;
+};
+
+TVbrHeader ReadVbrHeader(IByteReader& file, int64_t at, const THeader& first) {
+    TVbrHeader vbr;
+    if (first.Layer != 3)
+        return vbr;
+    // Xing and Info sit after the side information, VBRI 32 bytes after the header
+    const int side = first.Version == 3 ? (first.Mono ? 17 : 32) : (first.Mono ? 9 : 17);
+    uint8_t x[16];
+    if (first.Length >= 4 + side + 16 && ReadExactly(file, at + 4 + side, x, sizeof x) &&
+        (std::memcmp(x, "Xing", 4) == 0 || std::memcmp(x, "Info", 4) == 0)) {
+        const uint32_t flags = Be32(x + 4);
+        const uint8_t* field = x + 8;
+        if ((flags & 1) != 0) {
+            vbr.Frames = Be32(field);
+            field += 4;
+        }
+        if ((flags & 2) != 0)
+            vbr.Bytes = Be32(field);
+        return vbr;
+    }
+    uint8_t v[18];
+    if (first.Length >= 36 + 18 && ReadExactly(file, at + 36, v, sizeof v) &&
+        std::memcmp(v, "VBRI", 4) == 0) {
+        vbr.Vbri = true;
+        vbr.Bytes = Be32(v + 10);
+        vbr.Frames = Be32(v + 14);
+    }
+    return vbr;
 }
 
 // The size of an ID3v2 tag whose header is at `at`, or 0 when there is none.
@@ -251,9 +297,22 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
                                            "Ogg, Opus, M4A, WMA or WAV).")
                                 .arg(name));
 
-    // Every frame counted, without the encoder delay and padding left out: the raw length.
+    // Every frame counted, without the encoder delay and padding left out: the raw length. A
+    // header's frame count is taken when its byte count is the stream's, so the common file is
+    // not read whole at Open (on a slow medium that took as long as copying it); a file cut
+    // short or grown since is counted frame by frame. The decoder takes a Xing or Info frame
+    // for what it is, but would play a VBRI frame as silence: the audio starts after it.
+    uint8_t h[4] = {};
+    THeader first;
+    ReadExactly(*file, begin, h, sizeof h);
+    const TVbrHeader vbr = ParseHeader(h, first) ? ReadVbrHeader(*file, begin, first) : TVbrHeader{};
+    const int64_t streamBytes = end - begin;
+    if (vbr.Vbri && first.Length < streamBytes)
+        begin += first.Length;
     int64_t raw = 0;
-    {
+    if (vbr.Frames > 0 && vbr.Bytes == streamBytes) {
+        raw = vbr.Frames * first.SamplesPerFrame();
+    } else {
         TByteCursor cursor(*file, begin, end);
         TMpg123Ptr scan = OpenHandle(cursor, 0);
         if (!scan || mpg123_scan(scan.get()) != MPG123_OK)

@@ -1,5 +1,7 @@
 #include "ui/Accessibility.h"
 
+#include "core/BoundedWait.h"
+
 #include <QAccessibleWidget>
 #include <QCoreApplication>
 #include <QFocusEvent>
@@ -49,7 +51,11 @@ public:
 
     void doAction(const QString& action) override {
         if (action == pressAction() && Pressable() && widget()->isEnabled()) {
-            QMetaObject::invokeMethod(widget(), "clicked", Qt::QueuedConnection);
+            // from the event loop, and not while a file is being opened
+            QWidget* target = widget();
+            BoundedWait::AfterWait(target, [target] {
+                QMetaObject::invokeMethod(target, "clicked", Qt::DirectConnection);
+            });
             return;
         }
         QAccessibleWidget::doAction(action);

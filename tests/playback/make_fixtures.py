@@ -63,6 +63,14 @@ def main():
     mp3_cbr(p("track3.mp3"), tone(494, 2))
     ffmpeg(p("track4.wav"), tone(523, 1), "-ac", "2", "-c:a", "pcm_s16le")
     ffmpeg(p("track5.wma"), tone(587, 1), "-ac", "2", "-c:a", "wmav2", "-b:a", "64k")
+    # two minutes, 2 MB: long-xing.mp3 with its Info header, long-noxing.mp3 the same frames
+    # without it (a file that has to be read whole to be measured)
+    mp3_cbr(p("long-xing.mp3"), tone(440, 120))
+    data = open(p("long-xing.mp3"), "rb").read()
+    info = 144 * 128000 // 44100 + ((data[2] >> 1) & 1)  # the Info frame: 128 kb/s, 44.1 kHz
+    assert data[36:40] == b"Info"
+    with open(p("long-noxing.mp3"), "wb") as f:
+        f.write(data[info:])
     # an ID3v2 tag larger than FFmpeg's 1 MB format probe (cover art does that)
     payload = b"x" * 1_100_000
     frame = b"PRIV" + len(payload).to_bytes(4, "big") + b"\0\0" + payload

@@ -7,6 +7,8 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <atomic>
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <memory>
@@ -280,7 +282,7 @@ TEST(Player, HungReadHoldsNoCommand) {
         int Waiting = 0;
     };
     const auto gate = std::make_shared<TGate>();
-    TMediaFile::SetReadHook([gate](const std::string& path) {
+    TMediaFile::SetReadHook([gate](const std::string& path, size_t) {
         if (path.find("hung.wav") == std::string::npos)
             return;
         std::unique_lock lock(gate->Lock);
@@ -324,6 +326,37 @@ TEST(Player, HungReadHoldsNoCommand) {
         ASSERT_TRUE(hang(true));
     } // destroyed while its decoder thread hangs
     hang(false);
+    TMediaFile::SetReadHook(nullptr);
+}
+
+// On a slow medium (every read here throttled to 0.5 MB/s) an Open waits for as long as the file
+// is being read, with the caller's event loop running meanwhile; a header that states the frame
+// count is trusted, so the common file is not read whole.
+TEST(Player, SlowMediumOpensWithoutReadingTheWholeFile) {
+    // shared with the hook, which a thread that outlives the test may still call
+    const auto read = std::make_shared<std::atomic<int64_t>>(0);
+    TMediaFile::SetReadHook([read](const std::string& path, size_t size) {
+        if (path.find("long-") == std::string::npos)
+            return;
+        *read += static_cast<int64_t>(size);
+        std::this_thread::sleep_for(std::chrono::microseconds(2 * size));
+    });
+    QTimer tick;
+    int ticks = 0;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(10);
+    TMediaPlayer player;
+    player.SetFileName(Fixture("long-noxing.mp3")); // no header: every frame is counted
+    EXPECT_NO_THROW(player.Open());
+    EXPECT_GT(*read, 1'900'000);
+    EXPECT_GT(ticks, 100) << "the event loop stood still while the file was read";
+    EXPECT_NEAR(player.Length(), 120000, 100);
+
+    *read = 0;
+    player.SetFileName(Fixture("long-xing.mp3"));
+    player.Open();
+    EXPECT_LT(*read, 200'000) << "read to measure a file whose header says its length";
+    EXPECT_EQ(player.Length(), 120000);
     TMediaFile::SetReadHook(nullptr);
 }
 
