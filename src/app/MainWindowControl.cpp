@@ -60,15 +60,38 @@ std::optional<PlayerControl::TTrack> MainWindowControl::Track() {
     if (window_.ShownTags.Path == track.Path) {
         tags_ = window_.ShownTags;
     } else if (tags_.Path != track.Path) {
-        if (!tag_)
-            tag_ = std::make_unique<TID3v2Tag>();
-        tags_ = ReadTrackTags(*tag_, track.Path);
+        ReadTags(track.Path);
     }
-    track.Title = tags_.Title;
-    track.Artist = tags_.Artist;
+    if (tags_.Path == track.Path) {
+        track.Title = tags_.Title;
+        track.Artist = tags_.Artist;
+    }
     if (window_.Player->DeviceId() != 0)
         track.Length = window_.Player->Length();
     return track;
+}
+
+// The desktop is told the track at once and its tags once they are read, off the GUI thread: a
+// bus call never waits for a file.
+void MainWindowControl::ReadTags(const QString& path) {
+    if (readingTags_ == path)
+        return;
+    readingTags_ = path;
+    struct TJob {
+        std::unique_ptr<TID3v2Tag> Tag = std::make_unique<TID3v2Tag>();
+        TTrackTags Tags;
+    };
+    auto job = std::make_shared<TJob>();
+    job->Tags.Path = path;
+    BoundedWait::Start(
+        this, "ondrix-tags", [job, path] { job->Tags = ReadTrackTags(*job->Tag, path); },
+        [this, job, path](BoundedWait::EResult result) {
+            if (readingTags_ == path)
+                readingTags_.clear();
+            // one that does not answer is shown without title and artist
+            tags_ = result == BoundedWait::EResult::Done ? job->Tags : TTrackTags{path, {}, {}};
+            emit Changed();
+        });
 }
 
 int32_t MainWindowControl::Position() {

@@ -48,10 +48,12 @@ private:
     int32_t LoadedIndex() const;
     void TakePendingFiles();
 
+    // For a track whose caption the window has not read (its open failed, say).
+    void ReadTags(const QString& path);
+
     TfrmIndex& window_;
-    // For a track whose caption the window has not read (the editor re-opened it).
-    std::unique_ptr<TID3v2Tag> tag_;
-    TTrackTags tags_;
+    TTrackTags tags_;     // of the track last told, once read
+    QString readingTags_; // the path whose tags are being read
     // Files that came while a dialog or the editor was open: taken when it closes.
     QStringList pendingFiles_;
     QTimer pendingTimer_;

@@ -494,7 +494,8 @@ void TfrmIndex::Label1Click() {
 }
 
 void TfrmIndex::ShowCaption() {
-    ShownTags = ReadTrackTags(*Tag, ListItem(PlayList, CurrentIndex));
+    // read off the GUI thread: a share that stopped answering gives the failure caption
+    ShownTags = ReadTrackTagsBounded(Tag, ListItem(PlayList, CurrentIndex));
     lInfo->setText(TrackCaption(ShownTags));
 }
 

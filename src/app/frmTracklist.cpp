@@ -106,12 +106,8 @@ bool TfrmTracklist::eventFilter(QObject* watched, QEvent* event) {
 
 void TfrmTracklist::AppendCaptions(const QStringList& paths) {
     Tag = std::make_unique<TID3v2Tag>();
-    QStringList captions;
-    captions.reserve(paths.size());
-    for (const QString& path : paths)
-        captions.append(TrackCaption(*Tag, path));
     // one insertion, so the view lays out once however long the list
-    tracklist->addItems(captions);
+    tracklist->addItems(TrackCaptions(Tag, paths));
 }
 
 void TfrmTracklist::FormCreate() {

@@ -15,6 +15,8 @@
 #include <QListWidget>
 #include <QSlider>
 
+#include <condition_variable>
+#include <mutex>
 #include <random>
 #include <sys/stat.h>
 
@@ -33,6 +35,23 @@ QByteArray Id3Tag(const QByteArray& title, const QByteArray& artist) {
     const Bytes tag = Cat({Header(3, uint32_t(frames.size())), frames});
     return QByteArray(reinterpret_cast<const char*>(tag.data()), qsizetype(tag.size()));
 }
+
+// Counts one kind of event reaching a widget.
+class TEventCounter : public QObject {
+public:
+    TEventCounter(QWidget* widget, QEvent::Type type, int& count)
+        : mType(type), mCount(count) {
+        widget->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        mCount += event->type() == mType;
+        return false;
+    }
+
+private:
+    QEvent::Type mType;
+    int& mCount;
+};
 
 class EditorTest : public AppTest {
 protected:
@@ -639,4 +658,53 @@ TEST_F(EditorTest, OpenedListWithAnUnopenableFirstEntryIsTakenOnce) {
     });
     EXPECT_EQ(RecordedBoxes().size(), 1) << Boxes().toStdString();
     EXPECT_EQ(w->PlayList, QStringList({tones_[1]}));
+}
+
+// A file on a share that stopped answering (here one whose reads the test holds) gets the
+// failure caption once nothing was read from it for 3 s, in the main window and in the editor's
+// lines, and the window goes on painting meanwhile.
+TEST_F(EditorTest, CaptionOfAFileThatDoesNotAnswer) {
+    const QString hung = WorkPath("hung.mp3");
+    ASSERT_TRUE(QFile::copy(band_, hung));
+    // shared with the hook, which the threads left waiting still run after the test
+    struct TGate {
+        std::mutex Lock;
+        std::condition_variable Open;
+        bool Closed = true;
+    };
+    const auto gate = std::make_shared<TGate>();
+    SetTagReadHook([gate](const QString& path) {
+        if (!path.endsWith(QStringLiteral("hung.mp3")))
+            return;
+        std::unique_lock lock(gate->Lock);
+        // let go after a while in any case, so a wait that never ends fails instead of hanging
+        gate->Open.wait_for(lock, std::chrono::seconds(20), [&] { return !gate->Closed; });
+    });
+    auto w = CreateMain();
+    int paints = 0;
+    TEventCounter counter(w.get(), QEvent::Paint, paints);
+    QTimer repaint;
+    QObject::connect(&repaint, &QTimer::timeout, w.get(), [&] { w->update(); });
+    repaint.start(50);
+
+    w->OpenFiles({hung, band_});
+    EXPECT_EQ(w->lInfo->text(), "Track - Failed to get file information.");
+    EXPECT_GT(paints, 20) << "the window stood still while the caption was read";
+
+    paints = 0;
+    WriteList("patch.dat", {tones_[0], hung, band_});
+    {
+        TfrmTracklist editor;
+        EXPECT_EQ(Lines(editor.tracklist),
+                  QStringList({Caption(0), "Track - Failed to get file information.",
+                               "Band - Song"}));
+    }
+    EXPECT_GT(paints, 20) << "the window stood still while the editor's captions were read";
+    EXPECT_TRUE(RecordedBoxes().isEmpty()) << Boxes().toStdString();
+    {
+        std::lock_guard lock(gate->Lock);
+        gate->Closed = false;
+    }
+    gate->Open.notify_all();
+    SetTagReadHook(nullptr);
 }
