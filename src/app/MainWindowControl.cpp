@@ -53,7 +53,7 @@ std::optional<PlayerControl::TTrack> MainWindowControl::Track() {
     if (!window_.TrackLoaded || index < 0)
         return std::nullopt;
     TTrack track;
-    track.Index = index;
+    track.Load = window_.EntryLoads;
     track.Path = window_.Player->FileName();
     if (window_.ShownTags.Path == track.Path) {
         tags_ = window_.ShownTags;

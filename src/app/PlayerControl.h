@@ -18,7 +18,7 @@ public:
     enum class EStatus { Stopped, Playing, Paused };
 
     struct TTrack {
-        int32_t Index = 0; // in the play list
+        uint64_t Load = 0; // which load of an entry into the player it is, never reused
         QString Path;      // full path
         QString Title;     // from the tags, empty when the file has none
         QString Artist;

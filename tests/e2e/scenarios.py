@@ -680,8 +680,9 @@ def mpris(s):
     metadata, play-pause and next heard on the sink, volume 0 silent and refused while muted, the
     loop status and the Repeat box mirror each other, a click on the window's Pause reaches the
     desktop, seeking from the desktop and from the window's bar (the position read back and the
-    Seeked signal), a player of another folder is a second instance, and Quit saves the list as
-    "X" does."""
+    Seeked signal), a SetPosition meant for a track no longer loaded is ignored also when the
+    same file was opened again in its place, a player of another folder is a second instance,
+    and Quit saves the list as "X" does."""
     if not all(map(shutil.which, ("playerctl", "dbus-send", "dbus-monitor"))):
         raise Skipped("playerctl, dbus-send and dbus-monitor are not installed")
     paths = tagged_tracks(s, [("one.mp3", 440, 40.0, "Band", "First"),
@@ -725,6 +726,7 @@ def mpris(s):
     meta = ctl("metadata", "--format",
                "{{xesam:artist}}|{{xesam:title}}|{{mpris:length}}|{{xesam:url}}")
     check(meta == "Band|First|40000000|file://" + paths[0], "metadata: %r" % meta)
+    first_id = ctl("metadata", "mpris:trackid").strip("'")
     followed = os.path.join(s.folder, "followed.txt")
     with open(followed, "w") as out:
         s.spawn("playerctl --follow", ["playerctl", "-p", "ondrix", "--follow", "status"],
@@ -782,8 +784,8 @@ def mpris(s):
     read_position_after(target, second)
     # a position meant for another track, or past the end, is ignored
     ctl("position", "45")
-    dbus_player("org.mpris.MediaPlayer2.Player.SetPosition",
-                "objpath:/io/github/ondrix/Ondrix3/Track/0", "int64:1000000")
+    dbus_player("org.mpris.MediaPlayer2.Player.SetPosition", "objpath:" + first_id,
+                "int64:1000000")
     time.sleep(0.5)
     check(len(seeked()) == 2 and position() >= 15.0, "an ignored SetPosition seeked to %s (%s)"
           % (ctl("position"), seeked()))
@@ -837,6 +839,21 @@ def mpris(s):
         filled(x) for x in (edge + 3, 200, 399, 400, 533)),
         "the bar after a seek back to 5 s of 40 is not filled to column %d" % edge)
 
+    # the first track opened again takes the place it had: a late SetPosition meant for it as
+    # it was then is ignored, as for any other track
+    since = s.mark()
+    ctl("open", "file://" + paths[0])
+    s.wait_for_tones([440], since, timeout=5)
+    again_id = ctl("metadata", "mpris:trackid").strip("'")
+    check(again_id not in ("", first_id), "the track opened again has the id %r, it had %r"
+          % (again_id, first_id))
+    told = len(seeked())
+    dbus_player("org.mpris.MediaPlayer2.Player.SetPosition", "objpath:" + first_id,
+                "int64:30000000")
+    time.sleep(0.5)
+    check(len(seeked()) == told and position() < 10.0, "a SetPosition for the track as it was "
+          "first opened seeked the one opened again to %s (%s)" % (ctl("position"), seeked()))
+
     def quit(name):
         subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=" + name,
                         "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Quit"],
@@ -856,7 +873,7 @@ def mpris(s):
     write_list(patch, ["changed behind its back"])
     quit("org.mpris.MediaPlayer2.ondrix")
     s.wait_exit()
-    check(read_bytes(patch) == b"".join(p.encode() + b"\r\n" for p in paths),
+    check(read_bytes(patch) == paths[0].encode() + b"\r\n",
           "patch.dat after Quit is %r" % read_bytes(patch))
 
 
