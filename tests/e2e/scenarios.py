@@ -4,6 +4,7 @@
 usage: scenarios.py SCENARIO ONDRIX SOURCE_DIR WORK_ROOT [SERVER_URL]
 Exit 0 passed, 1 failed, 77 skipped (with the reason printed).
 """
+import json
 import os
 import re
 import shutil
@@ -880,8 +881,11 @@ def mpris(s):
 def wayland(s):
     """Under a Wayland compositor the player runs natively without being told to, and through
     XWayland when told: in both the main window's and the editor's corners show the desktop
-    behind them with soft edges, and "+" drags the window."""
+    behind them with soft edges, and "+" drags the window. Natively, a second ondrix started
+    with the launcher's activation token brings the player's window to the front."""
     s.start_pointer()
+    # nowhere near a window, so the player has had no input of its own before the hand-over
+    s.pointer_do(("to", 1279, 1023))
     for platform, shell in ((None, "xdg_shell"), ("xcb", "xwayland")):
         if platform:
             s.env["QT_QPA_PLATFORM"] = platform
@@ -891,6 +895,8 @@ def wayland(s):
         check(w.shell == shell, "the main window is a %s window, expected %s" % (w.shell, shell))
         time.sleep(0.5)  # let it paint
         soft_corners(s, w, "the main window (%s)" % shell)
+        if not platform:
+            hand_over_activates(s)
 
         click(s, w, PLAYLIST)
         editor = wait_for(lambda: [e for e in s.sway_windows(EDITOR_TITLE)
@@ -918,6 +924,44 @@ def wayland(s):
         check(moved.pos == (start.pos[0] + 100, start.pos[1] + 60),
               "dragged by (100, 60) the window went from %s to %s" % (start.pos, moved.pos))
         close_program(s, moved)
+
+
+def hand_over_activates(s):
+    """Another window takes the focus; a second ondrix in the player's folder, started with an
+    activation token as a launcher starts it, hands over and the player's window takes the
+    focus back. The compositor is told to let a valid token focus a window (sway's default only
+    marks it urgent); without one nothing may steal the focus."""
+    def focused_pid():
+        def walk(node):
+            if node.get("focused"):
+                return node.get("pid")
+            for child in node.get("nodes", []) + node.get("floating_nodes", []):
+                found = walk(child)
+                if found:
+                    return found
+            return None
+        return walk(json.loads(s.swaymsg("-t", "get_tree", "-r")))
+
+    s.swaymsg("focus_on_window_activation focus")
+    elsewhere = os.path.join(s.folder, "elsewhere")
+    os.makedirs(elsewhere)
+    if s.user:
+        os.chown(elsewhere, *s.user)
+    other = s.spawn("ondrix (elsewhere)", [s.ondrix], cwd=elsewhere)
+    wait_for(lambda: focused_pid() == other.pid, 10, "the other player to take the focus")
+    s.pointer.stdin.write(b"token\n")
+    s.pointer.stdin.flush()
+    answer = s.pointer.stdout.readline().decode().split()
+    check(answer[:1] == ["token"] and len(answer) == 2,
+          "the compositor gave no activation token: %r" % answer)
+    code, out = s.run_ondrix([], s.cwd, env=dict(s.env, XDG_ACTIVATION_TOKEN=answer[1]))
+    check(code == 0 and out == "", "the hand-over: status %d, %r" % (code, out))
+    came = harness.wait_for_quietly(lambda: focused_pid() == s.program.pid, 5)
+    check(came, "the player's window did not take the focus with the token (focused: pid %s; "
+          "the player is %d, the other %d)" % (focused_pid(), s.program.pid, other.pid))
+    os.kill(other.pid, signal.SIGTERM)
+    check(other.wait(timeout=10) == 0, "the other player ended with %s" % other.returncode)
+    wait_for(lambda: len(s.sway_windows(harness.MAIN_TITLE)) == 1, 5, "the other window to go")
 
 
 def soft_corners(s, window, what):
