@@ -1,6 +1,7 @@
 #include "playback/Mp3Decoder.h"
 
 #include "playback/MediaService.h"
+#include "tags/ID3v2Size.h"
 
 #include <array>
 #include <cstdio>
@@ -65,12 +66,8 @@ bool ReadExactly(IByteReader& file, int64_t at, void* out, size_t size) {
 
 // The size of an ID3v2 tag whose header is at `at`, or 0 when there is none.
 int64_t Id3v2Size(IByteReader& file, int64_t at, const char* magic) {
-    uint8_t h[10];
-    if (!ReadExactly(file, at, h, sizeof h) || std::memcmp(h, magic, 3) != 0 || h[3] == 0xFF ||
-        h[4] == 0xFF || ((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0)
-        return 0;
-    const int64_t body = int64_t{h[6]} << 21 | int64_t{h[7]} << 14 | int64_t{h[8]} << 7 | h[9];
-    return 10 + body + ((h[5] & 0x10) != 0 ? 10 : 0);
+    uint8_t h[kID3v2HeaderSize];
+    return ReadExactly(file, at, h, sizeof h) ? ID3v2TagSize(h, magic) : 0;
 }
 
 // Cuts ID3v1, APE, Lyrics3 and appended ID3v2 tags off the end, in any order they are stacked.
