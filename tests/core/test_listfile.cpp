@@ -10,9 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -175,14 +178,18 @@ TEST(ListFileIo, RewriteReplacesContentAndKeepsMode) {
 // creates meanwhile (a download) would get it. A watcher reads the umask while saves of new
 // files run; reading it is the one way that changes nothing.
 TEST(ListFileIo, SaveLeavesTheUmaskAlone) {
-    const auto currentUmask = [] {
-        QFile status(QStringLiteral("/proc/self/status"));
-        if (!status.open(QIODevice::ReadOnly))
+    // Read again and again from one descriptor (the kernel makes the text anew at offset 0),
+    // with no allocation, so that the looks come as close together as they can.
+    const int status = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(status, 0);
+    const auto currentUmask = [status] {
+        char text[4096];
+        const ssize_t got = ::pread(status, text, sizeof text - 1, 0);
+        if (got <= 0)
             return -1;
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith("Umask:"))
-                return line.mid(6).trimmed().toInt(nullptr, 8);
-        return -1;
+        text[got] = 0;
+        const char* line = std::strstr(text, "\nUmask:");
+        return line ? int(std::strtol(line + 7, nullptr, 8)) : -1;
     };
     const mode_t old = ::umask(022);
     ASSERT_EQ(currentUmask(), 022) << "no Umask line in /proc/self/status";
@@ -199,8 +206,8 @@ TEST(ListFileIo, SaveLeavesTheUmaskAlone) {
                 seen.store(mask);
         }
     });
-    // with a change of the umask for two system calls in every save, about one look in a few
-    // thousand sees it; thousands of saves make a miss all but impossible
+    // A umask changed for the two system calls of a save is seen in one save of a hundred or two
+    // (in the sanitizer build too), so thousands make a miss all but impossible.
     for (int i = 0; i < 5000 && seen.load() == 022; ++i) {
         QFile::remove(path);
         SaveListFile(path, {"a"});
@@ -208,6 +215,7 @@ TEST(ListFileIo, SaveLeavesTheUmaskAlone) {
     done.store(true);
     watcher.join();
     ::umask(old);
+    ::close(status);
     EXPECT_EQ(seen.load(), 022) << "umask seen as " << std::oct << seen.load();
     EXPECT_GT(looks.load(), 0);
     struct stat st {};
