@@ -53,8 +53,8 @@ int main(int argc, char** argv) {
     auto frmIndex = std::make_unique<TfrmIndex>();
     auto control = std::make_unique<MainWindowControl>(*frmIndex);
     QObject::connect(&instance, &PlayerInstance::Activated, control.get(),
-                     [&control](const QStringList& files) {
-                         control->Raise();
+                     [&control](const QStringList& files, const QString& activationToken) {
+                         control->Raise(activationToken);
                          control->OpenFiles(files);
                      });
     instance.Serve();

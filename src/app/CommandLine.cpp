@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "playback/AudioFormats.h"
+
 #include <QDir>
 #include <QUrl>
 
@@ -86,16 +88,18 @@ TCommandLine ParseCommandLine(const QStringList& args, const QString& folder) {
 
 QString HelpText() {
     return QStringLiteral(
-        "Usage: ondrix [OPTION]... [FILE]...\n"
-        "Ondrix 3, a small skinned music player.\n"
-        "\n"
-        "The FILEs (MP3, WMA, WAV) replace the play list and play starts. The play list is\n"
-        "kept in \"patch.dat\" in the current folder, and there is one player per folder: when\n"
-        "one already runs in this folder, it takes the FILEs and comes to the front, and this\n"
-        "command ends.\n"
-        "\n"
-        "  -h, --help     show this help and exit\n"
-        "      --version  show the version and exit\n");
+               "Usage: ondrix [OPTION]... [FILE]...\n"
+               "Ondrix 3, a small skinned music player.\n"
+               "It plays %1 files.\n"
+               "\n"
+               "The FILEs replace the play list and play starts. The play list is kept in\n"
+               "\"patch.dat\" in the current folder, and there is one player per folder: when one\n"
+               "already runs in this folder, it takes the FILEs and comes to the front, and this\n"
+               "command ends.\n"
+               "\n"
+               "  -h, --help     show this help and exit\n"
+               "      --version  show the version and exit\n")
+        .arg(AudioFormats::Described());
 }
 
 QString VersionText() {

@@ -19,6 +19,24 @@
 #include <memory>
 #include <utility>
 
+namespace {
+
+// A Wayland compositor brings a window to the front only with a token from the desktop. Qt 6.4
+// takes none through its API: its Wayland plugin reads XDG_ACTIVATION_TOKEN from the
+// environment when the window asks to be activated, and removes it once used. Set only for
+// that call, so no program started later inherits a stale token.
+void ActivateWindow(QWidget& window, const QString& token) {
+    const bool withToken =
+        !token.isEmpty() && QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    if (withToken)
+        qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+    window.activateWindow();
+    if (withToken)
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+}
+
+} // namespace
+
 MainWindowControl::MainWindowControl(TfrmIndex& window, QObject* parent)
     : PlayerControl(parent), window_(window) {
     connect(&window_, &TfrmIndex::StateChanged, this, &PlayerControl::Changed);
@@ -55,7 +73,7 @@ std::optional<PlayerControl::TTrack> MainWindowControl::Track() {
     if (!window_.TrackLoaded || index < 0)
         return std::nullopt;
     TTrack track;
-    track.Index = index;
+    track.Load = window_.EntryLoads;
     track.Path = window_.Player->FileName();
     if (window_.ShownTags.Path == track.Path) {
         tags_ = window_.ShownTags;
@@ -192,8 +210,8 @@ void MainWindowControl::SetRepeat(bool repeat) {
     window_.cbRepeat->setChecked(repeat);
 }
 
-void MainWindowControl::Raise() {
-    TApplication::RunHandler([this] {
+void MainWindowControl::Raise(const QString& activationToken) {
+    TApplication::RunHandler([this, &activationToken] {
         // hidden to the tray: back as a click on the icon brings it
         if (window_.isHidden() && dmData)
             dmData->TrayClick();
@@ -201,12 +219,16 @@ void MainWindowControl::Raise() {
             window_.showNormal();
         window_.show();
         window_.raise();
-        window_.activateWindow();
-        // an open dialog or the editor stays in front of the window it belongs to
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            modal->raise();
-            modal->activateWindow();
+        // an open dialog or the editor stays in front of the window it belongs to, and gets
+        // the token
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) {
+            ActivateWindow(window_, activationToken);
+            return;
         }
+        window_.activateWindow();
+        modal->raise();
+        ActivateWindow(*modal, activationToken);
     });
 }
 

@@ -39,7 +39,7 @@ public:
     void SeekTo(int32_t position) override;
     void SetVolume(int32_t volume) override;
     void SetRepeat(bool repeat) override;
-    void Raise() override;
+    void Raise(const QString& activationToken) override;
     void Quit() override;
     void OpenFiles(const QStringList& files) override;
 

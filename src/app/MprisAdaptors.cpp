@@ -23,7 +23,7 @@ QStringList MprisRootAdaptor::SupportedMimeTypes() const {
 }
 
 void MprisRootAdaptor::Raise() {
-    service_->Later([s = service_] { s->Control().Raise(); });
+    service_->Later([s = service_] { s->Control().Raise({}); });
 }
 
 void MprisRootAdaptor::Quit() {

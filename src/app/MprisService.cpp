@@ -195,7 +195,8 @@ QVariantMap MprisService::Metadata() {
 QString MprisService::TrackId(const std::optional<PlayerControl::TTrack>& track) {
     if (!track)
         return kNoTrack;
-    return QStringLiteral("/io/github/ondrix/Ondrix3/Track/%1").arg(track->Index);
+    // the load, not the index: after OPEN FILE the new track may sit where the old one was
+    return QStringLiteral("/io/github/ondrix/Ondrix3/Track/%1").arg(track->Load);
 }
 
 QVariantMap MprisService::MetadataOf(const std::optional<PlayerControl::TTrack>& track) {

@@ -18,7 +18,7 @@ public:
     enum class EStatus { Stopped, Playing, Paused };
 
     struct TTrack {
-        int32_t Index = 0; // in the play list
+        uint64_t Load = 0; // which load of an entry into the player it is, never reused
         QString Path;      // full path
         QString Title;     // from the tags, empty when the file has none
         QString Artist;
@@ -53,8 +53,9 @@ public:
     virtual void SeekTo(int32_t position) = 0;
     virtual void SetVolume(int32_t volume) = 0; // ignored while muted
     virtual void SetRepeat(bool repeat) = 0;
-    // Shows the window (also from the tray) and brings it to the front.
-    virtual void Raise() = 0;
+    // Shows the window (also from the tray) and brings it to the front, with the desktop's
+    // activation token for the request where there is one (else empty).
+    virtual void Raise(const QString& activationToken) = 0;
     // What "X" does.
     virtual void Quit() = 0;
     // The files replace the play list as a confirmed OPEN FILE does, then play starts.

@@ -19,9 +19,11 @@
 
 namespace {
 
-// The message a later start sends: a tag, then the files. The running player answers with one
-// byte once it has taken them.
-constexpr quint32 kHandOffTag = 0x4f6e4458; // "OnDX"
+// The message a later start sends: a tag, then the files, then, under the second tag, the
+// desktop's activation token. Without a token it sends the first kind, which every player
+// takes. The running player answers with one byte once it has taken them.
+constexpr quint32 kHandOffTag = 0x4f6e4458;          // "OnDX"
+constexpr quint32 kHandOffWithTokenTag = 0x4f6e4441; // "OnDA"
 constexpr char kTaken = 'k';
 // Far more than any command line; a peer sending more is cut off.
 constexpr qint64 kMaxMessage = 16 * 1024 * 1024;
@@ -79,11 +81,17 @@ PlayerInstance::EHandOff PlayerInstance::HandOff(const QStringList& files) {
                      .arg(socketPath_, socket.errorString());
         return EHandOff::Failed;
     }
+    // The window may come to the front only with the token the desktop gave this start (on
+    // Wayland; a launcher sets it for the program it starts).
+    const QString token = qEnvironmentVariable("XDG_ACTIVATION_TOKEN");
     QByteArray message;
     {
         QDataStream out(&message, QIODevice::WriteOnly);
         out.setVersion(QDataStream::Qt_6_0);
-        out << kHandOffTag << files;
+        if (token.isEmpty())
+            out << kHandOffTag << files;
+        else
+            out << kHandOffWithTokenTag << files << token;
     }
     socket.write(message);
     // The answer comes once the player has the files and has come to the front.
@@ -135,35 +143,39 @@ void PlayerInstance::Receive(QLocalSocket* peer) {
     in.setVersion(QDataStream::Qt_6_0);
     in.startTransaction();
     quint32 tag = 0;
-    QStringList files;
-    in >> tag >> files;
+    THandOff handOff;
+    in >> tag;
+    if (tag == kHandOffTag || tag == kHandOffWithTokenTag)
+        in >> handOff.Files;
+    if (tag == kHandOffWithTokenTag)
+        in >> handOff.ActivationToken;
     if (!in.commitTransaction()) {
         // not all of it yet; a message that can never be whole is cut off by the size check
         if (in.status() == QDataStream::ReadCorruptData)
             peer->abort();
         return;
     }
-    if (tag != kHandOffTag) {
+    if (tag != kHandOffTag && tag != kHandOffWithTokenTag) {
         peer->abort();
         return;
     }
     peer->disconnect(this);
     if (!serving_) {
-        waiting_.append({peer, files});
+        waiting_.append({peer, handOff});
         return;
     }
-    Answer(peer, files);
+    Answer(peer, handOff);
 }
 
 void PlayerInstance::Serve() {
     serving_ = true;
-    for (const auto& [peer, files] : std::exchange(waiting_, {}))
+    for (const auto& [peer, handOff] : std::exchange(waiting_, {}))
         if (peer) // not one that gave up waiting
-            Answer(peer, files);
+            Answer(peer, handOff);
 }
 
-void PlayerInstance::Answer(QLocalSocket* peer, const QStringList& files) {
-    emit Activated(files);
+void PlayerInstance::Answer(QLocalSocket* peer, const THandOff& handOff) {
+    emit Activated(handOff.Files, handOff.ActivationToken);
     peer->putChar(kTaken);
     peer->disconnectFromServer();
 }

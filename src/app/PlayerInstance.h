@@ -44,12 +44,18 @@ public:
 
 signals:
     // A later start in this folder: show the window and take the files, if there are any.
-    // The later start is answered when the handlers return.
-    void Activated(const QStringList& files);
+    // `activationToken` is the desktop's token for that start, which lets the window come to
+    // the front (XDG activation on Wayland), or empty. The later start is answered when the
+    // handlers return.
+    void Activated(const QStringList& files, const QString& activationToken);
 
 private:
+    struct THandOff {
+        QStringList Files;
+        QString ActivationToken;
+    };
     void Receive(QLocalSocket* peer);
-    void Answer(QLocalSocket* peer, const QStringList& files);
+    void Answer(QLocalSocket* peer, const THandOff& handOff);
 
     QString socketPath_;
     QString error_;
@@ -66,5 +72,5 @@ private:
     QLocalServer* server_ = nullptr;
     bool serving_ = false;
     // later starts that came before Serve()
-    QList<QPair<QPointer<QLocalSocket>, QStringList>> waiting_;
+    QList<QPair<QPointer<QLocalSocket>, THandOff>> waiting_;
 };

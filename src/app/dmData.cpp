@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "core/Errors.h"
 #include "net/UrlActions.h"
+#include "playback/AudioFormats.h"
 #include "ui/BalloonHint.h"
 
 #include <QAction>
@@ -123,10 +124,8 @@ bool TdmData::RunDialog(QWidget* owner, QStringList& files) {
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    // one filter entry; the capitals because file names here are case-sensitive
-    dialog->setNameFilter(
-        QStringLiteral("All Music Files (*.mp3 *.wma *.wav *.flac *.ogg *.oga *.opus *.m4a *.MP3 "
-                       "*.WMA *.WAV *.FLAC *.OGG *.OGA *.OPUS *.M4A)"));
+    // one filter entry
+    dialog->setNameFilter(QStringLiteral("All Music Files (%1)").arg(AudioFormats::NamePatterns()));
     // the patterns no longer fit the box: it shows the entry's name
     dialog->setOption(QFileDialog::HideNameFilterDetails);
     dialog->setSizeGripEnabled(true);

@@ -201,6 +201,7 @@ void TfrmIndex::FormCreate() {
     }
     if (PlayList.size() - 1 >= LastIndex) {
         Player->SetFileName(ListItem(PlayList, CurrentIndex));
+        ++EntryLoads;
         ShowCaption();
         Player->Open();
         volume->setValue(GetVolume(*Player));
@@ -249,6 +250,7 @@ void TfrmIndex::TakeChosen(bool confirmed, const QStringList& chosen) {
     if (PlayList.isEmpty() || PlayList.size() - 1 < LastIndex)
         return;
     Player->SetFileName(ListItem(PlayList, CurrentIndex));
+    ++EntryLoads;
     ShowCaption();
     Player->Open();
     volume->setValue(GetVolume(*Player));
@@ -450,6 +452,7 @@ void TfrmIndex::PlayEntry(int32_t index, bool play) {
     restartPending_ = false;
     CurrentIndex = index;
     Player->SetFileName(ListItem(PlayList, CurrentIndex));
+    ++EntryLoads;
     // Counted until the open succeeds. An entry that cannot be opened leaves the bar at its end,
     // so the next tick goes on to the entry after it.
     ++failedAdvances_;
@@ -535,6 +538,7 @@ void TfrmIndex::Label4Clic() {
             lInfo->clear();
         } else {
             Player->SetFileName(ListItem(PlayList, 0));
+            ++EntryLoads;
             Player->Open();
             TrackLoaded = true;
             volume->setValue(GetVolume(*Player));
@@ -557,6 +561,7 @@ void TfrmIndex::Label4Clic() {
         if (!PlayList.isEmpty()) {
             TrackLoaded = true;
             Player->SetFileName(ListItem(PlayList, CurrentIndex));
+            ++EntryLoads;
             Player->Open();
             ShowCaption();
         }

@@ -50,6 +50,10 @@ public:
     int32_t CurrentIndex = 0;
     int32_t LastIndex = 0;
     bool TrackLoaded = false;
+    // Entries loaded into the player so far (start-up, OPEN FILE, advances, hand-overs), which
+    // names each load: the desktop's track id, so that a request meant for the previous track
+    // never reaches the next one, even at the same index or with the same file.
+    uint64_t EntryLoads = 0;
     // the reader behind the captions, reused for every track
     std::unique_ptr<TID3v2Tag> Tag;
     // what the caption was last made from

@@ -3,6 +3,7 @@
 #include "core/Errors.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QStringDecoder>
 
 #include <cerrno>
@@ -138,6 +139,23 @@ bool keepOwner(int fd, const struct stat& st) {
     return ::fchown(fd, st.st_uid, st.st_gid) == 0 || ::fchown(fd, uid_t(-1), st.st_gid) == 0;
 }
 
+// A new file beside the target with the permissions a new file gets (0666 less the umask, or
+// the folder's default ACL), where mkstemp would give 0600. Reading the umask to correct that
+// means setting it, for the whole process, while the download thread may create its file.
+Fd createTemporary(const QByteArray& prefix, QByteArray& name) {
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = prefix;
+        for (int i = 0; i < 6; ++i)
+            name += kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters - 1))];
+        Fd fd(::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666));
+        if (fd.get() >= 0 || errno != EEXIST)
+            return Fd(fd.release());
+    }
+    return Fd(-1);
+}
+
 // A file with several names is written where it is, so that every name sees the new list. Its
 // space is claimed first, so that a full disk fails before the old text is touched.
 void rewriteInPlace(const QByteArray& target, const QByteArray& bytes, const QString& fileName) {
@@ -224,24 +242,18 @@ void SaveListFile(const QString& fileName, const QStringList& entries) {
     }
 
     const qsizetype slash = target.lastIndexOf('/');
-    QByteArray tmpl = target.left(slash + 1) + '.' + target.mid(slash + 1) + ".XXXXXX";
-    Fd fd(::mkostemp(tmpl.data(), O_CLOEXEC));
+    QByteArray tmpl;
+    Fd fd = createTemporary(target.left(slash + 1) + '.' + target.mid(slash + 1) + '.', tmpl);
     if (fd.get() < 0)
         throw EFCreateError(fileName, SystemErrorText(errno));
     try {
-        // keep the old file's owner where we may and its permissions; a new file gets the usual
-        // ones, not mkstemp's 0600
-        mode_t mode;
+        // keep the old file's owner where we may and its permissions; a new file has the usual
+        // ones already
         if (exists) {
             if (st.st_uid != ::geteuid() || st.st_gid != ::getegid())
                 keepOwner(fd.get(), st);
-            mode = st.st_mode & 07777;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
+            ::fchmod(fd.get(), st.st_mode & 07777);
         }
-        ::fchmod(fd.get(), mode);
         writeAll(fd.get(), bytes, fileName);
         if (::fsync(fd.get()) != 0)
             throw EFCreateError(fileName, SystemErrorText(errno));

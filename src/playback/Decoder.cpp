@@ -4,6 +4,7 @@
 #include "playback/ModuleLoader.h"
 #include "playback/Mp3Decoder.h"
 #include "playback/WavDecoder.h"
+#include "tags/ID3v2Size.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,12 +21,11 @@ constexpr uint8_t kAsfHeader[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x
 int64_t AfterId3v2(IByteReader& file) {
     int64_t at = 0;
     for (int tags = 0; tags < 8; ++tags) {
-        uint8_t h[10] = {};
-        if (file.ReadAt(at, h, sizeof h) != sizeof h || std::memcmp(h, "ID3", 3) != 0 ||
-            ((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0)
+        uint8_t h[kID3v2HeaderSize] = {};
+        const int64_t size = file.ReadAt(at, h, sizeof h) == sizeof h ? ID3v2TagSize(h) : 0;
+        if (size == 0)
             break;
-        at += 10 + (int64_t{h[6]} << 21 | int64_t{h[7]} << 14 | int64_t{h[8]} << 7 | h[9]) +
-              ((h[5] & 0x10) != 0 ? 10 : 0);
+        at += size;
     }
     return at;
 }

@@ -184,8 +184,3 @@ const int16_t* TFormatConverter::Convert(const int16_t* in, size_t frames, size_
     Mix(resampled, outFrames);
     return mMixed.data();
 }
-
-void TFormatConverter::Reset() {
-    if (mResampler != nullptr)
-        soxr_clear(mResampler);
-}

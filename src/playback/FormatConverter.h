@@ -22,8 +22,6 @@ public:
     // Converts `frames` input frames; the result stays valid until the next call. With
     // frames == 0 the resampler's last frames are flushed out (at the end of the input).
     const int16_t* Convert(const int16_t* in, size_t frames, size_t& outFrames);
-    // Forgets what the resampler holds (after a seek).
-    void Reset();
 
 private:
     int ResampledChannels() const;

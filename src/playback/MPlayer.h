@@ -12,15 +12,13 @@ public:
     using Exception::Exception;
 };
 
-// Device modes, in the order of the platform's mode constants.
+// Device modes, with the values of the platform's mode constants. Recording (3), seeking (4)
+// and an open door (6) are never a mode of these devices.
 enum TMPModes : int32_t {
     pmNotReady = 0,
     pmStopped = 1,
     pmPlaying = 2,
-    pmRecording = 3,
-    pmSeeking = 4,
     pmPaused = 5,
-    pmOpen = 6,
 };
 
 // Kinds of completion notice, in the order of the platform's notice codes.

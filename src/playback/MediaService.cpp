@@ -1,6 +1,7 @@
 #include "playback/MediaService.h"
 
 #include "core/BoundedWait.h"
+#include "playback/AudioFormats.h"
 #include "playback/Decoder.h"
 #include "playback/MPlayer.h"
 #include "playback/OutputStream.h"
@@ -290,8 +291,7 @@ bool ErrorString(int32_t code, QString& text) {
         text = QStringLiteral("The file cannot be read.");
         return true;
     case mseUnsupportedFile:
-        text = QStringLiteral(
-            "The file is not a supported audio file (MP3, FLAC, Ogg, Opus, M4A, WMA or WAV).");
+        text = AudioFormats::NotSupported({}) + QLatin1Char('.');
         return true;
     case mseNoAudio:
         text = QStringLiteral("The file contains no audio that can be played.");

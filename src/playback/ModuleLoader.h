@@ -5,7 +5,8 @@
 
 // The parts of playback whose libraries are heavy live in modules loaded on first use: FFmpeg's
 // decoders (about a hundred libraries in Debian's build) when a WMA file is opened, the sound
-// server's client library when the output first opens. Each module exports one C entry that
+// server's client library when the output first opens; the captions' TagLib module
+// (app/FormatTags) is found and loaded the same way. Each module exports one C entry that
 // takes the interface version and returns the module's object, or nullptr when it was built for
 // another version. Both sides are built from the same tree by the same compiler, so C++ types
 // cross the boundary; everything a module calls in the program is virtual.

@@ -1,6 +1,8 @@
 #include "playback/Mp3Decoder.h"
 
+#include "playback/AudioFormats.h"
 #include "playback/MediaService.h"
+#include "tags/ID3v2Size.h"
 
 #include <array>
 #include <cstdio>
@@ -111,12 +113,8 @@ TVbrHeader ReadVbrHeader(IByteReader& file, int64_t at, const THeader& first) {
 
 // The size of an ID3v2 tag whose header is at `at`, or 0 when there is none.
 int64_t Id3v2Size(IByteReader& file, int64_t at, const char* magic) {
-    uint8_t h[10];
-    if (!ReadExactly(file, at, h, sizeof h) || std::memcmp(h, magic, 3) != 0 || h[3] == 0xFF ||
-        h[4] == 0xFF || ((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0)
-        return 0;
-    const int64_t body = int64_t{h[6]} << 21 | int64_t{h[7]} << 14 | int64_t{h[8]} << 7 | h[9];
-    return 10 + body + ((h[5] & 0x10) != 0 ? 10 : 0);
+    uint8_t h[kID3v2HeaderSize];
+    return ReadExactly(file, at, h, sizeof h) ? ID3v2TagSize(h, magic) : 0;
 }
 
 // Cuts ID3v1, APE, Lyrics3 and appended ID3v2 tags off the end, in any order they are stacked.
@@ -293,9 +291,7 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
                           ? QStringLiteral("The file %1 is not a supported audio file: no MP3 data "
                                            "was found in it.")
                                 .arg(name)
-                          : QStringLiteral("The file %1 is not a supported audio file (MP3, FLAC, "
-                                           "Ogg, Opus, M4A, WMA or WAV).")
-                                .arg(name));
+                          : AudioFormats::NotSupported(name) + QLatin1Char('.'));
 
     // Every frame counted, without the encoder delay and padding left out: the raw length. A
     // header's frame count is taken when its byte count is the stream's, so the common file is

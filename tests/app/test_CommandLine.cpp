@@ -46,3 +46,13 @@ TEST(CommandLine, QtOptionsPassUnknownOnesAreErrors) {
     EXPECT_EQ(Parse({"https://example.org/a.mp3"}).Action, EAction::Error);
     EXPECT_EQ(Parse({"file://host/a.mp3"}).Action, EAction::Error);
 }
+
+// The help names every format the player plays.
+TEST(CommandLine, HelpNamesEveryFormatPlayed) {
+    const QString help = HelpText();
+    for (const char* format :
+         {"MP3", "FLAC", "Ogg Vorbis", "Opus", "M4A", "AAC", "ALAC", "WMA", "WAV"})
+        EXPECT_TRUE(help.contains(QLatin1String(format)))
+            << format << " is missing from:\n"
+            << help.toStdString();
+}

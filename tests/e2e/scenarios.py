@@ -4,6 +4,7 @@
 usage: scenarios.py SCENARIO ONDRIX SOURCE_DIR WORK_ROOT [SERVER_URL]
 Exit 0 passed, 1 failed, 77 skipped (with the reason printed).
 """
+import json
 import os
 import re
 import shutil
@@ -680,8 +681,9 @@ def mpris(s):
     metadata, play-pause and next heard on the sink, volume 0 silent and refused while muted, the
     loop status and the Repeat box mirror each other, a click on the window's Pause reaches the
     desktop, seeking from the desktop and from the window's bar (the position read back and the
-    Seeked signal), a player of another folder is a second instance, and Quit saves the list as
-    "X" does."""
+    Seeked signal), a SetPosition meant for a track no longer loaded is ignored also when the
+    same file was opened again in its place, a player of another folder is a second instance,
+    and Quit saves the list as "X" does."""
     if not all(map(shutil.which, ("playerctl", "dbus-send", "dbus-monitor"))):
         raise Skipped("playerctl, dbus-send and dbus-monitor are not installed")
     paths = tagged_tracks(s, [("one.mp3", 440, 40.0, "Band", "First"),
@@ -725,6 +727,7 @@ def mpris(s):
     meta = ctl("metadata", "--format",
                "{{xesam:artist}}|{{xesam:title}}|{{mpris:length}}|{{xesam:url}}")
     check(meta == "Band|First|40000000|file://" + paths[0], "metadata: %r" % meta)
+    first_id = ctl("metadata", "mpris:trackid").strip("'")
     followed = os.path.join(s.folder, "followed.txt")
     with open(followed, "w") as out:
         s.spawn("playerctl --follow", ["playerctl", "-p", "ondrix", "--follow", "status"],
@@ -782,8 +785,8 @@ def mpris(s):
     read_position_after(target, second)
     # a position meant for another track, or past the end, is ignored
     ctl("position", "45")
-    dbus_player("org.mpris.MediaPlayer2.Player.SetPosition",
-                "objpath:/io/github/ondrix/Ondrix3/Track/0", "int64:1000000")
+    dbus_player("org.mpris.MediaPlayer2.Player.SetPosition", "objpath:" + first_id,
+                "int64:1000000")
     time.sleep(0.5)
     check(len(seeked()) == 2 and position() >= 15.0, "an ignored SetPosition seeked to %s (%s)"
           % (ctl("position"), seeked()))
@@ -837,6 +840,21 @@ def mpris(s):
         filled(x) for x in (edge + 3, 200, 399, 400, 533)),
         "the bar after a seek back to 5 s of 40 is not filled to column %d" % edge)
 
+    # the first track opened again takes the place it had: a late SetPosition meant for it as
+    # it was then is ignored, as for any other track
+    since = s.mark()
+    ctl("open", "file://" + paths[0])
+    s.wait_for_tones([440], since, timeout=5)
+    again_id = ctl("metadata", "mpris:trackid").strip("'")
+    check(again_id not in ("", first_id), "the track opened again has the id %r, it had %r"
+          % (again_id, first_id))
+    told = len(seeked())
+    dbus_player("org.mpris.MediaPlayer2.Player.SetPosition", "objpath:" + first_id,
+                "int64:30000000")
+    time.sleep(0.5)
+    check(len(seeked()) == told and position() < 10.0, "a SetPosition for the track as it was "
+          "first opened seeked the one opened again to %s (%s)" % (ctl("position"), seeked()))
+
     def quit(name):
         subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=" + name,
                         "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Quit"],
@@ -856,15 +874,18 @@ def mpris(s):
     write_list(patch, ["changed behind its back"])
     quit("org.mpris.MediaPlayer2.ondrix")
     s.wait_exit()
-    check(read_bytes(patch) == b"".join(p.encode() + b"\r\n" for p in paths),
+    check(read_bytes(patch) == paths[0].encode() + b"\r\n",
           "patch.dat after Quit is %r" % read_bytes(patch))
 
 
 def wayland(s):
     """Under a Wayland compositor the player runs natively without being told to, and through
     XWayland when told: in both the main window's and the editor's corners show the desktop
-    behind them with soft edges, and "+" drags the window."""
+    behind them with soft edges, and "+" drags the window. Natively, a second ondrix started
+    with the launcher's activation token brings the player's window to the front."""
     s.start_pointer()
+    # nowhere near a window, so the player has had no input of its own before the hand-over
+    s.pointer_do(("to", 1279, 1023))
     for platform, shell in ((None, "xdg_shell"), ("xcb", "xwayland")):
         if platform:
             s.env["QT_QPA_PLATFORM"] = platform
@@ -874,6 +895,8 @@ def wayland(s):
         check(w.shell == shell, "the main window is a %s window, expected %s" % (w.shell, shell))
         time.sleep(0.5)  # let it paint
         soft_corners(s, w, "the main window (%s)" % shell)
+        if not platform:
+            hand_over_activates(s)
 
         click(s, w, PLAYLIST)
         editor = wait_for(lambda: [e for e in s.sway_windows(EDITOR_TITLE)
@@ -901,6 +924,44 @@ def wayland(s):
         check(moved.pos == (start.pos[0] + 100, start.pos[1] + 60),
               "dragged by (100, 60) the window went from %s to %s" % (start.pos, moved.pos))
         close_program(s, moved)
+
+
+def hand_over_activates(s):
+    """Another window takes the focus; a second ondrix in the player's folder, started with an
+    activation token as a launcher starts it, hands over and the player's window takes the
+    focus back. The compositor is told to let a valid token focus a window (sway's default only
+    marks it urgent); without one nothing may steal the focus."""
+    def focused_pid():
+        def walk(node):
+            if node.get("focused"):
+                return node.get("pid")
+            for child in node.get("nodes", []) + node.get("floating_nodes", []):
+                found = walk(child)
+                if found:
+                    return found
+            return None
+        return walk(json.loads(s.swaymsg("-t", "get_tree", "-r")))
+
+    s.swaymsg("focus_on_window_activation focus")
+    elsewhere = os.path.join(s.folder, "elsewhere")
+    os.makedirs(elsewhere)
+    if s.user:
+        os.chown(elsewhere, *s.user)
+    other = s.spawn("ondrix (elsewhere)", [s.ondrix], cwd=elsewhere)
+    wait_for(lambda: focused_pid() == other.pid, 10, "the other player to take the focus")
+    s.pointer.stdin.write(b"token\n")
+    s.pointer.stdin.flush()
+    answer = s.pointer.stdout.readline().decode().split()
+    check(answer[:1] == ["token"] and len(answer) == 2,
+          "the compositor gave no activation token: %r" % answer)
+    code, out = s.run_ondrix([], s.cwd, env=dict(s.env, XDG_ACTIVATION_TOKEN=answer[1]))
+    check(code == 0 and out == "", "the hand-over: status %d, %r" % (code, out))
+    came = harness.wait_for_quietly(lambda: focused_pid() == s.program.pid, 5)
+    check(came, "the player's window did not take the focus with the token (focused: pid %s; "
+          "the player is %d, the other %d)" % (focused_pid(), s.program.pid, other.pid))
+    os.kill(other.pid, signal.SIGTERM)
+    check(other.wait(timeout=10) == 0, "the other player ended with %s" % other.returncode)
+    wait_for(lambda: len(s.sway_windows(harness.MAIN_TITLE)) == 1, 5, "the other window to go")
 
 
 def soft_corners(s, window, what):

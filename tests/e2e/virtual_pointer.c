@@ -4,9 +4,11 @@
  *   to X Y W H    move to X, Y of a W x H layout
  *   by DX DY      move by DX, DY
  *   press | release   the left button
+ *   token         an XDG activation token, as a launcher gets one for the program it starts;
+ *                 answered "token TEXT" (or "no token" where the compositor offers none)
  *
- * The two interfaces of the wlr virtual pointer protocol are declared here by hand (only the
- * requests are used), so no protocol file or scanner is needed. */
+ * The interfaces of the wlr virtual pointer protocol and of XDG activation are declared here by
+ * hand (only what is used), so no protocol file or scanner is needed. */
 #include <wayland-client.h>
 
 #include <linux/input-event-codes.h>
@@ -37,8 +39,34 @@ static const struct wl_message pointer_requests[] = {
 const struct wl_interface zwlr_virtual_pointer_v1_interface = {"zwlr_virtual_pointer_v1", 1, 9,
                                                                pointer_requests,          0, NULL};
 
+extern const struct wl_interface xdg_activation_token_v1_interface;
+
+static const struct wl_interface* token_types[] = {&xdg_activation_token_v1_interface};
+static const struct wl_interface* activate_types[] = {NULL, &wl_surface_interface};
+static const struct wl_message activation_requests[] = {
+    {"destroy", "", none},
+    {"get_activation_token", "n", token_types},
+    {"activate", "so", activate_types},
+};
+static const struct wl_interface activation_interface = {"xdg_activation_v1", 1, 3,
+                                                         activation_requests, 0, NULL};
+
+static const struct wl_interface* serial_types[] = {NULL, &wl_seat_interface};
+static const struct wl_interface* surface_types[] = {&wl_surface_interface};
+static const struct wl_message token_requests[] = {
+    {"set_serial", "uo", serial_types},
+    {"set_app_id", "s", none},
+    {"set_surface", "o", surface_types},
+    {"commit", "", none},
+    {"destroy", "", none},
+};
+static const struct wl_message token_events[] = {{"done", "s", none}};
+const struct wl_interface xdg_activation_token_v1_interface = {
+    "xdg_activation_token_v1", 1, 5, token_requests, 1, token_events};
+
 static struct wl_seat* seat;
 static struct wl_proxy* manager;
+static struct wl_proxy* activation;
 
 static void global(void* data, struct wl_registry* registry, uint32_t name, const char* interface,
                    uint32_t version) {
@@ -48,6 +76,8 @@ static void global(void* data, struct wl_registry* registry, uint32_t name, cons
         seat = wl_registry_bind(registry, name, &wl_seat_interface, 1);
     else if (!manager && strcmp(interface, manager_interface.name) == 0)
         manager = wl_registry_bind(registry, name, &manager_interface, 1);
+    else if (!activation && strcmp(interface, activation_interface.name) == 0)
+        activation = wl_registry_bind(registry, name, &activation_interface, 1);
 }
 
 static void global_remove(void* data, struct wl_registry* registry, uint32_t name) {
@@ -57,6 +87,35 @@ static void global_remove(void* data, struct wl_registry* registry, uint32_t nam
 }
 
 static const struct wl_registry_listener registry_listener = {global, global_remove};
+
+static void token_done(void* data, struct wl_proxy* token, const char* text) {
+    (void)token;
+    snprintf(data, 256, "%s", text);
+}
+
+static const struct {
+    void (*done)(void*, struct wl_proxy*, const char*);
+} token_listener = {token_done};
+
+/* A token with no seat, serial or surface: one the compositor gives any program that asks. */
+static int print_token(struct wl_display* display) {
+    if (!activation) {
+        printf("no token\n");
+        return 0;
+    }
+    char text[256] = "";
+    struct wl_proxy* token =
+        wl_proxy_marshal_constructor(activation, 1, &xdg_activation_token_v1_interface, NULL);
+    wl_proxy_add_listener(token, (void (**)(void)) & token_listener, text);
+    wl_proxy_marshal(token, 3); /* commit */
+    while (!text[0])
+        if (wl_display_dispatch(display) < 0)
+            return -1;
+    wl_proxy_marshal(token, 4); /* destroy */
+    wl_proxy_destroy(token);
+    printf("token %s\n", text);
+    return 0;
+}
 
 int main(void) {
     struct wl_display* display = wl_display_connect(NULL);
@@ -88,6 +147,12 @@ int main(void) {
         const uint32_t ms = (uint32_t)(now.tv_sec * 1000 + now.tv_nsec / 1000000);
         unsigned x, y, w, h;
         int dx, dy;
+        if (strncmp(line, "token", 5) == 0) {
+            if (print_token(display) < 0)
+                return 1;
+            fflush(stdout);
+            continue;
+        }
         if (sscanf(line, "to %u %u %u %u", &x, &y, &w, &h) == 4)
             wl_proxy_marshal(pointer, 1, ms, x, y, w, h);
         else if (sscanf(line, "by %d %d", &dx, &dy) == 2)

@@ -12,6 +12,7 @@
 // uncompressed. WAV files are walked here rather than by TagLib's WAV reader, which would read
 // an "id3 " chunk without that factory.
 #include "app/formattags/FormatTagsModule.h"
+#include "tags/ID3v2Size.h"
 
 #include <taglib/apetag.h>
 #include <taglib/asffile.h>
@@ -277,13 +278,10 @@ constexpr char kAsfHeader[] = "\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\
 // junk, so a file that matches nothing is taken as MPEG only when its name says so.
 EKind Sniff(const TBytes& file, const char* path) {
     const ByteVector head = file.Read(0, 27 + 255 + 8);
-    if (Starts(head, 0, "ID3") && head.size() >= 10) {
+    if (Starts(head, 0, "ID3") && head.size() >= kID3v2HeaderSize) {
         // FLAC files sometimes carry an ID3v2 tag in front; everything else with one is MPEG.
-        long long end = 10 + ((long long)(head[6] & 0x7F) << 21 | (head[7] & 0x7F) << 14 |
-                              (head[8] & 0x7F) << 7 | (head[9] & 0x7F));
-        if ((uint8_t(head[5]) & 0x10) != 0)
-            end += 10; // footer
-        return file.Read(end, 4) == "fLaC" ? EKind::Flac : EKind::Mpeg;
+        const int64_t end = ID3v2TagSize(reinterpret_cast<const uint8_t*>(head.data()));
+        return end > 0 && file.Read(end, 4) == "fLaC" ? EKind::Flac : EKind::Mpeg;
     }
     if (Starts(head, 0, "fLaC"))
         return EKind::Flac;

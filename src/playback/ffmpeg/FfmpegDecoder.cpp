@@ -1,6 +1,7 @@
 // libondrix-ffmpeg.so: WMA, and AAC and ALAC in MP4 (M4A), through FFmpeg. Loaded on the first
 // open of such a file, so a start-up with an MP3 or WAV list never maps FFmpeg's hundred
 // libraries. It reads the file only through the program's IByteReader.
+#include "playback/AudioFormats.h"
 #include "playback/Decoder.h"
 #include "playback/MediaService.h"
 
@@ -135,10 +136,7 @@ std::unique_ptr<IDecoder> TFfmpegDecoder::Open(std::shared_ptr<IByteReader> file
 }
 
 bool TFfmpegDecoder::OpenStream(const QString& name, TOpenFailure& failure) {
-    const QString unsupported =
-        QStringLiteral(
-            "The file %1 is not a supported audio file (MP3, FLAC, Ogg, Opus, M4A, WMA or WAV)")
-            .arg(name);
+    const QString unsupported = AudioFormats::NotSupported(name);
     mCursor = std::make_unique<TByteCursor>(*mFile, 0, mFile->Size());
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBuffer));
     AVIOContext* io = buffer ? avio_alloc_context(buffer, kIoBuffer, 0, mCursor.get(), &ReadPacket,
