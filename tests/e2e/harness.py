@@ -209,6 +209,13 @@ class Session:
         self.name = name
         self.ondrix = ondrix
         self.folder = os.path.join(work_root, name)
+        # sway and the program run as nobody when we are root (see start_sway): where the build
+        # tree is closed to other users (a clone in root's 0700 home), they get a folder of
+        # their own under /tmp with a copy of the program
+        self.copy_program = (wayland and os.getuid() == 0 and
+                             closed_to_others(work_root) is not None)
+        if self.copy_program:
+            self.folder = tempfile.mkdtemp(prefix="ondrix-e2e-%s-" % name, dir="/tmp")
         self.cwd = os.path.join(self.folder, "cwd")
         self.media = os.path.join(self.folder, "media")
         self.home = os.path.join(self.folder, "home")
@@ -236,6 +243,14 @@ class Session:
         shutil.rmtree(self.folder, ignore_errors=True)
         for d in (self.cwd, self.media, self.home):
             os.makedirs(d)
+        if self.copy_program:
+            os.chmod(self.folder, 0o755)
+            built = os.path.dirname(self.ondrix)
+            self.ondrix = self.copy_tool(self.ondrix)
+            # the modules are looked for beside the executable first
+            for name in os.listdir(built):
+                if name.startswith("libondrix-") and name.endswith(".so"):
+                    shutil.copy2(os.path.join(built, name), os.path.join(self.folder, "bin"))
         # Short, as /run/user/UID is: a socket's path may not exceed 107 bytes, and the
         # program's own socket is named inside it.
         self.runtime = tempfile.mkdtemp(prefix="ondrix-run-")
@@ -264,6 +279,12 @@ class Session:
             self.start_trayer()
         if self.want_bus:
             self.start_session_bus()
+
+    def copy_tool(self, path):
+        """A copy of a built program that the users of a closed build tree can run."""
+        folder = os.path.join(self.folder, "bin")
+        os.makedirs(folder, exist_ok=True)
+        return shutil.copy2(path, folder)
 
     def spawn(self, label, args, **kwargs):
         kwargs.setdefault("env", self.env)
@@ -302,7 +323,7 @@ class Session:
             self.user = (65534, 65534)
             closed = closed_to_others(self.folder)
             check(closed is None, "%s is closed to other users, so sway and the program, which "
-                  "run as nobody, cannot reach the build tree; clone into an open folder" % closed)
+                  "run as nobody, cannot reach the test's folder" % closed)
             for root, dirs, files in os.walk(self.folder):
                 for name in [root] + [os.path.join(root, n) for n in dirs + files]:
                     os.chown(name, *self.user)
@@ -343,6 +364,9 @@ class Session:
         tool = os.environ.get("ONDRIX_VIRTUAL_POINTER")
         if not tool or not os.path.exists(tool):
             raise Skipped("the virtual pointer tool is not built (libwayland-dev missing?)")
+        if self.copy_program:
+            tool = self.copy_tool(tool)
+            os.chown(tool, *self.user)
         log = os.path.join(self.folder, "virtual-pointer-output.txt")
         with open(log, "w") as f:
             self.pointer = self.spawn("virtual pointer", [tool], stdin=subprocess.PIPE,
