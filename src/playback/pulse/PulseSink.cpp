@@ -10,7 +10,7 @@
 // at once. What was heard comes from the server's timing reports, carried on by the clock; the
 // end of a device is confirmed by a drain. The context's and the stream's state callbacks tell
 // the output when the server went away or the stream was lost, a subscription when the default
-// sink changed.
+// sink changed under a stream that the server left on the old one.
 //
 // Threads: libpulse's main loop thread runs every callback, with the main loop lock held; the
 // other methods take that lock themselves (they are never called on that thread).
@@ -23,6 +23,7 @@
 #include <pulse/pulseaudio.h>
 #include <string>
 #include <thread>
+#include <utility>
 
 using namespace std::chrono_literals;
 
@@ -36,6 +37,9 @@ constexpr auto kRequestSize = 500ms;
 constexpr auto kRestartAfter = 200ms;
 // How long the server may take to answer while the output opens.
 constexpr auto kAnswerWithin = 3s;
+// How long the server has to move the stream along with a new default sink itself (WirePlumber
+// does it after the default changed) before the stream is made anew on it.
+constexpr auto kFollowAfter = 500ms;
 
 class TLoopLock {
 public:
@@ -83,6 +87,7 @@ private:
     void Write();
     void ApplyVolume();
     void CheckDefaultSink();
+    void StopFollowTimer();
 
     static void OnContextState(pa_context* context, void* self);
     static void OnStreamState(pa_stream* stream, void* self);
@@ -92,6 +97,8 @@ private:
                         void* self);
     static void OnServerInfo(pa_context* context, const pa_server_info* info, void* self);
     static void OnSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
+    static void OnFollowDue(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
+                            void* self);
 
     std::mutex mApiLock; // Wake against Close
     pa_threaded_mainloop* mLoop = nullptr;
@@ -105,6 +112,10 @@ private:
     int32_t mVolume = 1000;
     int mSinkRate = 0;
     bool mSinkAnswered = false;
+    std::string mDefaultSink; // the server's default sink when last asked
+    // The default sink changed while the stream was on this one: looked at again by the timer.
+    std::string mFollowFrom;
+    pa_time_event* mFollowTimer = nullptr;
     std::atomic<uint64_t> mDrainToken{0};
     int64_t mPlayed = 0;
     int64_t mWritten = 0; // frames pulled and written into the stream
@@ -227,6 +238,7 @@ void TPulseSink::Close() {
     {
         TLoopLock lock(mLoop);
         mReady = false;
+        StopFollowTimer();
         if (mStream != nullptr) {
             pa_stream_set_state_callback(mStream, nullptr, nullptr);
             pa_stream_set_write_callback(mStream, nullptr, nullptr);
@@ -367,6 +379,12 @@ void TPulseSink::CheckDefaultSink() {
     Forget(pa_context_get_server_info(mContext, &OnServerInfo, this));
 }
 
+void TPulseSink::StopFollowTimer() {
+    if (mFollowTimer != nullptr)
+        pa_threaded_mainloop_get_api(mLoop)->time_free(mFollowTimer);
+    mFollowTimer = nullptr;
+}
+
 void TPulseSink::OnContextState(pa_context* context, void* self) {
     auto* sink = static_cast<TPulseSink*>(self);
     if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) || !sink->mReady || sink->mLost)
@@ -403,13 +421,36 @@ void TPulseSink::OnEvent(pa_context*, pa_subscription_event_type_t type, uint32_
         static_cast<TPulseSink*>(self)->CheckDefaultSink();
 }
 
-void TPulseSink::OnServerInfo(pa_context*, const pa_server_info* info, void* self) {
+// Any change of the server's settings (the default source too) lands here. Only a new default
+// sink matters, and only to a stream that was on the old one: a stream the user put on another
+// sink stays there.
+void TPulseSink::OnServerInfo(pa_context* context, const pa_server_info* info, void* self) {
     auto* sink = static_cast<TPulseSink*>(self);
-    if (info == nullptr || info->default_sink_name == nullptr || !sink->mReady || sink->mLost)
+    if (info == nullptr || info->default_sink_name == nullptr || !sink->mReady || sink->mLost ||
+        sink->mDefaultSink == info->default_sink_name)
         return;
     const char* current = pa_stream_get_device_name(sink->mStream);
-    // A stream that the server did not move along with the default follows it anew.
-    if (current != nullptr && std::string(current) != info->default_sink_name) {
+    const bool onOldDefault = current != nullptr && sink->mDefaultSink == current;
+    sink->mDefaultSink = info->default_sink_name;
+    if (!onOldDefault || sink->mFollowTimer != nullptr)
+        return;
+    sink->mFollowFrom = current;
+    sink->mFollowTimer = pa_context_rttime_new(
+        context,
+        pa_rtclock_now() + static_cast<pa_usec_t>(std::chrono::microseconds(kFollowAfter).count()),
+        &OnFollowDue, sink);
+}
+
+void TPulseSink::OnFollowDue(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+    auto* sink = static_cast<TPulseSink*>(self);
+    sink->StopFollowTimer();
+    const std::string from = std::exchange(sink->mFollowFrom, std::string());
+    if (!sink->mReady || sink->mLost)
+        return;
+    const char* current = pa_stream_get_device_name(sink->mStream);
+    // Left behind on the old default (neither the server nor the user moved it since): the
+    // stream is made anew on the new default.
+    if (current != nullptr && from == current && sink->mDefaultSink != current) {
         sink->mReady = false;
         sink->mLost = true;
         sink->mSource->SinkLost(false);
@@ -423,6 +464,7 @@ void TPulseSink::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void
         return;
     }
     sink->mSinkRate = static_cast<int>(info->sample_spec.rate);
+    sink->mDefaultSink = info->name != nullptr ? info->name : "";
 }
 
 class TPulseModule final : public IOutputModule {
