@@ -7,7 +7,10 @@
 // so libpulse's thread wakes about twice a second; the sink itself is asked for (1.2 - 2 x 0.5)/2
 // = 0.1 s of latency, so the end of a track is heard, and the next one starts, about as soon as
 // with a small buffer. Pause corks, Stop flushes and the volume is the stream's own, all heard
-// at once. What was heard comes from the server's timing reports, carried on by the clock; the
+// at once. The stream's volume is one, whoever sets it: a change from outside (the desktop's
+// per-application slider or mute, a volume the server restored) is told to the output, and the
+// player's own volume is sent whenever the server's differs from it, not only when the player's
+// changed. What was heard comes from the server's timing reports, carried on by the clock; the
 // end of a device is confirmed by a drain. The context's and the stream's state callbacks tell
 // the output when the server went away or the stream was lost, a subscription when the default
 // sink changed under a stream that the server left on the old one.
@@ -15,6 +18,7 @@
 // Threads: libpulse's main loop thread runs every callback, with the main loop lock held; the
 // other methods take that lock themselves (they are never called on that thread).
 #include "playback/OutputSink.h"
+#include "playback/pulse/PulseVolume.h"
 
 #include <algorithm>
 #include <atomic>
@@ -86,6 +90,8 @@ private:
     template <typename F> bool WaitUntil(F done);
     void Write();
     void ApplyVolume();
+    bool AskVolume();
+    void Counted(pa_operation* op);
     void CheckDefaultSink();
     void StopFollowTimer();
 
@@ -97,6 +103,9 @@ private:
                         void* self);
     static void OnServerInfo(pa_context* context, const pa_server_info* info, void* self);
     static void OnSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
+    static void OnInputInfo(pa_context* context, const pa_sink_input_info* info, int eol,
+                            void* self);
+    static void OnVolumeSet(pa_context* context, int success, void* self);
     static void OnFollowDue(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
                             void* self);
 
@@ -110,6 +119,10 @@ private:
     bool mReady = false; // open and playing through the stream
     bool mLost = false;  // told the output once
     int32_t mVolume = 1000;
+    int32_t mHeard = -1;       // the server's volume of the stream on our scale (-1: not known)
+    bool mServerMuted = false; // the server's own mute of the stream (the desktop's mixer)
+    int mVolumeSets = 0;       // our volume and mute changes the server has not confirmed yet
+    bool mInputAnswered = false;
     int mSinkRate = 0;
     bool mSinkAnswered = false;
     std::string mDefaultSink; // the server's default sink when last asked
@@ -208,8 +221,7 @@ bool TPulseSink::Open(IFrameSource* source, TOutputFormat& format, QString& reas
     attr.minreq = bytes(kRequestSize);
     attr.fragsize = static_cast<uint32_t>(-1);
     pa_cvolume volume;
-    pa_cvolume_set(&volume, sampleFormat.channels,
-                   mVolume <= 0 ? PA_VOLUME_MUTED : pa_sw_volume_from_linear(VolumeGain(mVolume)));
+    pa_cvolume_set(&volume, sampleFormat.channels, PulseVolume(mVolume));
     const auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_playback(mStream, nullptr, &attr, flags, &volume, nullptr) < 0) {
@@ -225,7 +237,14 @@ bool TPulseSink::Open(IFrameSource* source, TOutputFormat& format, QString& reas
         return false;
     }
     pa_context_set_subscribe_callback(mContext, &OnEvent, this);
-    Forget(pa_context_subscribe(mContext, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
+    Forget(pa_context_subscribe(mContext,
+                                static_cast<pa_subscription_mask_t>(
+                                    PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK_INPUT),
+                                nullptr, nullptr));
+    // The server may have put a volume of its own on the stream (WirePlumber restores the one
+    // it stored for the role): known here, so the player's own is sent when the output binds.
+    if (AskVolume())
+        WaitUntil([this] { return mInputAnswered; });
     mReady = true;
     format = mFormat;
     return true;
@@ -289,20 +308,41 @@ void TPulseSink::Flush() {
     Forget(pa_stream_flush(mStream, nullptr, nullptr));
 }
 
+// Main loop locked: the player's volume on the stream, heard (a mute from the desktop is lifted,
+// since the player asks for a sound).
 void TPulseSink::ApplyVolume() {
+    const uint32_t index = pa_stream_get_index(mStream);
     pa_cvolume volume;
-    pa_cvolume_set(&volume, static_cast<unsigned>(mFormat.Channels),
-                   mVolume <= 0 ? PA_VOLUME_MUTED : pa_sw_volume_from_linear(VolumeGain(mVolume)));
-    Forget(pa_context_set_sink_input_volume(mContext, pa_stream_get_index(mStream), &volume,
-                                            nullptr, nullptr));
+    pa_cvolume_set(&volume, static_cast<unsigned>(mFormat.Channels), PulseVolume(mVolume));
+    Counted(pa_context_set_sink_input_volume(mContext, index, &volume, &OnVolumeSet, this));
+    if (mServerMuted && mVolume > 0) {
+        Counted(pa_context_set_sink_input_mute(mContext, index, 0, &OnVolumeSet, this));
+        mServerMuted = false;
+    }
+    mHeard = mVolume;
+}
+
+// A change of ours on its way to the server, until OnVolumeSet.
+void TPulseSink::Counted(pa_operation* op) {
+    if (op == nullptr)
+        return;
+    ++mVolumeSets;
+    pa_operation_unref(op);
+}
+
+bool TPulseSink::AskVolume() {
+    pa_operation* op =
+        pa_context_get_sink_input_info(mContext, pa_stream_get_index(mStream), &OnInputInfo, this);
+    Forget(op);
+    return op != nullptr;
 }
 
 void TPulseSink::SetVolume(int32_t volume) {
     TLoopLock lock(mLoop);
-    if (volume == mVolume && mReady)
-        return;
     mVolume = volume;
-    if (mReady)
+    // Skipped only when the server has it already: what it restored or was told from outside
+    // is not what the player last asked for.
+    if (mReady && volume != mHeard)
         ApplyVolume();
 }
 
@@ -416,9 +456,40 @@ void TPulseSink::OnDrained(pa_stream*, int success, void* self) {
         sink->mSource->Finished(token);
 }
 
-void TPulseSink::OnEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
-    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER)
-        static_cast<TPulseSink*>(self)->CheckDefaultSink();
+void TPulseSink::OnEvent(pa_context*, pa_subscription_event_type_t type, uint32_t index,
+                         void* self) {
+    auto* sink = static_cast<TPulseSink*>(self);
+    const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    if (facility == PA_SUBSCRIPTION_EVENT_SERVER)
+        sink->CheckDefaultSink();
+    else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT &&
+             (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_CHANGE &&
+             sink->mReady && !sink->mLost && index == pa_stream_get_index(sink->mStream))
+        sink->AskVolume();
+}
+
+void TPulseSink::OnVolumeSet(pa_context*, int, void* self) {
+    --static_cast<TPulseSink*>(self)->mVolumeSets;
+}
+
+// The server answers in the order it was asked: an answer that comes while a change of ours is
+// still on its way may be older than it, and that change's own event asks again.
+void TPulseSink::OnInputInfo(pa_context*, const pa_sink_input_info* info, int eol, void* self) {
+    auto* sink = static_cast<TPulseSink*>(self);
+    if (eol != 0 || info == nullptr) {
+        sink->mInputAnswered = true;
+        return;
+    }
+    if (sink->mLost || sink->mVolumeSets > 0 || info->has_volume == 0)
+        return;
+    const int32_t heard = info->mute != 0 ? 0 : VolumeOfPulse(pa_cvolume_max(&info->volume));
+    sink->mServerMuted = info->mute != 0;
+    const bool changed = heard != sink->mHeard;
+    sink->mHeard = heard;
+    if (!sink->mReady || !changed)
+        return; // while opening, the player's own volume follows when the output binds
+    sink->mVolume = heard;
+    sink->mSource->VolumeChanged(heard);
 }
 
 // Any change of the server's settings (the default source too) lands here. Only a new default
