@@ -11,7 +11,8 @@ class QObject;
 // addressed by non-zero 16-bit ids, and the program's one output stream they play through.
 // Every command returns 0 or one of the codes below, never throws, and returns at once (no
 // command waits for the sound system or for a decoder thread); a command to id 0 or to an id
-// that is not open fails with mseInvalidDevice. GUI thread only, except PostFailure.
+// that is not open fails with mseInvalidDevice. GUI thread only, except PostFailure and
+// PostVolume.
 namespace MediaService {
 
 enum : int32_t {
