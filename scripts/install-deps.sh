@@ -19,6 +19,9 @@ packages=(
     util-linux
     # end-to-end: a real X server, input, screenshots, a private sound server
     xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils
+    # the other sound server a desktop runs, as Debian 12's desktops do: PipeWire, its session
+    # manager and its PulseAudio server
+    pipewire wireplumber pipewire-pulse
     # a real XEmbed notification area for the tray test
     trayer
     # a headless Wayland compositor with XWayland, its screenshots, and a pointer for it

@@ -149,6 +149,7 @@ void TfrmIndex::CreateControls() {
     connect(Label3, &ClickLabel::clicked, this, &TfrmIndex::Label3Click);
     connect(Label4, &ClickLabel::clicked, this, &TfrmIndex::Label4Clic);
     connect(volume, &QSlider::valueChanged, this, &TfrmIndex::volumeChange);
+    connect(Player, &TMediaPlayer::VolumeChanged, this, &TfrmIndex::PlayerVolumeChange);
     connect(Timer, &QTimer::timeout, this, &TfrmIndex::TimerTimer);
     connect(tStatus, &QTimer::timeout, this, &TfrmIndex::tStatusTimer);
     connect(Progres, &TProgressBar::Picked, this, &TfrmIndex::ProgresPick);
@@ -289,35 +290,51 @@ void TfrmIndex::iStopClick() {
 
 void TfrmIndex::volumeChange() {
     NoteStateChange();
-    SetVolume(*Player, volume->value());
+    if (!followingVolume_)
+        SetVolume(*Player, volume->value());
 }
 
 void TfrmIndex::Image2Click() {
     NoteStateChange();
-    const bool focused = Image2->hasFocus();
     SetVolume(*Player, 0);
     volume->setValue(0);
-    Image2->hide();
-    Image3->setEnabled(true);
-    Image3->show();
-    Image2->setEnabled(false);
-    volume->setEnabled(false);
-    if (focused) // the keyboard stays on the speaker
-        Image3->setFocus(Qt::TabFocusReason);
+    ShowMuted(true);
 }
 
 void TfrmIndex::Image3Click() {
     NoteStateChange();
-    const bool focused = Image3->hasFocus();
     SetVolume(*Player, 1000);
     volume->setValue(1000);
-    Image3->hide();
-    Image2->setEnabled(true);
-    Image3->setEnabled(false);
-    Image2->show();
-    volume->setEnabled(true);
-    if (focused)
-        Image2->setFocus(Qt::TabFocusReason);
+    ShowMuted(false);
+}
+
+// The volume was changed outside the player (the desktop's mixer, or the sound server restoring
+// one it stored): the slider shows what is heard, and a player muted here that is heard again
+// is no longer shown muted.
+void TfrmIndex::PlayerVolumeChange(int32_t value) {
+    NoteStateChange();
+    if (Image3->isEnabled()) {
+        if (value == 0)
+            return;
+        ShowMuted(false);
+    }
+    followingVolume_ = true;
+    volume->setValue(value);
+    followingVolume_ = false;
+}
+
+// Muted: the crossed-out speaker, and the slider locked.
+void TfrmIndex::ShowMuted(bool muted) {
+    ClickLabel* shown = muted ? Image2 : Image3;
+    ClickLabel* next = muted ? Image3 : Image2;
+    const bool focused = shown->hasFocus();
+    shown->hide();
+    next->setEnabled(true);
+    next->show();
+    shown->setEnabled(false);
+    volume->setEnabled(!muted);
+    if (focused) // the keyboard stays on the speaker
+        next->setFocus(Qt::TabFocusReason);
 }
 
 void TfrmIndex::Label2MouseDown() {

@@ -70,6 +70,7 @@ public:
     void volumeChange();
     void Image2Click();
     void Image3Click();
+    void PlayerVolumeChange(int32_t value);
     void Label2MouseDown();
     void Label2MouseUp();
     void TimerTimer();
@@ -116,6 +117,7 @@ private:
     void StopAtEnd();
     void TakeChosen(bool confirmed, const QStringList& chosen);
     void NoteStateChange();
+    void ShowMuted(bool muted);
     void UpdateSeekable();
     void DragSeekTimer();
     void ForgetDrag();
@@ -127,6 +129,8 @@ private:
     // automatic advances in a row whose track could not be opened
     int32_t failedAdvances_ = 0;
     bool stateNoticePending_ = false;
+    // the slider is being set to the volume the sound server has: nothing to send back
+    bool followingVolume_ = false;
     // While the bar is dragged the track follows at most this often; the place picked
     // meanwhile waits here (-1: none).
     QTimer* dragSeek_ = nullptr;

@@ -2,7 +2,9 @@
 
 #include "playback/MediaService.h"
 
-TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent) {}
+TMediaPlayer::TMediaPlayer(QObject* parent) : QObject(parent) {
+    MediaService::WatchVolume(this);
+}
 
 TMediaPlayer::~TMediaPlayer() {
     if (mDeviceId != 0)
@@ -112,6 +114,10 @@ TMPNotifyValues TMediaPlayer::NotifyResult() const {
 }
 
 bool TMediaPlayer::event(QEvent* e) {
+    if (e->type() == MediaService::TVolumeNoticeEvent::EventType()) {
+        emit VolumeChanged(static_cast<MediaService::TVolumeNoticeEvent*>(e)->Volume);
+        return true;
+    }
     if (e->type() != MediaService::TMciNotifyEvent::EventType())
         return QObject::event(e);
     const auto* notice = static_cast<MediaService::TMciNotifyEvent*>(e);

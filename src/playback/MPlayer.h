@@ -61,6 +61,12 @@ public:
     QString ErrorText() const;
     TMPNotifyValues NotifyResult() const;
 
+signals:
+    // The output's volume was changed from outside the program (the desktop's mixer, or the
+    // sound server restoring a volume it stored): what is heard now, 0..1000, which GetVolume
+    // already reads.
+    void VolumeChanged(int32_t volume);
+
 protected:
     bool event(QEvent* e) override;
 

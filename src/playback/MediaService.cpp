@@ -9,7 +9,9 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <QPointer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -41,6 +43,9 @@ struct TFailure {
 };
 std::mutex gFailureLock;
 std::vector<TFailure> gFailures;
+// The latest volume changed from outside, -1 once taken: only the last one matters.
+std::atomic<int32_t> gOutsideVolume{-1};
+std::vector<QPointer<QObject>> gVolumeWatchers;
 
 TPlaybackDevice* Find(uint16_t deviceId) {
     const auto it = gDevices.find(deviceId);
@@ -51,15 +56,24 @@ bool IsOpen(uint16_t deviceId) {
     return gDevices.find(deviceId) != gDevices.end();
 }
 
-// Failures found on other threads reach the GUI thread through an event to this object.
+// Failures and volume changes found on other threads reach the GUI thread through events to
+// this object.
 class TFailureRelay : public QObject {
 public:
     static QEvent::Type Type() {
         static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
         return type;
     }
+    static QEvent::Type VolumeType() {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
 
     bool event(QEvent* e) override {
+        if (e->type() == VolumeType()) {
+            FollowVolume();
+            return true;
+        }
         if (e->type() != Type())
             return QObject::event(e);
         std::vector<TFailure> failures;
@@ -80,6 +94,24 @@ public:
         }
         return true;
     }
+
+private:
+    // One volume, wherever it was set: what the server has is what the devices report.
+    static void FollowVolume() {
+        const int32_t volume = gOutsideVolume.exchange(-1);
+        if (volume < 0)
+            return;
+        gInitialVolume = volume;
+        TOutputStream::Instance().FollowVolume(volume);
+        for (auto& [id, device] : gDevices)
+            device->FollowVolume(volume);
+        const std::vector<QPointer<QObject>> watchers = gVolumeWatchers;
+        for (const QPointer<QObject>& watcher : watchers) {
+            TVolumeNoticeEvent notice(volume);
+            if (watcher)
+                QCoreApplication::sendEvent(watcher, &notice);
+        }
+    }
 };
 
 // Made on the GUI thread by the first Play, and never destroyed: other threads post to it.
@@ -89,6 +121,11 @@ TFailureRelay* Relay() {
 }
 
 } // namespace
+
+QEvent::Type TVolumeNoticeEvent::EventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
 
 QEvent::Type TMciNotifyEvent::EventType() {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -344,6 +381,17 @@ void PostFailure(uint16_t deviceId, int32_t code, const QString& text) {
         gFailures.push_back({deviceId, code, text});
     }
     QCoreApplication::postEvent(Relay(), new QEvent(TFailureRelay::Type()));
+}
+
+void PostVolume(int32_t volume) {
+    if (gOutsideVolume.exchange(std::clamp(volume, 0, 1000)) < 0)
+        QCoreApplication::postEvent(Relay(), new QEvent(TFailureRelay::VolumeType()));
+}
+
+void WatchVolume(QObject* watcher) {
+    Relay();
+    std::erase_if(gVolumeWatchers, [](const QPointer<QObject>& w) { return w.isNull(); });
+    gVolumeWatchers.emplace_back(watcher);
 }
 
 } // namespace MediaService

@@ -11,7 +11,8 @@ class QObject;
 // addressed by non-zero 16-bit ids, and the program's one output stream they play through.
 // Every command returns 0 or one of the codes below, never throws, and returns at once (no
 // command waits for the sound system or for a decoder thread); a command to id 0 or to an id
-// that is not open fails with mseInvalidDevice. GUI thread only, except PostFailure.
+// that is not open fails with mseInvalidDevice. GUI thread only, except PostFailure and
+// PostVolume.
 namespace MediaService {
 
 enum : int32_t {
@@ -84,6 +85,13 @@ void SetNextDeviceId(uint16_t deviceId);
 // Any thread: the device failed to play; the GUI thread stops it and notifies its player.
 void PostFailure(uint16_t deviceId, int32_t code, const QString& text);
 
+// Any thread: the output's volume was changed from outside the program (the desktop's mixer,
+// or the sound server restoring a volume it stored). On the GUI thread every open device and
+// the next one take it, and every watcher receives a TVolumeNoticeEvent.
+void PostVolume(int32_t volume);
+// `watcher` hears of such changes until it is destroyed.
+void WatchVolume(QObject* watcher);
+
 // The completion notice sent to the object a Play named.
 class TMciNotifyEvent : public QEvent {
 public:
@@ -93,6 +101,14 @@ public:
     const uint16_t DeviceId;
     const int32_t Result; // nrSuccessful, nrSuperseded, nrAborted or nrFailure
     const int32_t Code;   // the error code of a failure
+};
+
+// The output's volume as the sound server now has it, changed from outside the program.
+class TVolumeNoticeEvent : public QEvent {
+public:
+    static QEvent::Type EventType();
+    explicit TVolumeNoticeEvent(int32_t volume) : QEvent(EventType()), Volume(volume) {}
+    const int32_t Volume; // 0..1000
 };
 
 } // namespace MediaService

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,10 @@ public:
     // The sink can no longer play: the server went away, or the default output changed. Any
     // thread; never blocks.
     virtual void SinkLost(bool serverGone) = 0;
+    // The sound server's volume of the stream was changed from outside the program (the
+    // desktop's mixer, or the server restoring one it stored): what is heard now, 0..1000. The
+    // sink's thread; never blocks.
+    virtual void VolumeChanged(int32_t volume) = 0;
 
 protected:
     ~IFrameSource() = default;
@@ -53,7 +58,8 @@ public:
     virtual void SetCorked(bool corked) = 0;
     // Drops what is queued and not yet heard.
     virtual void Flush() = 0;
-    // 0 (silent) to 1000 (full), heard at once.
+    // 0 (silent) to 1000 (full), heard at once; also when the sink had it before a change from
+    // outside.
     virtual void SetVolume(int32_t volume) = 0;
     // Frames heard since the sink opened, on the time line of the frames pulled; the last value
     // known when the sink cannot tell any more (its server gone).
@@ -71,7 +77,7 @@ protected:
     ~IOutputModule() = default; // lives as long as the process
 };
 
-inline constexpr int kOutputModuleVersion = 1;
+inline constexpr int kOutputModuleVersion = 2;
 inline constexpr char kPulseModuleFile[] = "libondrix-pulse.so";
 inline constexpr char kSdlModuleFile[] = "libondrix-sdl.so";
 inline constexpr char kOutputModuleEntry[] = "OndrixOutputModule";
@@ -84,6 +90,15 @@ inline double VolumeGain(int32_t volume) {
     if (volume >= 1000)
         return 1.0;
     return std::pow(10.0, 3.0 * (volume - 1000) / 1000.0);
+}
+
+// The volume whose gain is nearest to `gain`: the inverse of VolumeGain for a volume another
+// program set. Any sound at all is at least 1, more than the signal unchanged is 1000.
+inline int32_t VolumeOfGain(double gain) {
+    if (!(gain > 0.0))
+        return 0;
+    const double volume = 1000.0 + 1000.0 / 3.0 * std::log10(gain);
+    return static_cast<int32_t>(std::clamp(std::round(volume), 1.0, 1000.0));
 }
 
 // The same in 16.16 fixed point, as the software outputs apply it.

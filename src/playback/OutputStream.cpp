@@ -6,14 +6,16 @@
 //   feed to it, closes it after kIdleClose with nothing playing, and replaces a sink that was
 //   lost. It is the only thread that calls IOutputSink::Open and Close.
 // - The sink's thread (a sound server's main loop, SDL's audio thread, or TPacedSink's): Pull,
-//   EndToken, Finished and SinkLost, inside the sink's exclusion and without mLock. It reads the
-//   active feed's ring, which only the device's decoder thread writes.
+//   EndToken, Finished, SinkLost and VolumeChanged, inside the sink's exclusion and without
+//   mLock. It reads the active feed's ring, which only the device's decoder thread writes; a
+//   volume changed from outside goes to the GUI thread as a posted event (the media service's).
 // - Decoder threads: Wake, when frames arrive for a sink that found the ring empty.
 // mLock guards the state; the active feed pointer changes only under the sink's exclusion, so
 // once Exclusive returns no pull uses the old feed any more. The output object is never
 // destroyed; at exit its manager closes the sink and ends.
 #include "playback/OutputStream.h"
 
+#include "playback/MediaService.h"
 #include "playback/ModuleLoader.h"
 #include "playback/PacedSink.h"
 
@@ -239,6 +241,11 @@ void TOutputStream::SetVolume(const IFeedOwner* owner, int32_t volume) {
         mSink->SetVolume(volume);
 }
 
+void TOutputStream::FollowVolume(int32_t volume) {
+    std::lock_guard lock(mLock);
+    mVolume = volume;
+}
+
 int64_t TOutputStream::Heard(TFeed& feed) {
     std::lock_guard lock(mLock);
     RefreshHeard(feed);
@@ -307,6 +314,10 @@ void TOutputStream::SinkLost(bool serverGone) {
         mServerGone.store(true);
     mSinkGone.store(true);
     Notify();
+}
+
+void TOutputStream::VolumeChanged(int32_t volume) {
+    MediaService::PostVolume(volume);
 }
 
 bool TOutputStream::OpenSink(std::unique_lock<std::mutex>& lock, bool serverOnly, QString& reason) {

@@ -81,6 +81,9 @@ public:
     // GUI thread. `owner` goes on from a new feed (after a seek): the old one is dropped.
     void Replace(const IFeedOwner* owner);
     void SetVolume(const IFeedOwner* owner, int32_t volume);
+    // GUI thread. The sink's volume was changed from outside: kept for the sinks opened later,
+    // not sent back.
+    void FollowVolume(int32_t volume);
     // Frames of `feed` heard so far.
     int64_t Heard(TFeed& feed);
     // Decoder threads: more of `feed` is decoded.
@@ -95,6 +98,7 @@ public:
     uint64_t EndToken() override;
     void Finished(uint64_t token) override;
     void SinkLost(bool serverGone) override;
+    void VolumeChanged(int32_t volume) override;
 
 private:
     TOutputStream();

@@ -84,6 +84,8 @@ public:
     int32_t PositionMs();
     EState State();
     void SetVolume(int32_t volume);
+    // The output's volume changed from outside: reported, not sent back.
+    void FollowVolume(int32_t volume) { mVolume = volume; }
     int32_t Volume() const { return mVolume; }
     QObject* NotifyTarget() const { return mNotify.data(); }
 

@@ -1,6 +1,7 @@
 """The end-to-end harness: per test a fresh folder, a private Xvfb (or a headless sway with
-XWayland), and where asked a private PulseAudio server with a null sink, a tray host (trayer)
-and a local web server; then the real ondrix binary, driven with xdotool (or a virtual pointer)
+XWayland), and where asked a private sound server with a null sink (PulseAudio, or PipeWire
+with WirePlumber and pipewire-pulse on a private session bus), a tray host (trayer) and a local
+web server; then the real ondrix binary, driven with xdotool (or a virtual pointer)
 and watched from outside (files, the window list, screenshots, the sink's monitor).
 
 Every process started here runs in a process group of its own and is stopped through its PID,
@@ -206,6 +207,7 @@ def leftovers_of_x_server(display, pid):
 class Session:
     def __init__(self, name, ondrix, work_root, sound=False, tray=False, wayland=False,
                  bus=False):
+        """sound: False, True (PulseAudio) or "pipewire"."""
         self.name = name
         self.ondrix = ondrix
         self.folder = os.path.join(work_root, name)
@@ -271,13 +273,15 @@ class Session:
             self.start_sway()
         else:
             self.start_xvfb()
-        if self.want_sound:
+        if self.want_sound == "pipewire":
+            self.start_pipewire()
+        elif self.want_sound:
             self.start_pulse()
         else:
             self.env["ONDRIX_AUDIO_OUTPUT"] = "null"
         if self.want_tray:
             self.start_trayer()
-        if self.want_bus:
+        if self.want_bus and self.env["DBUS_SESSION_BUS_ADDRESS"] == "disabled:":
             self.start_session_bus()
 
     def copy_tool(self, path):
@@ -484,6 +488,50 @@ class Session:
             "parec", "-d", "ondrix_null.monitor", "--raw", "--format=s16le", "--rate=%d" % RATE,
             "--channels=2", "--latency-msec=20"], stdout=open(self.recording, "wb"))
         wait_for(lambda: os.path.getsize(self.recording) > 0, 10, "the monitor recording")
+
+    def start_pipewire(self):
+        """PipeWire as a desktop of Debian 12 runs it: the server, WirePlumber (which ends
+        without a session bus, so the private one starts first) and pipewire-pulse, whose
+        socket the program and pactl reach; then a null sink, recorded as start_pulse does."""
+        tools = ("pipewire", "wireplumber", "pipewire-pulse", "pactl", "parec")
+        missing = [t for t in tools if shutil.which(t) is None]
+        if missing:
+            raise Skipped("%s not installed" % " and ".join(missing))
+        self.start_session_bus()
+        self.env["PULSE_SERVER"] = "unix:" + os.path.join(self.runtime, "pulse", "native")
+        server_env = dict(self.env)
+        server_env.pop("DISPLAY")
+        servers = []
+        for tool in tools[:3]:
+            log = open(os.path.join(self.folder, "%s-output.txt" % tool), "w")
+            servers.append((tool, self.spawn(tool, [tool], env=server_env, stderr=log)))
+            log.close()
+
+        def ready():
+            for tool, proc in servers:
+                check(proc.poll() is None, "%s exited; see %s" % (tool, os.path.join(
+                    self.folder, "%s-output.txt" % tool)))
+            return subprocess.run(["pactl", "info"], env=self.env,
+                                  capture_output=True).returncode == 0
+        wait_for(ready, 15, "pipewire-pulse", 0.1)
+        subprocess.run(["pactl", "load-module", "module-null-sink", "sink_name=ondrix_null",
+                        "rate=%d" % RATE, "channels=2"], env=self.env, capture_output=True,
+                       check=True)
+        # WirePlumber makes it the default, at its own default volume for a new device
+        wait_for(lambda: "Default Sink: ondrix_null" in subprocess.run(
+            ["pactl", "info"], env=self.env, capture_output=True, text=True).stdout, 10,
+            "the null sink as the default")
+        self.pactl("set-sink-volume", "ondrix_null", "100%")
+        self.recorder = self.spawn("parec", [
+            "parec", "-d", "ondrix_null.monitor", "--raw", "--format=s16le", "--rate=%d" % RATE,
+            "--channels=2", "--latency-msec=20"], stdout=open(self.recording, "wb"))
+        wait_for(lambda: os.path.getsize(self.recording) > 0, 10, "the monitor recording")
+
+    def pactl(self, *args):
+        r = subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True)
+        if r.returncode != 0:
+            raise Failure("pactl %s failed: %s" % (" ".join(args), r.stderr.strip()))
+        return r.stdout
 
     def restart_pulse(self, down=0.5):
         """Kills the sound server as a crash would and starts a new one after `down` seconds, as

@@ -5,6 +5,7 @@ usage: scenarios.py SCENARIO ONDRIX SOURCE_DIR WORK_ROOT [SERVER_URL]
 Exit 0 passed, 1 failed, 77 skipped (with the reason printed).
 """
 import json
+import math
 import os
 import re
 import shutil
@@ -878,6 +879,150 @@ def mpris(s):
           "patch.dat after Quit is %r" % read_bytes(patch))
 
 
+# --- the volume, one wherever it is set -----------------------------------------------------------
+
+def playerctl(s, *args):
+    return subprocess.run(["playerctl", "-p", "ondrix", *args], env=s.env, text=True,
+                          capture_output=True, timeout=10).stdout.strip()
+
+
+def gain_of(volume):
+    """The amplitude factor of a player volume 0..1000: 0 silent, 1..1000 over 60 dB."""
+    return 0.0 if volume <= 0 else 10 ** (3 * (volume - 1000) / 1000)
+
+
+def volume_of_share(share):
+    """The player volume the sound server's linear volume share (pactl's 50 %) is."""
+    return max(1, min(1000, round(1000 + 1000 * math.log10(share))))
+
+
+def heard(s, seconds=0.4):
+    """The RMS of the next `seconds` of the recording."""
+    start = s.mark()
+    wait_for(lambda: s.mark() - start >= seconds * harness.RATE, seconds + 5, "the recording")
+    return harness.rms(s.recorded(start, start + int(seconds * harness.RATE)))
+
+
+def wait_heard(s, expected, what, timeout=5):
+    """Waits until the sound is heard at `expected` RMS (within 5 %), then checks it stays
+    there."""
+    def matches():
+        level = heard(s)
+        return abs(level - expected) <= 0.05 * expected + 1, level
+    deadline = time.monotonic() + timeout
+    ok, level = matches()
+    while not ok and time.monotonic() < deadline:
+        s.check_running()
+        ok, level = matches()
+    check(ok, "%s: heard at RMS %.1f, expected %.1f" % (what, level, expected))
+    ok, level = matches()
+    check(ok, "%s: heard at RMS %.1f for a moment, then %.1f" % (what, expected, level))
+
+
+def wait_shown(s, volume, what, timeout=5):
+    """Waits until the desktop's player controls (the slider's value) show `volume`."""
+    def shown():
+        text = playerctl(s, "volume")
+        return text and abs(float(text) - volume / 1000) < 0.0015
+    check(harness.wait_for_quietly(shown, timeout), "%s: the player's volume is %s, expected "
+          "%.3f" % (what, playerctl(s, "volume"), volume / 1000))
+
+
+def start_playing(s, paths):
+    """Starts the player on the list and plays it until the first tone is heard; returns the
+    main window."""
+    write_list(os.path.join(s.cwd, "patch.dat"), paths)
+    w = s.launch()
+    wait_for(lambda: playerctl(s, "status") == "Stopped", 10, "the player on the session bus")
+    since = s.mark()
+    click(s, w, PLAY)
+    s.wait_for_tones([440], since, timeout=5)
+    return w
+
+
+def volume_restore(s):
+    """The sound server keeps the volume of the program's stream from one run to the next, as
+    WirePlumber does for every stream of the role Music (and PulseAudio's stream-restore): the
+    next player still plays at the volume its slider and the desktop's player controls show,
+    also after a pause long enough for the output to close, and its full volume is heard."""
+    if shutil.which("playerctl") is None:
+        raise Skipped("playerctl is not installed")
+    if s.want_sound is True:
+        s.pactl("load-module", "module-stream-restore")
+    paths = [make_tone(os.path.join(s.media, "tone.wav"), 440, 60)]
+    w = start_playing(s, paths)
+    full = heard(s)
+    playerctl(s, "volume", "0.5")
+    wait_heard(s, full * gain_of(500), "the first run at volume 0.5")
+    close_program(s, w)
+
+    w = start_playing(s, paths)
+    shown = round(float(playerctl(s, "volume")) * 1000)
+    wait_heard(s, full * gain_of(shown), "the next run, which shows volume %.3f" % (shown / 1000))
+    playerctl(s, "volume", "1.0")
+    wait_shown(s, 1000, "set to 1.0 from the desktop")
+    wait_heard(s, full, "the next run at volume 1.0")
+    click(s, w, PAUSE)
+    time.sleep(4)  # the output closes after 3 s without sound
+    click(s, w, PLAY)
+    wait_shown(s, 1000, "after a long pause")
+    wait_heard(s, full, "after a long pause, at volume 1.0")
+    close_program(s, w)
+
+
+def sink_input_volume(s, stream):
+    """The sound server's volume of the stream, as pactl lists it (its first channel)."""
+    block = s.pactl("list", "sink-inputs").split("Sink Input #%d" % stream)[1]
+    return int(re.search(r"Volume: [\w-]+: (\d+) /", block).group(1))
+
+
+def volume_outside(s):
+    """The desktop's own volume for the program (what GNOME's sound settings and pavucontrol
+    set, pactl set-sink-input-volume here): the slider and the desktop's player controls follow
+    it, and the player does not send another back; set while the player is muted, it is heard
+    and the player is no longer muted; the desktop's mute of the program reads as volume 0."""
+    if shutil.which("playerctl") is None:
+        raise Skipped("playerctl is not installed")
+    paths = [make_tone(os.path.join(s.media, "tone.wav"), 440, 60)]
+    w = start_playing(s, paths)
+    full = heard(s)
+    streams = s.pactl("list", "short", "sink-inputs").split()
+    check(streams, "the player's stream is not on the server")
+    stream = int(streams[0])
+    followed = os.path.join(s.folder, "followed.txt")
+    with open(followed, "w") as out:
+        s.spawn("playerctl --follow", ["playerctl", "-p", "ondrix", "--follow", "volume"],
+                stdout=out)
+    wait_for(lambda: read_bytes(followed).strip(), 5, "playerctl to follow the volume")
+
+    s.pactl("set-sink-input-volume", str(stream), "50%")
+    half = volume_of_share(0.5)
+    wait_shown(s, half, "the desktop set 50 %")
+    wait_for(lambda: b"%.6f" % (half / 1000) in read_bytes(followed), 5,
+             "the desktop to be told of the new volume")
+    wait_heard(s, full * 0.5 ** 3, "the desktop set 50 %")
+    check(sink_input_volume(s, stream) == 32768, "the player sent back %d for 50 %% (32768)"
+          % sink_input_volume(s, stream))
+
+    click(s, w, SPEAKER)
+    wait_shown(s, 0, "muted")
+    wait_heard(s, 0, "muted")
+    s.pactl("set-sink-input-volume", str(stream), "70%")
+    wait_shown(s, volume_of_share(0.7), "the desktop set 70 % while muted")
+    wait_heard(s, full * 0.7 ** 3, "the desktop set 70 % while muted")
+    # no longer muted: the desktop's player controls may set the volume again
+    playerctl(s, "volume", "0.5")
+    wait_shown(s, 500, "set to 0.5 from the player controls")
+    wait_heard(s, full * gain_of(500), "set to 0.5 from the player controls")
+
+    s.pactl("set-sink-input-mute", str(stream), "1")
+    wait_shown(s, 0, "muted on the desktop")
+    s.pactl("set-sink-input-mute", str(stream), "0")
+    wait_shown(s, 500, "unmuted on the desktop")
+    wait_heard(s, full * gain_of(500), "unmuted on the desktop")
+    close_program(s, w)
+
+
 def wayland(s):
     """Under a Wayland compositor the player runs natively without being told to, and through
     XWayland when told: in both the main window's and the editor's corners show the desktop
@@ -1048,6 +1193,10 @@ SCENARIOS = {
     "accessibility": (accessibility, {"bus": True}),
     "second_instance": (second_instance, {"sound": True, "tray": True}),
     "mpris": (mpris, {"sound": True, "bus": True}),
+    "volume_restore": (volume_restore, {"sound": True, "bus": True}),
+    "volume_restore_pipewire": (volume_restore, {"sound": "pipewire", "bus": True}),
+    "volume_outside": (volume_outside, {"sound": True, "bus": True}),
+    "volume_outside_pipewire": (volume_outside, {"sound": "pipewire", "bus": True}),
 }
 
 

@@ -3,7 +3,8 @@
 through its sound server output, and the sink's monitor recorded with parec. Checks that the tone
 arrived (level and frequency within 2 %) and that SetVolume(0) silences it; and that after a seek
 while playing, Position follows the sound to the end instead of standing still while the server
-plays out what it was given after the seek.
+plays out what it was given after the seek; and that a stream the user moved to another sink stays
+there, the same stream, when the default source changes.
 Usage: e2e_pulse.py PLAY_TOOL TONE_440_MP3. Exit 77 (skipped) only when pulseaudio is missing.
 """
 import math
@@ -55,6 +56,56 @@ def decode_left(path):
     raw = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "s16le", "-ac",
                           "2", "-ar", str(RATE), "-"], check=True, capture_output=True).stdout
     return left_channel(raw)
+
+
+def sink_inputs(pactl, env):
+    """{sink input index: sink index} of the streams the server plays."""
+    out = subprocess.run([pactl, "list", "short", "sink-inputs"], env=env, capture_output=True,
+                         text=True, check=True).stdout
+    return {int(f[0]): int(f[1]) for f in (line.split() for line in out.splitlines()) if f}
+
+
+def sink_index(pactl, env, name):
+    out = subprocess.run([pactl, "list", "short", "sinks"], env=env, capture_output=True,
+                         text=True, check=True).stdout
+    return next(int(f[0]) for f in (line.split() for line in out.splitlines()) if f[1] == name)
+
+
+def routing_kept(tool, tone, pactl, env):
+    """The user moves the playing stream to a second sink (as pavucontrol does), then the default
+    source changes (a microphone plugged in): the stream stays where it was put, not torn down
+    and made anew on the default sink."""
+    subprocess.run([pactl, "load-module", "module-null-sink", "sink_name=ondrix_other",
+                    "rate=%d" % RATE, "channels=2"], env=env, capture_output=True, check=True)
+    for command in (["set-default-sink", "ondrix_null"],
+                    ["set-default-source", "ondrix_null.monitor"]):
+        subprocess.run([pactl, *command], env=env, check=True)
+    other = sink_index(pactl, env, "ondrix_other")
+    player = subprocess.Popen([tool, tone, "1000", "15"], env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, text=True)
+    try:
+        deadline = time.time() + 10
+        while not sink_inputs(pactl, env):
+            if player.poll() is not None or time.time() > deadline:
+                print("FAILED: the player's stream did not appear on the server")
+                return False
+            time.sleep(0.05)
+        stream = next(iter(sink_inputs(pactl, env)))
+        subprocess.run([pactl, "move-sink-input", str(stream), "ondrix_other"], env=env,
+                       check=True)
+        time.sleep(0.3)
+        subprocess.run([pactl, "set-default-source", "ondrix_other.monitor"], env=env,
+                       check=True)
+        time.sleep(1.5)  # what the player makes of it, given time
+        now = sink_inputs(pactl, env)
+        print("moved stream %d to sink %d; after the default source changed: %s"
+              % (stream, other, now))
+        if now != {stream: other}:
+            print("FAILED: the stream the user moved was not left where it was put")
+            return False
+        return True
+    finally:
+        stop(player)
 
 
 def main():
@@ -149,6 +200,8 @@ def main():
         elif length - before_end > 300:
             print("FAILED: after a seek the position jumped from %d to the end (%d)"
                   % (before_end, length))
+            ok = False
+        if not routing_kept(tool, tone, pactl, play_env):
             ok = False
         return 0 if ok else 1
     finally:

@@ -3,6 +3,7 @@
 
 #include "app/Volume.h"
 #include "playback/MediaService.h"
+#include "playback/pulse/PulseVolume.h"
 
 #include <QTemporaryDir>
 #include <cmath>
@@ -92,6 +93,25 @@ TEST(Volume, NewDeviceStartsAtTheLastVolumeSet) {
     int32_t onDevice = -1;
     ASSERT_EQ(MediaService::StatusVolume(player.DeviceId(), onDevice), 0);
     EXPECT_EQ(onDevice, 640);
+}
+
+// Every volume the player sets reads back as itself from the sound server, whose volume is cubic
+// (PulseAudio keeps it as an integer, PipeWire as a float of the gain); one set elsewhere reads
+// as the nearest of ours, any sound at all as at least 1 and more than full as 1000.
+TEST(Volume, ServerVolumeReadsBackAsSet) {
+    for (int32_t v = 0; v <= 1000; ++v) {
+        SCOPED_TRACE(v);
+        const pa_volume_t onServer = PulseVolume(v);
+        EXPECT_EQ(VolumeOfPulse(onServer), v);
+        const auto kept = static_cast<float>(pa_sw_volume_to_linear(onServer));
+        EXPECT_EQ(VolumeOfPulse(pa_sw_volume_from_linear(kept)), v);
+    }
+    EXPECT_EQ(VolumeOfPulse(PA_VOLUME_NORM / 2), 699); // -18 dB
+    EXPECT_EQ(VolumeOfPulse(PA_VOLUME_NORM / 10), 1);  // -60 dB
+    EXPECT_EQ(VolumeOfPulse(PA_VOLUME_NORM / 20), 1);
+    EXPECT_EQ(VolumeOfPulse(1), 1);
+    EXPECT_EQ(VolumeOfPulse(PA_VOLUME_NORM * 3 / 2), 1000);
+    EXPECT_EQ(VolumeOfPulse(PA_VOLUME_MUTED), 0);
 }
 
 // 1000 plays the decoded samples unchanged; 500 scales every sample by the curve's gain; 0 is

@@ -7,14 +7,18 @@
 // so libpulse's thread wakes about twice a second; the sink itself is asked for (1.2 - 2 x 0.5)/2
 // = 0.1 s of latency, so the end of a track is heard, and the next one starts, about as soon as
 // with a small buffer. Pause corks, Stop flushes and the volume is the stream's own, all heard
-// at once. What was heard comes from the server's timing reports, carried on by the clock; the
+// at once. The stream's volume is one, whoever sets it: a change from outside (the desktop's
+// per-application slider or mute, a volume the server restored) is told to the output, and the
+// player's own volume is sent whenever the server's differs from it, not only when the player's
+// changed. What was heard comes from the server's timing reports, carried on by the clock; the
 // end of a device is confirmed by a drain. The context's and the stream's state callbacks tell
 // the output when the server went away or the stream was lost, a subscription when the default
-// sink changed.
+// sink changed under a stream that the server left on the old one.
 //
 // Threads: libpulse's main loop thread runs every callback, with the main loop lock held; the
 // other methods take that lock themselves (they are never called on that thread).
 #include "playback/OutputSink.h"
+#include "playback/pulse/PulseVolume.h"
 
 #include <algorithm>
 #include <atomic>
@@ -23,6 +27,7 @@
 #include <pulse/pulseaudio.h>
 #include <string>
 #include <thread>
+#include <utility>
 
 using namespace std::chrono_literals;
 
@@ -36,6 +41,9 @@ constexpr auto kRequestSize = 500ms;
 constexpr auto kRestartAfter = 200ms;
 // How long the server may take to answer while the output opens.
 constexpr auto kAnswerWithin = 3s;
+// How long the server has to move the stream along with a new default sink itself (WirePlumber
+// does it after the default changed) before the stream is made anew on it.
+constexpr auto kFollowAfter = 500ms;
 
 class TLoopLock {
 public:
@@ -82,7 +90,10 @@ private:
     template <typename F> bool WaitUntil(F done);
     void Write();
     void ApplyVolume();
+    bool AskVolume();
+    void Counted(pa_operation* op);
     void CheckDefaultSink();
+    void StopFollowTimer();
 
     static void OnContextState(pa_context* context, void* self);
     static void OnStreamState(pa_stream* stream, void* self);
@@ -92,6 +103,11 @@ private:
                         void* self);
     static void OnServerInfo(pa_context* context, const pa_server_info* info, void* self);
     static void OnSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
+    static void OnInputInfo(pa_context* context, const pa_sink_input_info* info, int eol,
+                            void* self);
+    static void OnVolumeSet(pa_context* context, int success, void* self);
+    static void OnFollowDue(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
+                            void* self);
 
     std::mutex mApiLock; // Wake against Close
     pa_threaded_mainloop* mLoop = nullptr;
@@ -103,8 +119,16 @@ private:
     bool mReady = false; // open and playing through the stream
     bool mLost = false;  // told the output once
     int32_t mVolume = 1000;
+    int32_t mHeard = -1;       // the server's volume of the stream on our scale (-1: not known)
+    bool mServerMuted = false; // the server's own mute of the stream (the desktop's mixer)
+    int mVolumeSets = 0;       // our volume and mute changes the server has not confirmed yet
+    bool mInputAnswered = false;
     int mSinkRate = 0;
     bool mSinkAnswered = false;
+    std::string mDefaultSink; // the server's default sink when last asked
+    // The default sink changed while the stream was on this one: looked at again by the timer.
+    std::string mFollowFrom;
+    pa_time_event* mFollowTimer = nullptr;
     std::atomic<uint64_t> mDrainToken{0};
     int64_t mPlayed = 0;
     int64_t mWritten = 0; // frames pulled and written into the stream
@@ -197,8 +221,7 @@ bool TPulseSink::Open(IFrameSource* source, TOutputFormat& format, QString& reas
     attr.minreq = bytes(kRequestSize);
     attr.fragsize = static_cast<uint32_t>(-1);
     pa_cvolume volume;
-    pa_cvolume_set(&volume, sampleFormat.channels,
-                   mVolume <= 0 ? PA_VOLUME_MUTED : pa_sw_volume_from_linear(VolumeGain(mVolume)));
+    pa_cvolume_set(&volume, sampleFormat.channels, PulseVolume(mVolume));
     const auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_playback(mStream, nullptr, &attr, flags, &volume, nullptr) < 0) {
@@ -214,7 +237,14 @@ bool TPulseSink::Open(IFrameSource* source, TOutputFormat& format, QString& reas
         return false;
     }
     pa_context_set_subscribe_callback(mContext, &OnEvent, this);
-    Forget(pa_context_subscribe(mContext, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
+    Forget(pa_context_subscribe(mContext,
+                                static_cast<pa_subscription_mask_t>(
+                                    PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK_INPUT),
+                                nullptr, nullptr));
+    // The server may have put a volume of its own on the stream (WirePlumber restores the one
+    // it stored for the role): known here, so the player's own is sent when the output binds.
+    if (AskVolume())
+        WaitUntil([this] { return mInputAnswered; });
     mReady = true;
     format = mFormat;
     return true;
@@ -227,6 +257,7 @@ void TPulseSink::Close() {
     {
         TLoopLock lock(mLoop);
         mReady = false;
+        StopFollowTimer();
         if (mStream != nullptr) {
             pa_stream_set_state_callback(mStream, nullptr, nullptr);
             pa_stream_set_write_callback(mStream, nullptr, nullptr);
@@ -277,20 +308,41 @@ void TPulseSink::Flush() {
     Forget(pa_stream_flush(mStream, nullptr, nullptr));
 }
 
+// Main loop locked: the player's volume on the stream, heard (a mute from the desktop is lifted,
+// since the player asks for a sound).
 void TPulseSink::ApplyVolume() {
+    const uint32_t index = pa_stream_get_index(mStream);
     pa_cvolume volume;
-    pa_cvolume_set(&volume, static_cast<unsigned>(mFormat.Channels),
-                   mVolume <= 0 ? PA_VOLUME_MUTED : pa_sw_volume_from_linear(VolumeGain(mVolume)));
-    Forget(pa_context_set_sink_input_volume(mContext, pa_stream_get_index(mStream), &volume,
-                                            nullptr, nullptr));
+    pa_cvolume_set(&volume, static_cast<unsigned>(mFormat.Channels), PulseVolume(mVolume));
+    Counted(pa_context_set_sink_input_volume(mContext, index, &volume, &OnVolumeSet, this));
+    if (mServerMuted && mVolume > 0) {
+        Counted(pa_context_set_sink_input_mute(mContext, index, 0, &OnVolumeSet, this));
+        mServerMuted = false;
+    }
+    mHeard = mVolume;
+}
+
+// A change of ours on its way to the server, until OnVolumeSet.
+void TPulseSink::Counted(pa_operation* op) {
+    if (op == nullptr)
+        return;
+    ++mVolumeSets;
+    pa_operation_unref(op);
+}
+
+bool TPulseSink::AskVolume() {
+    pa_operation* op =
+        pa_context_get_sink_input_info(mContext, pa_stream_get_index(mStream), &OnInputInfo, this);
+    Forget(op);
+    return op != nullptr;
 }
 
 void TPulseSink::SetVolume(int32_t volume) {
     TLoopLock lock(mLoop);
-    if (volume == mVolume && mReady)
-        return;
     mVolume = volume;
-    if (mReady)
+    // Skipped only when the server has it already: what it restored or was told from outside
+    // is not what the player last asked for.
+    if (mReady && volume != mHeard)
         ApplyVolume();
 }
 
@@ -367,6 +419,12 @@ void TPulseSink::CheckDefaultSink() {
     Forget(pa_context_get_server_info(mContext, &OnServerInfo, this));
 }
 
+void TPulseSink::StopFollowTimer() {
+    if (mFollowTimer != nullptr)
+        pa_threaded_mainloop_get_api(mLoop)->time_free(mFollowTimer);
+    mFollowTimer = nullptr;
+}
+
 void TPulseSink::OnContextState(pa_context* context, void* self) {
     auto* sink = static_cast<TPulseSink*>(self);
     if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) || !sink->mReady || sink->mLost)
@@ -398,18 +456,72 @@ void TPulseSink::OnDrained(pa_stream*, int success, void* self) {
         sink->mSource->Finished(token);
 }
 
-void TPulseSink::OnEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
-    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER)
-        static_cast<TPulseSink*>(self)->CheckDefaultSink();
+void TPulseSink::OnEvent(pa_context*, pa_subscription_event_type_t type, uint32_t index,
+                         void* self) {
+    auto* sink = static_cast<TPulseSink*>(self);
+    const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    if (facility == PA_SUBSCRIPTION_EVENT_SERVER)
+        sink->CheckDefaultSink();
+    else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT &&
+             (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_CHANGE &&
+             sink->mReady && !sink->mLost && index == pa_stream_get_index(sink->mStream))
+        sink->AskVolume();
 }
 
-void TPulseSink::OnServerInfo(pa_context*, const pa_server_info* info, void* self) {
+void TPulseSink::OnVolumeSet(pa_context*, int, void* self) {
+    --static_cast<TPulseSink*>(self)->mVolumeSets;
+}
+
+// The server answers in the order it was asked: an answer that comes while a change of ours is
+// still on its way may be older than it, and that change's own event asks again.
+void TPulseSink::OnInputInfo(pa_context*, const pa_sink_input_info* info, int eol, void* self) {
     auto* sink = static_cast<TPulseSink*>(self);
-    if (info == nullptr || info->default_sink_name == nullptr || !sink->mReady || sink->mLost)
+    if (eol != 0 || info == nullptr) {
+        sink->mInputAnswered = true;
+        return;
+    }
+    if (sink->mLost || sink->mVolumeSets > 0 || info->has_volume == 0)
+        return;
+    const int32_t heard = info->mute != 0 ? 0 : VolumeOfPulse(pa_cvolume_max(&info->volume));
+    sink->mServerMuted = info->mute != 0;
+    const bool changed = heard != sink->mHeard;
+    sink->mHeard = heard;
+    if (!sink->mReady || !changed)
+        return; // while opening, the player's own volume follows when the output binds
+    sink->mVolume = heard;
+    sink->mSource->VolumeChanged(heard);
+}
+
+// Any change of the server's settings (the default source too) lands here. Only a new default
+// sink matters, and only to a stream that was on the old one: a stream the user put on another
+// sink stays there.
+void TPulseSink::OnServerInfo(pa_context* context, const pa_server_info* info, void* self) {
+    auto* sink = static_cast<TPulseSink*>(self);
+    if (info == nullptr || info->default_sink_name == nullptr || !sink->mReady || sink->mLost ||
+        sink->mDefaultSink == info->default_sink_name)
         return;
     const char* current = pa_stream_get_device_name(sink->mStream);
-    // A stream that the server did not move along with the default follows it anew.
-    if (current != nullptr && std::string(current) != info->default_sink_name) {
+    const bool onOldDefault = current != nullptr && sink->mDefaultSink == current;
+    sink->mDefaultSink = info->default_sink_name;
+    if (!onOldDefault || sink->mFollowTimer != nullptr)
+        return;
+    sink->mFollowFrom = current;
+    sink->mFollowTimer = pa_context_rttime_new(
+        context,
+        pa_rtclock_now() + static_cast<pa_usec_t>(std::chrono::microseconds(kFollowAfter).count()),
+        &OnFollowDue, sink);
+}
+
+void TPulseSink::OnFollowDue(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+    auto* sink = static_cast<TPulseSink*>(self);
+    sink->StopFollowTimer();
+    const std::string from = std::exchange(sink->mFollowFrom, std::string());
+    if (!sink->mReady || sink->mLost)
+        return;
+    const char* current = pa_stream_get_device_name(sink->mStream);
+    // Left behind on the old default (neither the server nor the user moved it since): the
+    // stream is made anew on the new default.
+    if (current != nullptr && from == current && sink->mDefaultSink != current) {
         sink->mReady = false;
         sink->mLost = true;
         sink->mSource->SinkLost(false);
@@ -423,6 +535,7 @@ void TPulseSink::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void
         return;
     }
     sink->mSinkRate = static_cast<int>(info->sample_spec.rate);
+    sink->mDefaultSink = info->name != nullptr ? info->name : "";
 }
 
 class TPulseModule final : public IOutputModule {
