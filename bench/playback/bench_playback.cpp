@@ -1,12 +1,18 @@
 // Open latency per format, the cost of Position, CPU per minute of playback next to the
-// decode-only floor, and how long each command holds the calling (GUI) thread. Media:
+// decode-only floor, how long each command holds the calling (GUI) thread, and an Open on a slow
+// medium. Media:
 // ONDRIX_BENCH_MEDIA (run.sh makes 5-minute files there).
 #include "playback/MPlayer.h"
+#include "playback/MediaFile.h"
 #include "playback/MediaService.h"
+
+#include <QCoreApplication>
+#include <QTimer>
 
 #include <QDir>
 #include <QFile>
 #include <algorithm>
+#include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
@@ -242,6 +248,47 @@ void BM_CommandTimes(benchmark::State& state) {
                     *std::max_element(values.begin(), values.end()), values.size());
 }
 BENCHMARK(BM_CommandTimes)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// A 200 MB MP3 (83 minutes at 320 kb/s) on a slow medium: every read of the player's throttled
+// to 5 MB/s, as a USB 2 stick or a NAS over Wi-Fi gives it. Open waits in the calling thread's
+// event loop, as the main window's does: reports how long Open took, how much it read, and the
+// longest the event loop went without running a 1 ms timer (the window's longest freeze). With
+// its Info header the file is measured from the header; without, every frame is read.
+void BM_SlowMediumOpen(benchmark::State& state) {
+    const char* name = state.range(0) == 0 ? "200mb.mp3" : "200mb-noxing.mp3";
+    int argc = 1;
+    char arg0[] = "bench_playback";
+    char* argv[] = {arg0, nullptr};
+    QCoreApplication app(argc, argv);
+    const auto read = std::make_shared<std::atomic<int64_t>>(0);
+    TMediaFile::SetReadHook([read](const std::string&, size_t size) {
+        *read += static_cast<int64_t>(size);
+        std::this_thread::sleep_for(std::chrono::microseconds(size / 5));
+    });
+    for (auto _ : state) {
+        *read = 0;
+        QTimer tick;
+        auto last = std::chrono::steady_clock::now();
+        double longest = 0;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            const auto now = std::chrono::steady_clock::now();
+            longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
+            last = now;
+        });
+        tick.start(1);
+        TMediaPlayer player;
+        player.SetFileName(Media(name));
+        last = std::chrono::steady_clock::now();
+        const double ms = TimedMs([&] { player.Open(); });
+        state.counters["open_ms"] = ms;
+        state.counters["read_MB"] = static_cast<double>(*read) / 1e6;
+        state.counters["longest_stall_ms"] = longest;
+        state.counters["length_ms"] = player.Length();
+    }
+    TMediaFile::SetReadHook(nullptr);
+    state.SetLabel(name);
+}
+BENCHMARK(BM_SlowMediumOpen)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

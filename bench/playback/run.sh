@@ -28,6 +28,18 @@ make_media 5min-alac.m4a -c:a alac
 make_media mono-22k.mp3 -ac 1 -ar 22050 -c:a libmp3lame -b:a 64k -id3v2_version 0
 make_media 48k.wav -ar 48000 -c:a pcm_s16le
 make_media mono-8k.wav -ac 1 -ar 8000 -c:a pcm_s16le
+# 200 MB for the slow medium: 5000 s at 320 kb/s with its Info header, and the same frames
+# without it
+if [ ! -s "$media/200mb.mp3" ]; then
+    ffmpeg -nostdin -v error -y -f lavfi -i "sine=frequency=440:duration=5000:sample_rate=44100" \
+        -ac 2 -map_metadata -1 -c:a libmp3lame -b:a 320k -id3v2_version 0 "$media/200mb.mp3"
+fi
+if [ ! -s "$media/200mb-noxing.mp3" ]; then
+    # the Info frame of a 320 kb/s 44.1 kHz stream is 1044 or 1045 bytes (its padding bit)
+    python3 -c "import sys; d=open(sys.argv[1],'rb').read(); n=1044+((d[2]>>1)&1); \
+assert d[36:40]==b'Info'; open(sys.argv[2],'wb').write(d[n:])" \
+        "$media/200mb.mp3" "$media/200mb-noxing.mp3"
+fi
 
 echo "ffprobe's duration of the VBR file without a header (a bitrate estimate):" \
     "$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$media/vbr-noxing-5min.mp3") s"
