@@ -35,7 +35,7 @@ private:
 void Exercise(IDecoder& decoder) {
     if (decoder.Rate() <= 0 || decoder.Channels() <= 0 || decoder.LengthFrames() <= 0)
         __builtin_trap(); // an open decoder always has a format and some length
-    std::vector<int16_t> frames(1024 * static_cast<size_t>(decoder.Channels()));
+    std::vector<float> frames(1024 * static_cast<size_t>(decoder.MaxChannels()));
     int64_t total = 0;
     for (int i = 0; i < 64; ++i) {
         const size_t got = decoder.Read(frames.data(), 1024);

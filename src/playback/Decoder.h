@@ -1,5 +1,6 @@
 #pragma once
 
+#include "playback/ChannelLayout.h"
 #include "playback/MediaFile.h"
 
 #include <QDir>
@@ -14,21 +15,26 @@ struct TOpenFailure {
     QString Text;
 };
 
-// One format's decoder over an open file: its exact length, rate and channel count are known
-// once it is open. Used by one thread at a time: the GUI thread while the device opens, then the
-// device's decoder thread. A new format is one more class behind this interface and one more
-// probe in Decoder.cpp.
+// One format's decoder over an open file: its exact length, rate and channel layout are known
+// once it is open. Used by one thread at a time: the opening thread, then the device's decoder
+// thread. A new format is one more class behind this interface and one more probe in Decoder.cpp.
 class IDecoder {
 public:
     virtual ~IDecoder() = default;
 
     virtual int Rate() const = 0;
-    virtual int Channels() const = 0;
+    // Where each channel of the frames the last Read gave (before the first, of the first
+    // frames) is meant to sound. A stream whose layout changes part-way gives the frames of one
+    // layout at a time: Read stops at the change.
+    virtual const TLayout& Layout() const = 0;
+    int Channels() const { return static_cast<int>(Layout().size()); }
+    // The most channels a Read may give: its buffer holds frames × MaxChannels floats.
+    virtual int MaxChannels() const { return Channels(); }
     // Exact: the frames that Read gives from frame 0 to the end.
     virtual int64_t LengthFrames() const = 0;
-    // Up to `frames` interleaved 16-bit frames; 0 at the end (or where the rest cannot be read).
-    // Never more than LengthFrames in all.
-    virtual size_t Read(int16_t* out, size_t frames) = 0;
+    // Up to `frames` interleaved 32-bit float frames, full scale at ±1; 0 at the end (or where
+    // the rest cannot be read). Never more than LengthFrames in all.
+    virtual size_t Read(float* out, size_t frames) = 0;
     // The next Read starts at `frame` (0..LengthFrames); false when the file cannot be read there.
     virtual bool Seek(int64_t frame) = 0;
 };
@@ -68,7 +74,7 @@ protected:
 };
 
 // Raised when the boundary changes, so a stale module is refused rather than misused.
-inline constexpr int kDecoderModuleVersion = 1;
+inline constexpr int kDecoderModuleVersion = 2;
 inline constexpr char kFfmpegModuleFile[] = "libondrix-ffmpeg.so";
 inline constexpr char kXiphModuleFile[] = "libondrix-xiph.so";
 inline constexpr char kDecoderModuleEntry[] = "OndrixDecoderModule";

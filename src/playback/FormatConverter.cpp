@@ -6,108 +6,153 @@
 
 namespace {
 
-enum ESpeaker { FL, FR, FC, LFE, BL, BR, BC, SL, SR, Other };
+using S = ESpeaker;
+constexpr float kSide = 0.70710678f; // −3 dB
 
-// Where the channels of a file without a channel mask sit, in the WAVE order.
-ESpeaker SpeakerOf(int channels, int index) {
-    static const ESpeaker kLayouts[][8] = {
-        {FC},
-        {FL, FR},
-        {FL, FR, FC},
-        {FL, FR, BL, BR},
-        {FL, FR, FC, BL, BR},
-        {FL, FR, FC, LFE, BL, BR},
-        {FL, FR, FC, LFE, BC, SL, SR},
-        {FL, FR, FC, LFE, BL, BR, SL, SR},
-    };
-    if (channels >= 1 && channels <= 8)
-        return kLayouts[channels - 1][index];
-    return index == 0 ? FL : index == 1 ? FR : Other;
+struct TShare {
+    int Channel;
+    float Weight;
+};
+
+int IndexOf(const TLayout& layout, ESpeaker speaker) {
+    const auto it = std::find(layout.begin(), layout.end(), speaker);
+    return it == layout.end() ? -1 : static_cast<int>(it - layout.begin());
 }
 
-// How much of a speaker goes to the left and right of a stereo pair. The low-frequency channel
-// is left out, as stereo down-mixes usually do.
-void StereoWeights(ESpeaker speaker, float& left, float& right) {
-    constexpr float kSide = 0.70710678f;
+// Where a speaker of the input sounds on an output of two or more channels.
+void Route(ESpeaker speaker, const TLayout& out, float weight, std::vector<TShare>& shares,
+           int depth = 0) {
+    if (weight == 0.0f || depth > 4)
+        return;
+    if (speaker != S::Mono && speaker != S::None) {
+        if (const int at = IndexOf(out, speaker); at >= 0) {
+            shares.push_back({at, weight});
+            return;
+        }
+    }
+    const bool fronts = IndexOf(out, S::FL) >= 0 && IndexOf(out, S::FR) >= 0;
+    const auto both = [&](ESpeaker left, ESpeaker right, float w) {
+        Route(left, out, weight * w, shares, depth + 1);
+        Route(right, out, weight * w, shares, depth + 1);
+    };
     switch (speaker) {
-    case FL:
-        left = 1, right = 0;
+    case S::Mono:
+        if (fronts)
+            both(S::FL, S::FR, 1.0f);
+        else
+            Route(S::FC, out, weight, shares, depth + 1);
         break;
-    case FR:
-        left = 0, right = 1;
+    case S::FC:
+        if (fronts)
+            both(S::FL, S::FR, kSide);
         break;
-    case FC:
-        left = right = kSide;
+    case S::FL:
+    case S::FR:
+        // an output without its own front speaker: the centre, else nothing fits
+        if (IndexOf(out, S::FC) >= 0)
+            Route(S::FC, out, weight * kSide, shares, depth + 1);
         break;
-    case BL:
-    case SL:
-        left = kSide, right = 0;
+    case S::LFE:
+        break; // a down-mix without a low-frequency speaker leaves it out
+    case S::BL:
+    case S::BR: {
+        const bool left = speaker == S::BL;
+        if (IndexOf(out, left ? S::SL : S::SR) >= 0)
+            Route(left ? S::SL : S::SR, out, weight, shares, depth + 1);
+        else
+            Route(left ? S::FL : S::FR, out, weight * kSide, shares, depth + 1);
         break;
-    case BR:
-    case SR:
-        left = 0, right = kSide;
+    }
+    case S::SL:
+    case S::SR: {
+        const bool left = speaker == S::SL;
+        if (IndexOf(out, left ? S::BL : S::BR) >= 0)
+            Route(left ? S::BL : S::BR, out, weight, shares, depth + 1);
+        else
+            Route(left ? S::FL : S::FR, out, weight * kSide, shares, depth + 1);
         break;
-    case BC:
-        left = right = 0.5f;
+    }
+    case S::BC:
+        if (IndexOf(out, S::BL) >= 0 && IndexOf(out, S::BR) >= 0)
+            both(S::BL, S::BR, kSide);
+        else if (IndexOf(out, S::SL) >= 0 && IndexOf(out, S::SR) >= 0)
+            both(S::SL, S::SR, kSide);
+        else
+            both(S::FL, S::FR, 0.5f);
         break;
-    case LFE:
-        left = right = 0;
+    case S::FLC:
+        Route(S::FL, out, weight, shares, depth + 1);
         break;
-    case Other:
-        left = right = 0.5f;
+    case S::FRC:
+        Route(S::FR, out, weight, shares, depth + 1);
         break;
+    case S::TFL:
+        Route(S::FL, out, weight, shares, depth + 1);
+        break;
+    case S::TFR:
+        Route(S::FR, out, weight, shares, depth + 1);
+        break;
+    case S::TFC:
+    case S::TC:
+        Route(S::FC, out, weight, shares, depth + 1);
+        break;
+    case S::TBL:
+        Route(S::BL, out, weight, shares, depth + 1);
+        break;
+    case S::TBR:
+        Route(S::BR, out, weight, shares, depth + 1);
+        break;
+    case S::TBC:
+        Route(S::BC, out, weight, shares, depth + 1);
+        break;
+    case S::None:
+        break; // placed by its index, below
     }
 }
 
 } // namespace
 
-TFormatConverter::TFormatConverter(int inRate, int inChannels, int outRate, int outChannels)
-    : mInRate(inRate), mInChannels(inChannels), mOutRate(outRate), mOutChannels(outChannels) {
-    if (mInChannels != mOutChannels) {
-        mWeights.assign(static_cast<size_t>(mOutChannels * mInChannels), 0.0f);
-        if (mInChannels == 1) {
-            for (int o = 0; o < mOutChannels; ++o)
-                mWeights[static_cast<size_t>(o)] = 1.0f; // mono on every speaker
-        } else {
-            std::vector<float> left(static_cast<size_t>(mInChannels));
-            std::vector<float> right(static_cast<size_t>(mInChannels));
-            for (int i = 0; i < mInChannels; ++i)
-                StereoWeights(SpeakerOf(mInChannels, i), left[static_cast<size_t>(i)],
-                              right[static_cast<size_t>(i)]);
-            // Scaled so that no row sums above 1: a full-scale signal on every channel must not
-            // clip.
-            float leftSum = 0;
-            float rightSum = 0;
-            for (int i = 0; i < mInChannels; ++i) {
-                leftSum += left[static_cast<size_t>(i)];
-                rightSum += right[static_cast<size_t>(i)];
+std::vector<float> MixMatrix(const TLayout& in, const TLayout& out) {
+    const size_t inChannels = in.size();
+    const size_t outChannels = out.size();
+    std::vector<float> weights(outChannels * inChannels, 0.0f);
+    const auto add = [&](size_t o, size_t i, float w) { weights[o * inChannels + i] += w; };
+    if (outChannels == 1) {
+        // mono: what a stereo down-mix would put on the two sides, halved
+        const TLayout stereo{S::FL, S::FR};
+        for (size_t i = 0; i < inChannels; ++i) {
+            if (in[i] == S::Mono || in[i] == S::FC || (in[i] == S::None && i == 0) ||
+                (inChannels == 1)) {
+                add(0, i, 1.0f);
+                continue;
             }
-            const float scale = 1.0f / std::max({1.0f, leftSum, rightSum});
-            for (int i = 0; i < mInChannels; ++i) {
-                const float l = left[static_cast<size_t>(i)] * scale;
-                const float r = right[static_cast<size_t>(i)] * scale;
-                if (mOutChannels == 1) {
-                    mWeights[static_cast<size_t>(i)] = (l + r) / 2;
-                } else {
-                    mWeights[static_cast<size_t>(i)] = l;
-                    mWeights[static_cast<size_t>(mInChannels + i)] = r;
-                }
-            }
+            std::vector<TShare> shares;
+            Route(in[i], stereo, 1.0f, shares);
+            for (const TShare& share : shares)
+                add(0, i, share.Weight / 2);
         }
+        return weights;
     }
-    if (mInRate != mOutRate) {
-        soxr_error_t error = nullptr;
-        soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
-        // No dither: it would add noise of its own to each channel, so mono would not stay the
-        // same on both sides, and the output would differ from run to run.
-        io.flags |= SOXR_NO_DITHER;
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        // one thread: the decoder thread is the only one that should work for this file
-        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-        mResampler = soxr_create(mInRate, mOutRate, static_cast<unsigned>(ResampledChannels()),
-                                 &error, &io, &quality, &runtime);
-        mValid = error == nullptr && mResampler != nullptr;
+    for (size_t i = 0; i < inChannels; ++i) {
+        if (in[i] == S::None) {
+            // no position: the output channel of the same number, if there is one
+            if (i < outChannels)
+                add(i, i, 1.0f);
+            continue;
+        }
+        std::vector<TShare> shares;
+        Route(in[i], out, 1.0f, shares);
+        for (const TShare& share : shares)
+            add(static_cast<size_t>(share.Channel), i, share.Weight);
     }
+    return weights;
+}
+
+TFormatConverter::TFormatConverter(int inRate, const TLayout& in, int outRate, const TLayout& out)
+    : mInRate(inRate), mOutRate(outRate), mOutLayout(out),
+      mOutChannels(static_cast<int>(out.size())) {
+    SetInLayout(in);
+    MakeResampler();
 }
 
 TFormatConverter::~TFormatConverter() {
@@ -115,34 +160,56 @@ TFormatConverter::~TFormatConverter() {
         soxr_delete(mResampler);
 }
 
-void TFormatConverter::Mix(const int16_t* in, size_t frames) {
-    mMixed.resize(frames * static_cast<size_t>(mOutChannels));
-    if (mInChannels == 1) {
-        for (size_t f = 0; f < frames; ++f)
-            for (int o = 0; o < mOutChannels; ++o)
-                mMixed[f * mOutChannels + o] = in[f];
-        return;
+void TFormatConverter::SetInLayout(const TLayout& in) {
+    mInLayout = in;
+    mInChannels = static_cast<int>(in.size());
+    mIdentity = in == mOutLayout;
+    mWeights = mIdentity ? std::vector<float>() : MixMatrix(in, mOutLayout);
+    if (mResampler != nullptr && ResampledChannels() != mResamplerChannels)
+        MakeResampler();
+}
+
+void TFormatConverter::MakeResampler() {
+    if (mResampler != nullptr) {
+        soxr_delete(mResampler);
+        mResampler = nullptr;
     }
+    if (mInRate == mOutRate)
+        return;
+    soxr_error_t error = nullptr;
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    // one thread: the decoder thread is the only one that should work for this file
+    const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    mResamplerChannels = ResampledChannels();
+    mResampler = soxr_create(mInRate, mOutRate, static_cast<unsigned>(mResamplerChannels), &error,
+                             &io, &quality, &runtime);
+    mValid = error == nullptr && mResampler != nullptr;
+}
+
+void TFormatConverter::Mix(const float* in, size_t frames) {
+    const auto inChannels = static_cast<size_t>(mInChannels);
+    const auto outChannels = static_cast<size_t>(mOutChannels);
+    mMixed.resize(frames * outChannels);
     for (size_t f = 0; f < frames; ++f) {
-        const int16_t* frame = in + f * mInChannels;
-        for (int o = 0; o < mOutChannels; ++o) {
-            const float* weights = mWeights.data() + static_cast<size_t>(o * mInChannels);
+        const float* frame = in + f * inChannels;
+        for (size_t o = 0; o < outChannels; ++o) {
+            const float* weights = mWeights.data() + o * inChannels;
             float sum = 0;
-            for (int i = 0; i < mInChannels; ++i)
+            for (size_t i = 0; i < inChannels; ++i)
                 sum += weights[i] * frame[i];
-            mMixed[f * mOutChannels + o] =
-                static_cast<int16_t>(std::clamp(std::lrint(sum), -32768L, 32767L));
+            mMixed[f * outChannels + o] = sum;
         }
     }
 }
 
 // Fewer channels go through the resampler: a down-mix comes before it, an up-mix after it.
 int TFormatConverter::ResampledChannels() const {
-    return std::min(mInChannels, mOutChannels);
+    return mIdentity ? mOutChannels : std::min(mInChannels, mOutChannels);
 }
 
-const int16_t* TFormatConverter::Resample(const int16_t* in, size_t frames, size_t& outFrames) {
-    const auto channels = static_cast<size_t>(ResampledChannels());
+const float* TFormatConverter::Resample(const float* in, size_t frames, size_t& outFrames) {
+    const auto channels = static_cast<size_t>(mResamplerChannels);
     // A little more room than the ratio asks for, so one call takes all of the input.
     const size_t room = static_cast<size_t>(static_cast<double>(frames) * mOutRate / mInRate) + 256;
     outFrames = 0;
@@ -164,22 +231,21 @@ const int16_t* TFormatConverter::Resample(const int16_t* in, size_t frames, size
     return mResampled.data();
 }
 
-const int16_t* TFormatConverter::Convert(const int16_t* in, size_t frames, size_t& outFrames) {
-    const bool mix = mInChannels != mOutChannels;
+const float* TFormatConverter::Convert(const float* in, size_t frames, size_t& outFrames) {
     if (mResampler == nullptr) {
         outFrames = frames;
-        if (!mix || frames == 0)
+        if (mIdentity || frames == 0)
             return in;
         Mix(in, frames);
         return mMixed.data();
     }
-    if (mix && mInChannels > mOutChannels) {
+    if (!mIdentity && mInChannels > mOutChannels) {
         if (frames > 0)
             Mix(in, frames);
         return Resample(frames > 0 ? mMixed.data() : nullptr, frames, outFrames);
     }
-    const int16_t* resampled = Resample(in, frames, outFrames);
-    if (!mix || outFrames == 0)
+    const float* resampled = Resample(in, frames, outFrames);
+    if (mIdentity || outFrames == 0)
         return resampled;
     Mix(resampled, outFrames);
     return mMixed.data();

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-// Interleaved 16-bit frames passed from a device's decoder thread (the only writer) to the output
+// Interleaved 32-bit float frames passed from a device's decoder thread (the only writer) to the output
 // (the only reader). Counts are in whole frames, so however many channels there are, a read that
 // comes up short never splits a frame and never swaps channels. Neither side locks or allocates;
 // the indices only grow and are masked on access, so full and empty never look alike.
@@ -18,11 +18,11 @@ public:
     size_t Available() const;
     size_t Free() const;
 
-    size_t Write(const int16_t* src, size_t frames); // writer side
-    size_t Read(int16_t* dst, size_t frames);        // reader side
+    size_t Write(const float* src, size_t frames); // writer side
+    size_t Read(float* dst, size_t frames);        // reader side
 
 private:
-    std::unique_ptr<int16_t[]> mData;
+    std::unique_ptr<float[]> mData;
     size_t mMask = 0;
     int mChannels = 1;
     alignas(64) std::atomic<size_t> mWritten{0};

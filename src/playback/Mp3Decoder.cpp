@@ -242,7 +242,7 @@ off_t SeekCallback(void* handle, off_t offset, int whence) {
     return static_cast<off_t>(static_cast<TByteCursor*>(handle)->Seek(offset, whence));
 }
 
-// A handle reading the cursor; 16-bit output at the stream's own rate and channel count.
+// A handle reading the cursor; float output at the stream's own rate and channel count.
 TMpg123Ptr OpenHandle(TByteCursor& cursor, long flags) {
     static const bool initialised = mpg123_init() == MPG123_OK;
     (void)initialised;
@@ -257,7 +257,7 @@ TMpg123Ptr OpenHandle(TByteCursor& cursor, long flags) {
     size_t count = 0;
     mpg123_rates(&rates, &count);
     for (size_t i = 0; i < count; ++i)
-        mpg123_format(handle.get(), rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+        mpg123_format(handle.get(), rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
     if (mpg123_replace_reader_handle(handle.get(), &ReadCallback, &SeekCallback, nullptr) !=
             MPG123_OK ||
         mpg123_open_handle(handle.get(), &cursor) != MPG123_OK)
@@ -328,6 +328,7 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
         return undecodable();
     mp3->mRate = static_cast<int>(rate);
     mp3->mChannels = channels;
+    mp3->mLayout = DefaultLayout(channels);
     mp3->mStreamChannels = channels;
 
     // With a LAME/Info header the decoder skips the encoder delay (and its own) at the start and
@@ -349,7 +350,7 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
     return mp3;
 }
 
-size_t TMp3Decoder::Read(int16_t* out, size_t frames) {
+size_t TMp3Decoder::Read(float* out, size_t frames) {
     frames =
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(frames), mFrames - mPosition));
     size_t got = 0;
@@ -361,19 +362,19 @@ size_t TMp3Decoder::Read(int16_t* out, size_t frames) {
         if (mStreamChannels == mChannels) {
             err =
                 mpg123_read(mHandle.get(), reinterpret_cast<unsigned char*>(out + got * mChannels),
-                            wanted * mChannels * sizeof(int16_t), &done);
-            n = done / (sizeof(int16_t) * mChannels);
+                            wanted * mChannels * sizeof(float), &done);
+            n = done / (sizeof(float) * mChannels);
         } else {
             // A stream that switches between mono and stereo frames keeps its first layout.
             mConvert.resize(wanted * mStreamChannels);
             err = mpg123_read(mHandle.get(), reinterpret_cast<unsigned char*>(mConvert.data()),
-                              mConvert.size() * sizeof(int16_t), &done);
-            n = done / (sizeof(int16_t) * mStreamChannels);
+                              mConvert.size() * sizeof(float), &done);
+            n = done / (sizeof(float) * mStreamChannels);
             for (size_t i = 0; i < n; ++i) {
-                int16_t* dst = out + (got + i) * mChannels;
-                const int16_t* src = mConvert.data() + i * mStreamChannels;
+                float* dst = out + (got + i) * mChannels;
+                const float* src = mConvert.data() + i * mStreamChannels;
                 if (mChannels == 1)
-                    dst[0] = static_cast<int16_t>((src[0] + src[1]) / 2);
+                    dst[0] = (src[0] + src[1]) * 0.5f;
                 else
                     dst[0] = dst[1] = src[0];
             }

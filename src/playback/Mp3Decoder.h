@@ -24,9 +24,9 @@ public:
                                           TOpenFailure& failure);
 
     int Rate() const override { return mRate; }
-    int Channels() const override { return mChannels; }
+    const TLayout& Layout() const override { return mLayout; }
     int64_t LengthFrames() const override { return mFrames; }
-    size_t Read(int16_t* out, size_t frames) override;
+    size_t Read(float* out, size_t frames) override;
     bool Seek(int64_t frame) override;
 
 private:
@@ -37,9 +37,10 @@ private:
     TMpg123Ptr mHandle;
     int mRate = 0;
     int mChannels = 0;
+    TLayout mLayout;
     int64_t mFrames = 0;
     int64_t mPosition = 0;
     int mStreamChannels = 0; // a stream may switch between mono and stereo frames
     bool mEnded = false;
-    std::vector<int16_t> mConvert;
+    std::vector<float> mConvert;
 };

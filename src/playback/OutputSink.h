@@ -1,5 +1,7 @@
 #pragma once
 
+#include "playback/ChannelLayout.h"
+
 #include <QString>
 #include <algorithm>
 #include <cmath>
@@ -12,18 +14,20 @@
 // (a module, libondrix-pulse.so), SDL where no server runs (libondrix-sdl.so), or our own null
 // and file outputs for tests. This header is the boundary with the modules.
 
+// The stream's format: interleaved 32-bit float frames at a rate, in a layout.
 struct TOutputFormat {
     int Rate = 0;
     int Channels = 0;
+    TLayout Layout; // Channels entries; the default order when the sink names none
 };
 
 // What a sink plays, served by the output stream. Called on the sink's own thread while the
 // sink holds its exclusion (see IOutputSink::Exclusive); never blocks.
 class IFrameSource {
 public:
-    // Copies up to `frames` frames of the playing device into `out` (interleaved 16-bit, the
-    // sink's format) and returns how many; fewer when the decoder is behind or nothing plays.
-    virtual size_t Pull(int16_t* out, size_t frames) = 0;
+    // Copies up to `frames` frames of the playing device into `out` (interleaved 32-bit float,
+    // the sink's format) and returns how many; fewer when the decoder is behind or nothing plays.
+    virtual size_t Pull(float* out, size_t frames) = 0;
     // Non-zero once everything of the playing device has been pulled: the sink calls Finished
     // with it when all it pulled has been heard. Returned once per device stretch.
     virtual uint64_t EndToken() = 0;
@@ -47,8 +51,9 @@ public:
     virtual ~IOutputSink() = default;
 
     // Opens in `format` where it is given (tests; a rate of 0 leaves the choice to the sink) and
-    // the sink lets the caller choose, else in the format the sound system prefers (its rate,
-    // stereo); `format` is set to what was opened. Starts corked, with nothing to play.
+    // the sink lets the caller choose, else in the format the sound system prefers (its rate and
+    // channel map); `format` is set to what was opened, its layout filled in. Starts corked,
+    // with nothing to play.
     virtual bool Open(IFrameSource* source, TOutputFormat& format, QString& reason) = 0;
     virtual void Close() = 0;
 
@@ -77,7 +82,7 @@ protected:
     ~IOutputModule() = default; // lives as long as the process
 };
 
-inline constexpr int kOutputModuleVersion = 2;
+inline constexpr int kOutputModuleVersion = 3;
 inline constexpr char kPulseModuleFile[] = "libondrix-pulse.so";
 inline constexpr char kSdlModuleFile[] = "libondrix-sdl.so";
 inline constexpr char kOutputModuleEntry[] = "OndrixOutputModule";
@@ -101,15 +106,26 @@ inline int32_t VolumeOfGain(double gain) {
     return static_cast<int32_t>(std::clamp(std::round(volume), 1.0, 1000.0));
 }
 
-// The same in 16.16 fixed point, as the software outputs apply it.
-inline int32_t VolumeGainQ16(int32_t volume) {
-    return static_cast<int32_t>(std::lround(65536.0 * VolumeGain(volume)));
+// Applies a volume's gain to interleaved samples, as the software outputs do.
+inline void ApplyGain(float* samples, size_t count, int32_t volume) {
+    if (volume >= 1000)
+        return;
+    const auto gain = static_cast<float>(VolumeGain(volume));
+    for (size_t i = 0; i < count; ++i)
+        samples[i] *= gain;
 }
 
-// Applies a 16.16 gain to interleaved samples.
-inline void ApplyGain(int16_t* samples, size_t count, int32_t gain) {
-    if (gain == 65536)
-        return;
-    for (size_t i = 0; i < count; ++i)
-        samples[i] = static_cast<int16_t>((static_cast<int32_t>(samples[i]) * gain) >> 16);
+// 16 bits for an output that takes nothing else, with triangular dither of one step, so the
+// low bits of a 24-bit or quiet signal are heard as a signal in noise, not as distortion.
+// `seed` is the caller's own state.
+inline void ToS16Dithered(const float* in, int16_t* out, size_t count, uint32_t& seed) {
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<float>(seed >> 8) * (1.0f / 16777216.0f);
+    };
+    for (size_t i = 0; i < count; ++i) {
+        const float dither = next() - next();
+        const long v = std::lrint(in[i] * 32767.0f + dither);
+        out[i] = static_cast<int16_t>(std::clamp<long>(v, -32768, 32767));
+    }
 }

@@ -70,6 +70,7 @@ TChoice Choice() {
     if (format.size() == 2) {
         choice.Format.Rate = format[0].toInt();
         choice.Format.Channels = format[1].toInt();
+        choice.Format.Layout = DefaultLayout(choice.Format.Channels);
     }
     return choice;
 }
@@ -273,7 +274,7 @@ void TOutputStream::ReleaseIdle() {
     mCloseRequested = false;
 }
 
-size_t TOutputStream::Pull(int16_t* out, size_t frames) {
+size_t TOutputStream::Pull(float* out, size_t frames) {
     TFeed* feed = mActive.load(std::memory_order_acquire);
     if (feed == nullptr)
         return 0;

@@ -94,7 +94,7 @@ public:
     void ReleaseIdle();
 
     // IFrameSource, the sink's thread
-    size_t Pull(int16_t* out, size_t frames) override;
+    size_t Pull(float* out, size_t frames) override;
     uint64_t EndToken() override;
     void Finished(uint64_t token) override;
     void SinkLost(bool serverGone) override;

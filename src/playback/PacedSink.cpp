@@ -29,7 +29,7 @@ TPacedSink::~TPacedSink() {
 
 bool TPacedSink::Open(IFrameSource* source, TOutputFormat& format, QString& reason) {
     if (format.Rate == 0 && format.Channels == 0)
-        format = {44100, 2};
+        format = {44100, 2, DefaultLayout(2)};
     if (format.Rate < 1000 || format.Channels <= 0 || format.Channels > 8) {
         reason = QStringLiteral("the output format %1 Hz, %2 channels cannot be played")
                      .arg(format.Rate)
@@ -73,7 +73,7 @@ void TPacedSink::Exclusive(const std::function<void()>& fn) {
 void TPacedSink::Run() {
     const auto period = mFd >= 0 ? kFilePeriod : kNullPeriod;
     const auto channels = static_cast<size_t>(mFormat.Channels);
-    std::vector<int16_t> buffer;
+    std::vector<float> buffer;
     auto last = std::chrono::steady_clock::now();
     for (;;) {
         {
@@ -91,10 +91,10 @@ void TPacedSink::Run() {
         size_t got = 0;
         if (!mCorked.load())
             got = mSource->Pull(buffer.data(), frames);
-        ApplyGain(buffer.data(), got * channels, mGain.load());
+        ApplyGain(buffer.data(), got * channels, mVolume.load());
         if (mFd >= 0) {
             const auto* bytes = reinterpret_cast<const char*>(buffer.data());
-            size_t left = buffer.size() * sizeof(int16_t);
+            size_t left = buffer.size() * sizeof(float);
             while (left > 0) {
                 const ssize_t n = ::write(mFd, bytes, left);
                 if (n < 0 && errno == EINTR)

@@ -38,7 +38,7 @@ int64_t ToFileFrames(int64_t outputFrames, int fileRate, int outputRate) {
 TDeviceCore::TDeviceCore(uint16_t id, QString fileName, std::unique_ptr<IDecoder> decoder,
                          std::shared_ptr<TMediaFile> file)
     : mId(id), mFileName(std::move(fileName)), mRate(decoder->Rate()),
-      mChannels(decoder->Channels()), mLength(decoder->LengthFrames()), mFile(std::move(file)),
+      mLength(decoder->LengthFrames()), mFile(std::move(file)),
       mDoorbell(std::make_shared<TDoorbell>()), mDecoder(std::move(decoder)) {}
 
 std::shared_ptr<TFeed> TDeviceCore::NewFeed(const TOutputFormat& format) {
@@ -109,7 +109,7 @@ bool TDeviceCore::Stopping() {
 
 // Writes all of `frames` into the feed, waiting for room; gives up when the device stops or
 // asks for another feed.
-void TDeviceCore::Push(TFeed& feed, const int16_t* frames, size_t count, uint32_t& seen) {
+void TDeviceCore::Push(TFeed& feed, const float* frames, size_t count, uint32_t& seen) {
     const auto channels = static_cast<size_t>(feed.Format.Channels);
     while (count > 0) {
         const size_t written = feed.Ring.Write(frames, count);
@@ -131,7 +131,7 @@ void TDeviceCore::Push(TFeed& feed, const int16_t* frames, size_t count, uint32_
 
 void TDeviceCore::Run() {
     pthread_setname_np(pthread_self(), "ondrix-decode"); // told apart from the GUI thread in top
-    std::vector<int16_t> buffer(kChunk * static_cast<size_t>(mChannels));
+    std::vector<float> buffer(kChunk * static_cast<size_t>(mDecoder->MaxChannels()));
     std::shared_ptr<TFeed> feed;
     std::unique_ptr<TFormatConverter> converter;
     for (;;) {
@@ -147,8 +147,8 @@ void TDeviceCore::Run() {
         }
         if (request) {
             feed = std::move(request);
-            converter = std::make_unique<TFormatConverter>(mRate, mChannels, feed->Format.Rate,
-                                                           feed->Format.Channels);
+            converter = std::make_unique<TFormatConverter>(mRate, mDecoder->Layout(),
+                                                           feed->Format.Rate, feed->Format.Layout);
             if (!mDecoder->Seek(at) || !converter->Valid()) {
                 feed->DecodeDone.store(true, std::memory_order_release);
                 TOutputStream::Instance().Wake(*feed);
@@ -177,8 +177,10 @@ void TDeviceCore::Run() {
         const size_t got = mDecoder->Read(buffer.data(), chunk);
         if (Stopping())
             return;
+        if (got > 0 && mDecoder->Layout() != converter->InLayout())
+            converter->SetInLayout(mDecoder->Layout());
         size_t converted = 0;
-        const int16_t* out = converter->Convert(got > 0 ? buffer.data() : nullptr, got, converted);
+        const float* out = converter->Convert(got > 0 ? buffer.data() : nullptr, got, converted);
         Push(*feed, out, converted, seen);
         if (got == 0) {
             // The end, or a rest that cannot be read: what was decoded plays, then it ends.

@@ -34,13 +34,12 @@ public:
 
 private:
     void Run();
-    void Push(TFeed& feed, const int16_t* frames, size_t count, uint32_t& seen);
+    void Push(TFeed& feed, const float* frames, size_t count, uint32_t& seen);
     bool Stopping();
 
     const uint16_t mId;
     const QString mFileName;
     const int mRate;
-    const int mChannels;
     const int64_t mLength;
     const std::shared_ptr<TMediaFile> mFile;
     const std::shared_ptr<TDoorbell> mDoorbell;

@@ -20,9 +20,12 @@ uint32_t Le32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-int16_t ClipToS16(double value) {
-    const long v = std::lrint(value * 32768.0);
-    return static_cast<int16_t>(std::clamp<long>(v, -32768, 32767));
+// Signed integer samples of 1 to 4 bytes, valid bits left-justified as WAVE stores them.
+float IntSample(const uint8_t* p, int bytes) {
+    uint32_t value = 0;
+    for (int i = 0; i < bytes; ++i)
+        value |= static_cast<uint32_t>(p[i]) << (8 * (4 - bytes + i));
+    return static_cast<float>(static_cast<int32_t>(value)) * (1.0f / 2147483648.0f);
 }
 
 } // namespace
@@ -45,6 +48,7 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
     bool haveFormat = false;
     uint16_t format = 0;
     int bits = 0;
+    uint32_t mask = 0;
     int blockAlign = 0;
     int64_t dataSize = -1;
     // The samples come last in practice; a header chunk after them is not looked for.
@@ -64,8 +68,10 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
             wav->mRate = static_cast<int>(std::min<uint32_t>(Le32(fmt + 4), INT32_MAX));
             blockAlign = Le16(fmt + 12);
             bits = Le16(fmt + 14);
-            if (format == kFormatExtensible && declared >= 40)
+            if (format == kFormatExtensible && declared >= 40) {
+                mask = Le32(fmt + 20);
                 format = Le16(fmt + 24); // the sub-format GUID starts with the format code
+            }
             haveFormat = true;
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             // 0 and 0xFFFFFFFF are what a recorder that never finished leaves: all that follows.
@@ -83,14 +89,11 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
         return damaged(QStringLiteral("it holds no WAV sample data"));
     if (wav->mChannels <= 0 || wav->mChannels > kMaxChannels || wav->mRate <= 0)
         return damaged(QStringLiteral("its WAV format header is damaged"));
-    if (format == kFormatPcm && bits == 8)
+    // Integer samples of any depth are stored in whole bytes (12 bits in two, 20 in three).
+    if (format == kFormatPcm && bits >= 1 && bits <= 8)
         wav->mSample = ESample::U8;
-    else if (format == kFormatPcm && bits == 16)
-        wav->mSample = ESample::S16;
-    else if (format == kFormatPcm && bits == 24)
-        wav->mSample = ESample::S24;
-    else if (format == kFormatPcm && bits == 32)
-        wav->mSample = ESample::S32;
+    else if (format == kFormatPcm && bits > 8 && bits <= 32)
+        wav->mSample = ESample::Int;
     else if (format == kFormatFloat && bits == 32)
         wav->mSample = ESample::F32;
     else if (format == kFormatFloat && bits == 64)
@@ -103,7 +106,8 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
                           .arg(format, 4, 16, QLatin1Char('0'))
                           .arg(bits));
     }
-    wav->mBytesPerSample = bits / 8;
+    wav->mBytesPerSample = (bits + 7) / 8;
+    wav->mLayout = LayoutOfMask(mask, wav->mChannels);
     // The header's block size is trusted only when it fits the sample size.
     const int frameBytes = wav->mBytesPerSample * wav->mChannels;
     if (blockAlign < frameBytes)
@@ -117,7 +121,7 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
     return wav;
 }
 
-size_t TWavDecoder::Read(int16_t* out, size_t frames) {
+size_t TWavDecoder::Read(float* out, size_t frames) {
     const size_t frameBytes = static_cast<size_t>(mBytesPerSample) * mChannels;
     frames =
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(frames), mFrames - mPosition));
@@ -134,27 +138,18 @@ size_t TWavDecoder::Read(int16_t* out, size_t frames) {
     switch (mSample) {
     case ESample::U8:
         for (size_t i = 0; i < samples; ++i)
-            out[i] = static_cast<int16_t>((in[i] - 128) * 256);
+            out[i] = static_cast<float>(in[i] - 128) * (1.0f / 128.0f);
         break;
-    case ESample::S16:
+    case ESample::Int:
         for (size_t i = 0; i < samples; ++i)
-            out[i] = static_cast<int16_t>(Le16(in + 2 * i));
-        break;
-    case ESample::S24:
-        // the top 16 of the 24 bits, as a 16-bit output of the same file anywhere else
-        for (size_t i = 0; i < samples; ++i)
-            out[i] = static_cast<int16_t>(in[3 * i + 1] | in[3 * i + 2] << 8);
-        break;
-    case ESample::S32:
-        for (size_t i = 0; i < samples; ++i)
-            out[i] = static_cast<int16_t>(Le16(in + 4 * i + 2));
+            out[i] = IntSample(in + static_cast<size_t>(mBytesPerSample) * i, mBytesPerSample);
         break;
     case ESample::F32:
         for (size_t i = 0; i < samples; ++i) {
             const uint32_t bitsOf = Le32(in + 4 * i);
             float value;
             std::memcpy(&value, &bitsOf, sizeof value);
-            out[i] = std::isfinite(value) ? ClipToS16(value) : 0;
+            out[i] = std::isfinite(value) ? value : 0.0f;
         }
         break;
     case ESample::F64:
@@ -163,7 +158,7 @@ size_t TWavDecoder::Read(int16_t* out, size_t frames) {
                                                            << 32;
             double value;
             std::memcpy(&value, &bitsOf, sizeof value);
-            out[i] = std::isfinite(value) ? ClipToS16(value) : 0;
+            out[i] = std::isfinite(value) ? static_cast<float>(value) : 0.0f;
         }
         break;
     }

@@ -3,7 +3,8 @@
 #include "playback/Decoder.h"
 
 // PCM WAV read directly: RIFF chunks in any order before the samples, odd chunks padded,
-// WAVE_FORMAT_EXTENSIBLE, 8/16/24/32-bit integer and 32/64-bit float samples. The length is what
+// WAVE_FORMAT_EXTENSIBLE with its channel mask, integer samples of 1 to 32 bits (each in whole
+// bytes) and 32/64-bit float samples. The length is what
 // the file really holds: a data size that claims more (a cut download, a 4 GB placeholder) is
 // capped at the end of the file.
 class TWavDecoder final : public IDecoder {
@@ -14,20 +15,21 @@ public:
                                           const QString& fileName, TOpenFailure& failure);
 
     int Rate() const override { return mRate; }
-    int Channels() const override { return mChannels; }
+    const TLayout& Layout() const override { return mLayout; }
     int64_t LengthFrames() const override { return mFrames; }
-    size_t Read(int16_t* out, size_t frames) override;
+    size_t Read(float* out, size_t frames) override;
     bool Seek(int64_t frame) override;
 
 private:
-    enum class ESample { U8, S16, S24, S32, F32, F64 };
+    enum class ESample { U8, Int, F32, F64 };
 
     TWavDecoder() = default;
 
     std::shared_ptr<IByteReader> mFile;
     int mRate = 0;
     int mChannels = 0;
-    ESample mSample = ESample::S16;
+    TLayout mLayout;
+    ESample mSample = ESample::Int;
     int mBytesPerSample = 2;
     int64_t mDataStart = 0;
     int64_t mFrames = 0;

@@ -5,31 +5,33 @@
 #include "playback/MediaService.h"
 
 #include <QFile>
+#include <cmath>
 #include <gtest/gtest.h>
 
 // The file output writes everything the output stream plays, silence included, in real time to
-// a raw 16-bit file in the format given, from the next time the output opens.
+// a raw file of 32-bit floats in the format given, from the next time the output opens.
 inline void UseFileOutput(const QString& file, int rate = 44100, int channels = 2) {
     MediaService::ReleaseIdleOutput();
     qputenv("ONDRIX_AUDIO_OUTPUT", "file:" + QFile::encodeName(file));
     qputenv("ONDRIX_AUDIO_FORMAT", QByteArray::number(rate) + ':' + QByteArray::number(channels));
 }
 
-inline std::vector<int16_t> ReadSamples(const QString& file) {
+inline std::vector<float> ReadSamples(const QString& file) {
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return {};
     const QByteArray raw = f.readAll();
-    std::vector<int16_t> samples(static_cast<size_t>(raw.size()) / 2);
-    std::memcpy(samples.data(), raw.constData(), samples.size() * 2);
+    std::vector<float> samples(static_cast<size_t>(raw.size()) / sizeof(float));
+    std::memcpy(samples.data(), raw.constData(), samples.size() * sizeof(float));
     return samples;
 }
 
-// Checks that `output` from `at` on holds silence, then exactly `expected`, and moves `at` to
-// the end of it. The expected sound is found by its first non-zero sample.
-inline ::testing::AssertionResult NextIsExactly(const std::vector<int16_t>& output, size_t& at,
-                                                const std::vector<int16_t>& expected,
-                                                int channels) {
+// Checks that `output` from `at` on holds silence, then exactly `expected` (each sample within
+// `tolerance`), and moves `at` to the end of it. The expected sound is found by its first
+// non-zero sample.
+inline ::testing::AssertionResult NextIsExactly(const std::vector<float>& output, size_t& at,
+                                                const std::vector<float>& expected, int channels,
+                                                float tolerance = 0.0f) {
     size_t firstExpected = 0;
     while (firstExpected < expected.size() && expected[firstExpected] == 0)
         ++firstExpected;
@@ -49,7 +51,7 @@ inline ::testing::AssertionResult NextIsExactly(const std::vector<int16_t>& outp
         return ::testing::AssertionFailure()
                << "cut short: " << output.size() - start << " of " << expected.size() << " samples";
     for (size_t i = 0; i < expected.size(); ++i)
-        if (output[start + i] != expected[i])
+        if (std::abs(output[start + i] - expected[i]) > tolerance)
             return ::testing::AssertionFailure()
                    << "sample " << i << " of " << expected.size() << " is " << output[start + i]
                    << ", expected " << expected[i];
@@ -57,7 +59,7 @@ inline ::testing::AssertionResult NextIsExactly(const std::vector<int16_t>& outp
     return ::testing::AssertionSuccess();
 }
 
-inline ::testing::AssertionResult RestIsSilent(const std::vector<int16_t>& output, size_t at) {
+inline ::testing::AssertionResult RestIsSilent(const std::vector<float>& output, size_t at) {
     for (size_t i = at; i < output.size(); ++i)
         if (output[i] != 0)
             return ::testing::AssertionFailure()

@@ -18,23 +18,24 @@ inline QString Fixture(const QString& name) {
     return QDir(QString::fromLocal8Bit(dir ? dir : "fixtures")).filePath(name);
 }
 
-// The whole file decoded by a reference decoder, as interleaved 16-bit samples at the file's
-// own rate and channel count: the reference for lengths and for the exact output. MP3 by the
-// mpg123 command (the player decodes MP3 with its library, and decoders of MP3 differ in the
+// The whole file decoded by a reference decoder, as interleaved 32-bit float samples at the
+// file's own rate and channel count: the reference for lengths and for the exact output. MP3 by
+// the mpg123 command (the player decodes MP3 with its library, and decoders of MP3 differ in the
 // last bit), everything else by the ffmpeg command.
-inline std::vector<int16_t> DecodeWithReference(const QString& path) {
+inline std::vector<float> DecodeWithReference(const QString& path) {
     QProcess decoder;
     if (path.endsWith(QStringLiteral(".mp3"), Qt::CaseInsensitive))
-        decoder.start(QStringLiteral("mpg123"), {QStringLiteral("-q"), QStringLiteral("-s"), path});
+        decoder.start(QStringLiteral("mpg123"), {QStringLiteral("-q"), QStringLiteral("-e"),
+                                                 QStringLiteral("f32"), QStringLiteral("-s"), path});
     else
         decoder.start(QStringLiteral("ffmpeg"),
                       {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
-                       QStringLiteral("-i"), path, QStringLiteral("-f"), QStringLiteral("s16le"),
+                       QStringLiteral("-i"), path, QStringLiteral("-f"), QStringLiteral("f32le"),
                        QStringLiteral("-")});
     decoder.waitForFinished(60000);
     const QByteArray raw = decoder.readAllStandardOutput();
-    std::vector<int16_t> samples(static_cast<size_t>(raw.size()) / 2);
-    std::memcpy(samples.data(), raw.constData(), samples.size() * 2);
+    std::vector<float> samples(static_cast<size_t>(raw.size()) / sizeof(float));
+    std::memcpy(samples.data(), raw.constData(), samples.size() * sizeof(float));
     return samples;
 }
 

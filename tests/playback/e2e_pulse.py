@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """End to end: a private PulseAudio server with a null sink, the player playing a 440 Hz MP3
 through its sound server output, and the sink's monitor recorded with parec. Checks that the tone
-arrived (level and frequency within 2 %) and that SetVolume(0) silences it; and that after a seek
+arrived (level and frequency within 2 %) and that SetVolume(0) silences it; that a -110 dBFS tone
+in a 24-bit file reaches a float sink with its low bits; and that after a seek
 while playing, Position follows the sound to the end instead of standing still while the server
 plays out what it was given after the seek; and that a stream the user moved to another sink stays
 there, the same stream, when the default source changes.
@@ -108,6 +109,72 @@ def routing_kept(tool, tone, pactl, env):
         stop(player)
 
 
+def write_quiet_wav(path, seconds=2.0, hz=1000.0, dbfs=-110.0):
+    """A 24-bit stereo WAV holding a sine at `dbfs` (RMS below full scale): 9 bits of 24."""
+    amplitude = 10 ** (dbfs / 20) * math.sqrt(2) * (2 ** 23)
+    frames = int(seconds * RATE)
+    data = bytearray()
+    for i in range(frames):
+        v = int(round(amplitude * math.sin(2 * math.pi * hz * i / RATE)))
+        b = (v & 0xFFFFFF).to_bytes(3, "little")
+        data += b + b
+    header = struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + len(data), b"WAVE", b"fmt ", 16, 1,
+                         2, RATE, RATE * 6, 6, 24, b"data", len(data))
+    with open(path, "wb") as f:
+        f.write(header + data)
+
+
+def level_dbfs(xs):
+    return 20 * math.log10(max(rms(xs), 1e-30))
+
+
+def tone_dbfs(xs, hz):
+    """The RMS level of one frequency in `xs` (floats), by a Goertzel filter."""
+    k = 2 * math.cos(2 * math.pi * hz / RATE)
+    s1 = s2 = 0.0
+    for x in xs:
+        s1, s2 = x + k * s1 - s2, s1
+    power = s1 * s1 + s2 * s2 - k * s1 * s2
+    return 20 * math.log10(max(math.sqrt(2 * power) / len(xs) / math.sqrt(2), 1e-30))
+
+
+def low_bits_kept(tool, pactl, parec, runtime, env):
+    """A -110 dBFS tone in a 24-bit file reaches a float sink at its level, a sine still: the
+    16-bit path truncated it to -92.5 dBFS with its third harmonic at -102 dBFS."""
+    subprocess.run([pactl, "load-module", "module-null-sink", "sink_name=ondrix_float",
+                    "format=float32le", "rate=%d" % RATE, "channels=2"], env=env,
+                   capture_output=True, check=True)
+    subprocess.run([pactl, "set-default-sink", "ondrix_float"], env=env, check=True)
+    quiet = os.path.join(runtime, "quiet-24bit.wav")
+    write_quiet_wav(quiet)
+    recording = os.path.join(runtime, "float-monitor.raw")
+    recorder = subprocess.Popen(
+        [parec, "-d", "ondrix_float.monitor", "--raw", "--format=float32le", "--rate=%d" % RATE,
+         "--channels=2", "--latency-msec=20"], env=env, stdout=open(recording, "wb"))
+    try:
+        time.sleep(0.5)
+        played = subprocess.run([tool, quiet, "1000"], env=env, capture_output=True, text=True,
+                                timeout=60)
+        time.sleep(0.3)
+    finally:
+        stop(recorder)
+    raw = open(recording, "rb").read()
+    got = struct.unpack("<%df" % (len(raw) // 4), raw[: len(raw) // 8 * 8])[0::2]
+    start = next((i for i, x in enumerate(got) if x != 0.0), None)
+    if played.returncode != 0 or start is None:
+        print("FAILED: the quiet 24-bit file did not reach the float sink: %s"
+              % played.stderr.strip())
+        return False
+    part = got[start + RATE // 4: start + RATE // 4 + RATE]
+    level, third = level_dbfs(part), tone_dbfs(part, 3000.0)
+    print("24-bit -110 dBFS tone on a float sink: %.1f dBFS, third harmonic %.1f dBFS"
+          % (level, third))
+    if abs(level + 110.0) > 1.0 or third > -125.0:
+        print("FAILED: the low bits did not arrive (expected -110 dBFS and no harmonics)")
+        return False
+    return True
+
+
 def main():
     tool, tone = sys.argv[1], sys.argv[2]
     pulseaudio = shutil.which("pulseaudio")
@@ -202,6 +269,8 @@ def main():
                   % (before_end, length))
             ok = False
         if not routing_kept(tool, tone, pactl, play_env):
+            ok = False
+        if not low_bits_kept(tool, pactl, parec, runtime, play_env):
             ok = False
         return 0 if ok else 1
     finally:

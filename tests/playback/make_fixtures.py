@@ -118,6 +118,11 @@ def main():
     encode("opus-named.ogg", "source-48k.wav", "-c:a", "libopus", "-b:a", "64k", "-f", "ogg")
     encode("tone-aac.m4a", "source-44k.wav", "-c:a", "aac", "-b:a", "128k")
     encode("tone-alac.m4a", "source-44k.wav", "-c:a", "alac")
+    # more than 16 bits: a quiet tone whose low bits are most of it
+    quiet = tone(440, 1) + ",volume=-70dB"
+    ffmpeg(p("quiet-24.wav"), quiet, "-ac", "2", "-c:a", "pcm_s24le")
+    ffmpeg(p("quiet-24.flac"), quiet, "-ac", "2", "-c:a", "flac", "-sample_fmt", "s32")
+    ffmpeg(p("quiet-float.wav"), quiet, "-ac", "2", "-c:a", "pcm_f32le")
     encode("faststart.m4a", "source-44k.wav", "-c:a", "aac", "-b:a", "128k", "-movflags",
            "+faststart")
     flac = bytearray(open(p("tone.flac"), "rb").read())

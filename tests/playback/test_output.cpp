@@ -45,8 +45,9 @@ void WriteWav(const QString& path, uint32_t rate, uint32_t frames, int16_t level
 
 } // namespace
 
-// Each format plays exactly its decoded samples: no gap, no cut, no tail of silence before
-// Position reaches Length; and a Play after the end plays the same samples again.
+// Each format plays exactly its decoded samples, in 32-bit float with every bit of a 24-bit or
+// float file: no gap, no cut, no tail of silence before Position reaches Length; and a Play after
+// the end plays the same samples again.
 TEST(Output, PlaysTheDecodedSamplesExactlyTwice) {
     // The output opens in each file's own format, so nothing is resampled or mixed.
     const TCase cases[] = {{"tone.wav", 44100, 2},          {"tone-440.mp3", 44100, 2},
@@ -54,7 +55,8 @@ TEST(Output, PlaysTheDecodedSamplesExactlyTwice) {
                            {"tone.wma", 44100, 2},          {"tone-mono-22k.mp3", 22050, 1},
                            {"tone-mono-48k.wav", 48000, 1}, {"ape-id3v1.mp3", 44100, 2},
                            {"junk-before.mp3", 44100, 2},   {"tone.flac", 44100, 2},
-                           {"tone-alac.m4a", 44100, 2}};
+                           {"tone-alac.m4a", 44100, 2},     {"quiet-24.wav", 44100, 2},
+                           {"quiet-24.flac", 44100, 2},     {"quiet-float.wav", 44100, 2}};
     QTemporaryDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -76,8 +78,12 @@ TEST(Output, PlaysTheDecodedSamplesExactlyTwice) {
         }
         const auto output = ReadSamples(raw);
         size_t at = 0;
-        EXPECT_TRUE(NextIsExactly(output, at, expected, c.Channels)) << "first play";
-        EXPECT_TRUE(NextIsExactly(output, at, expected, c.Channels)) << "second play";
+        // the mpg123 command's float output of a mono file differs from the library's in the
+        // last bit
+        const float tolerance =
+            QString::fromUtf8(c.Name).endsWith(QStringLiteral(".mp3")) ? 1e-6f : 0.0f;
+        EXPECT_TRUE(NextIsExactly(output, at, expected, c.Channels, tolerance)) << "first play";
+        EXPECT_TRUE(NextIsExactly(output, at, expected, c.Channels, tolerance)) << "second play";
         EXPECT_TRUE(RestIsSilent(output, at));
     }
 }
@@ -117,8 +123,8 @@ TEST(Output, PauseAndResumeKeepEverySample) {
         ++expectedFirst;
     const size_t before = gap + 1 - silentRun - (firstSound - expectedFirst);
     ASSERT_LT(before, expected.size());
-    const std::vector<int16_t> head(expected.begin(), expected.begin() + before);
-    const std::vector<int16_t> tail(expected.begin() + before, expected.end());
+    const std::vector<float> head(expected.begin(), expected.begin() + before);
+    const std::vector<float> tail(expected.begin() + before, expected.end());
     size_t at = 0;
     EXPECT_TRUE(NextIsExactly(output, at, head, 2));
     EXPECT_TRUE(NextIsExactly(output, at, tail, 2));
@@ -140,7 +146,7 @@ TEST(Output, SeekPlaysFromTheExactFrame) {
         ASSERT_TRUE(WaitFor([&] { return player.Position() == player.Length(); }, 5s));
     }
     const size_t from = 2 * ((1234 * 44100 + 999) / 1000); // the first frame at or after 1234 ms
-    const std::vector<int16_t> tail(decoded.begin() + static_cast<std::ptrdiff_t>(from),
+    const std::vector<float> tail(decoded.begin() + static_cast<std::ptrdiff_t>(from),
                                     decoded.end());
     const auto output = ReadSamples(raw);
     size_t at = 0;
@@ -210,13 +216,13 @@ TEST(Output, FormatChangesBetweenTracks) {
     std::vector<TRun> runs;
     for (size_t b = 0; b + block <= frames; b += block) {
         size_t crossings = 0;
-        int peak = 0;
+        float peak = 0;
         for (size_t f = b + 1; f < b + block; ++f) {
             crossings += output[2 * (f - 1)] < 0 && output[2 * f] >= 0;
-            peak = std::max(peak, std::abs(static_cast<int>(output[2 * f])));
+            peak = std::max(peak, std::abs(output[2 * f]));
         }
         const double hz = static_cast<double>(crossings) * 20;
-        if (peak < 1000 || hz < 100)
+        if (peak < 0.03f || hz < 100)
             continue;
         if (!runs.empty() && runs.back().Last + block >= b && std::abs(runs.back().Hz - hz) < 60)
             runs.back().Last = b + block;
@@ -279,7 +285,7 @@ TEST(Output, EveryRatePlaysToItsEnd) {
         const auto output = ReadSamples(raw);
         size_t loud = 0;
         for (size_t i = before; i + 1 < output.size(); i += 2)
-            loud += output[i] > 4000;
+            loud += output[i] > 4000.0f / 32768;
         EXPECT_NEAR(static_cast<double>(loud) / 48, length, length * 0.05 + 15 + 1000 / r.Rate);
     }
     const QString tooHigh = dir.filePath(QStringLiteral("rate-800000.wav"));

@@ -13,22 +13,23 @@ using namespace std::chrono_literals;
 namespace {
 
 // The curve we promise: 0 is silence, 1..1000 spans 60 dB, 1000 is the decoded signal itself.
-int32_t GainQ16(int32_t volume) {
+float Gain(int32_t volume) {
     if (volume <= 0)
         return 0;
-    return static_cast<int32_t>(
-        std::lround(65536.0 * std::pow(10.0, 3.0 * (volume - 1000) / 1000.0)));
+    return static_cast<float>(std::pow(10.0, 3.0 * (volume - 1000) / 1000.0));
 }
 
-std::vector<int16_t> Scaled(std::vector<int16_t> samples, int32_t volume) {
-    const int32_t gain = GainQ16(volume);
+std::vector<float> Scaled(std::vector<float> samples, int32_t volume) {
+    if (volume >= 1000)
+        return samples;
+    const float gain = Gain(volume);
     for (auto& s : samples)
-        s = static_cast<int16_t>((static_cast<int32_t>(s) * gain) >> 16);
+        s *= gain;
     return samples;
 }
 
-std::vector<int16_t> PlayToEnd(const QString& raw, int32_t volumeBeforeOpen,
-                               int32_t volumeAfterOpen) {
+std::vector<float> PlayToEnd(const QString& raw, int32_t volumeBeforeOpen,
+                             int32_t volumeAfterOpen) {
     UseFileOutput(raw);
     {
         TMediaPlayer player;

@@ -82,9 +82,9 @@ public:
     ~TFfmpegDecoder() override = default;
 
     int Rate() const override { return mRate; }
-    int Channels() const override { return mChannels; }
+    const TLayout& Layout() const override { return mLayout; }
     int64_t LengthFrames() const override { return mFrames; }
-    size_t Read(int16_t* out, size_t frames) override;
+    size_t Read(float* out, size_t frames) override;
     bool Seek(int64_t frame) override;
 
 private:
@@ -111,12 +111,13 @@ private:
     int mStreamIndex = -1;
     int mRate = 0;
     int mChannels = 0;
+    TLayout mLayout;
     int64_t mFrames = 0;
     int64_t mPosition = 0;
     int64_t mSkip = 0; // frames still to drop after a seek
     bool mDrained = false;
     bool mMp4 = false;
-    std::vector<int16_t> mPending; // decoded, not yet read
+    std::vector<float> mPending; // decoded, not yet read
     size_t mPendingAt = 0;         // in samples
 };
 
@@ -205,6 +206,10 @@ bool TFfmpegDecoder::OpenStream(const QString& name, TOpenFailure& failure) {
             QStringLiteral("The audio of %1 cannot be decoded: %2.").arg(name, AvErrorText(err)));
     mRate = params->sample_rate;
     mChannels = params->ch_layout.nb_channels;
+    // FFmpeg's native order is WAVE's, bit for bit
+    mLayout = params->ch_layout.order == AV_CHANNEL_ORDER_NATIVE
+                  ? LayoutOfMask(static_cast<uint32_t>(params->ch_layout.u.mask), mChannels)
+                  : DefaultLayout(mChannels);
     return true;
 }
 
@@ -334,9 +339,10 @@ bool TFfmpegDecoder::Convert(const AVFrame* frame) {
         AVChannelLayout layout{};
         av_channel_layout_default(&layout, mChannels);
         SwrContext* swr = nullptr;
-        // Only the sample format changes: same rate, same channels in the same order.
+        // Only the sample format changes (to interleaved float): same rate, same channels in the
+        // same order.
         int err =
-            swr_alloc_set_opts2(&swr, &layout, AV_SAMPLE_FMT_S16, mRate, &layout,
+            swr_alloc_set_opts2(&swr, &layout, AV_SAMPLE_FMT_FLT, mRate, &layout,
                                 static_cast<AVSampleFormat>(frame->format), mRate, 0, nullptr);
         av_channel_layout_uninit(&layout);
         mResampler.reset(swr);
@@ -361,14 +367,14 @@ bool TFfmpegDecoder::Convert(const AVFrame* frame) {
     return true;
 }
 
-size_t TFfmpegDecoder::Read(int16_t* out, size_t frames) {
+size_t TFfmpegDecoder::Read(float* out, size_t frames) {
     frames =
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(frames), mFrames - mPosition));
     size_t got = 0;
     while (got < frames && DecodeMore()) {
         const size_t n = std::min(frames - got, (mPending.size() - mPendingAt) / mChannels);
         std::memcpy(out + got * mChannels, mPending.data() + mPendingAt,
-                    n * mChannels * sizeof(int16_t));
+                    n * mChannels * sizeof(float));
         mPendingAt += n * mChannels;
         got += n;
     }

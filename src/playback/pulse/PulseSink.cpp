@@ -3,7 +3,7 @@
 // so a start-up never maps libpulse's libraries.
 //
 // One playback stream, named "Ondrix 3" with the program's icon and the role "music", in the
-// default sink's rate, stereo. The server holds 1.2 s of it and asks for half a second at a time,
+// default sink's rate and channel map, in 32-bit floats. The server holds 1.2 s of it and asks for half a second at a time,
 // so libpulse's thread wakes about twice a second; the sink itself is asked for (1.2 - 2 x 0.5)/2
 // = 0.1 s of latency, so the end of a track is heard, and the next one starts, about as soon as
 // with a small buffer. Pause corks, Stop flushes and the volume is the stream's own, all heard
@@ -44,6 +44,76 @@ constexpr auto kAnswerWithin = 3s;
 // How long the server has to move the stream along with a new default sink itself (WirePlumber
 // does it after the default changed) before the stream is made anew on it.
 constexpr auto kFollowAfter = 500ms;
+
+// The speakers of a sound server's channel map; one it has no name for has no position.
+TLayout LayoutOfMap(const pa_channel_map& map) {
+    TLayout layout;
+    for (unsigned i = 0; i < map.channels; ++i) {
+        switch (map.map[i]) {
+        case PA_CHANNEL_POSITION_MONO:
+            layout.push_back(ESpeaker::Mono);
+            break;
+        case PA_CHANNEL_POSITION_FRONT_LEFT:
+            layout.push_back(ESpeaker::FL);
+            break;
+        case PA_CHANNEL_POSITION_FRONT_RIGHT:
+            layout.push_back(ESpeaker::FR);
+            break;
+        case PA_CHANNEL_POSITION_FRONT_CENTER:
+            layout.push_back(ESpeaker::FC);
+            break;
+        case PA_CHANNEL_POSITION_LFE:
+            layout.push_back(ESpeaker::LFE);
+            break;
+        case PA_CHANNEL_POSITION_REAR_LEFT:
+            layout.push_back(ESpeaker::BL);
+            break;
+        case PA_CHANNEL_POSITION_REAR_RIGHT:
+            layout.push_back(ESpeaker::BR);
+            break;
+        case PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER:
+            layout.push_back(ESpeaker::FLC);
+            break;
+        case PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER:
+            layout.push_back(ESpeaker::FRC);
+            break;
+        case PA_CHANNEL_POSITION_REAR_CENTER:
+            layout.push_back(ESpeaker::BC);
+            break;
+        case PA_CHANNEL_POSITION_SIDE_LEFT:
+            layout.push_back(ESpeaker::SL);
+            break;
+        case PA_CHANNEL_POSITION_SIDE_RIGHT:
+            layout.push_back(ESpeaker::SR);
+            break;
+        case PA_CHANNEL_POSITION_TOP_CENTER:
+            layout.push_back(ESpeaker::TC);
+            break;
+        case PA_CHANNEL_POSITION_TOP_FRONT_LEFT:
+            layout.push_back(ESpeaker::TFL);
+            break;
+        case PA_CHANNEL_POSITION_TOP_FRONT_CENTER:
+            layout.push_back(ESpeaker::TFC);
+            break;
+        case PA_CHANNEL_POSITION_TOP_FRONT_RIGHT:
+            layout.push_back(ESpeaker::TFR);
+            break;
+        case PA_CHANNEL_POSITION_TOP_REAR_LEFT:
+            layout.push_back(ESpeaker::TBL);
+            break;
+        case PA_CHANNEL_POSITION_TOP_REAR_CENTER:
+            layout.push_back(ESpeaker::TBC);
+            break;
+        case PA_CHANNEL_POSITION_TOP_REAR_RIGHT:
+            layout.push_back(ESpeaker::TBR);
+            break;
+        default:
+            layout.push_back(ESpeaker::None);
+            break;
+        }
+    }
+    return layout;
+}
 
 class TLoopLock {
 public:
@@ -124,6 +194,7 @@ private:
     int mVolumeSets = 0;       // our volume and mute changes the server has not confirmed yet
     bool mInputAnswered = false;
     int mSinkRate = 0;
+    pa_channel_map mSinkMap{};
     bool mSinkAnswered = false;
     std::string mDefaultSink; // the server's default sink when last asked
     // The default sink changed while the stream was on this one: looked at again by the timer.
@@ -192,13 +263,19 @@ bool TPulseSink::Open(IFrameSource* source, TOutputFormat& format, QString& reas
     // The default sink's own rate, so the server need not resample what we resampled already.
     Forget(pa_context_get_sink_info_by_name(mContext, "@DEFAULT_SINK@", &OnSinkInfo, this));
     WaitUntil([this] { return mSinkAnswered; });
-    mFormat = {mSinkRate >= 8000 && mSinkRate <= 384000 ? mSinkRate : 48000, 2};
-    mFrameBytes = sizeof(int16_t) * static_cast<size_t>(mFormat.Channels);
+    // In the sink's channel map too, so what a file has for each speaker reaches it (a stereo
+    // file plays on the front pair of a 5.1 sink), and in floats: nothing is lost before the
+    // server's own mixing.
+    pa_channel_map map = mSinkMap;
+    if (!pa_channel_map_valid(&map))
+        pa_channel_map_init_stereo(&map);
+    const TLayout layout = LayoutOfMap(map);
+    mFormat = {mSinkRate >= 8000 && mSinkRate <= 384000 ? mSinkRate : 48000,
+               static_cast<int>(layout.size()), layout};
+    mFrameBytes = sizeof(float) * static_cast<size_t>(mFormat.Channels);
 
-    pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, static_cast<uint32_t>(mFormat.Rate),
+    pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(mFormat.Rate),
                                 static_cast<uint8_t>(mFormat.Channels)};
-    pa_channel_map map;
-    pa_channel_map_init_stereo(&map);
     TProplist streamProps(pa_proplist_new());
     pa_proplist_sets(streamProps.get(), PA_PROP_MEDIA_NAME, kName);
     pa_proplist_sets(streamProps.get(), PA_PROP_MEDIA_ROLE, "music");
@@ -397,7 +474,7 @@ void TPulseSink::Write() {
         if (pa_stream_begin_write(mStream, &data, &bytes) < 0 || data == nullptr)
             break;
         const size_t wanted = bytes / mFrameBytes;
-        const size_t frames = mSource->Pull(static_cast<int16_t*>(data), wanted);
+        const size_t frames = mSource->Pull(static_cast<float*>(data), wanted);
         if (frames == 0) {
             pa_stream_cancel_write(mStream);
             break;
@@ -535,6 +612,7 @@ void TPulseSink::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void
         return;
     }
     sink->mSinkRate = static_cast<int>(info->sample_spec.rate);
+    sink->mSinkMap = info->channel_map;
     sink->mDefaultSink = info->name != nullptr ? info->name : "";
 }
 

@@ -1,11 +1,14 @@
 // libondrix-sdl.so: the output stream's sink where no sound server answers (ALSA and whatever
 // else SDL2 finds). Loaded only then. SDL's audio thread pulls through the callback; pausing the
 // device stops the callback, and closing it (which sleeps while the last buffers drain) happens
-// on the output's manager thread. The volume is applied to the samples here.
+// on the output's manager thread. The volume is applied to the samples here. Floats go to the
+// device where it takes them; else we make the 16 bits, with dither.
 #include "playback/OutputSink.h"
 
 #include <SDL.h>
+#include <algorithm>
 #include <atomic>
+#include <vector>
 #include <cstring>
 #include <dlfcn.h>
 
@@ -55,19 +58,33 @@ public:
                             ? preferred.freq
                             : 48000;
         }
-        want.format = AUDIO_S16SYS;
+        want.format = AUDIO_F32SYS;
         want.channels = static_cast<Uint8>(format.Channels > 0 ? format.Channels : 2);
         want.samples = kDeviceFrames;
         want.callback = &TSdlSink::Callback;
         want.userdata = this;
         mSource = source;
-        // SDL converts to whatever the device takes, so the format asked for is the one we get.
-        mDevice = SDL_OpenAudioDevice(nullptr, 0, &want, &mSpec, 0);
+        // SDL converts rates and channels to whatever the device takes, so those asked for are
+        // the ones we get; a device that takes no floats gets 16 bits made here.
+        mDevice = SDL_OpenAudioDevice(nullptr, 0, &want, &mSpec, SDL_AUDIO_ALLOW_FORMAT_CHANGE);
         if (mDevice == 0) {
             reason = QStringLiteral("SDL: %1").arg(QString::fromUtf8(SDL_GetError()));
             return false;
         }
-        format = {mSpec.freq, mSpec.channels};
+        if (mDevice != 0 && mSpec.format != AUDIO_F32SYS && mSpec.format != AUDIO_S16SYS) {
+            SDL_CloseAudioDevice(mDevice);
+            want.format = AUDIO_S16SYS;
+            mDevice = SDL_OpenAudioDevice(nullptr, 0, &want, &mSpec, 0);
+        }
+        if (mDevice == 0) {
+            reason = QStringLiteral("SDL: %1").arg(QString::fromUtf8(SDL_GetError()));
+            return false;
+        }
+        mScratch.assign(static_cast<size_t>(mSpec.samples) * mSpec.channels, 0.0f);
+        format = {mSpec.freq, mSpec.channels,
+                  format.Channels == mSpec.channels && !format.Layout.empty()
+                      ? format.Layout
+                      : DefaultLayout(mSpec.channels)};
         return true;
     }
 
@@ -92,7 +109,7 @@ public:
 
     void SetCorked(bool corked) override { SDL_PauseAudioDevice(mDevice, corked ? 1 : 0); }
     void Flush() override {}
-    void SetVolume(int32_t volume) override { mGain.store(VolumeGainQ16(volume)); }
+    void SetVolume(int32_t volume) override { mVolume.store(volume); }
 
     int64_t PlayedFrames() override {
         // What SDL holds in its device buffer has not been heard yet.
@@ -105,11 +122,17 @@ private:
     static void SDLCALL Callback(void* userdata, Uint8* stream, int length) {
         auto* self = static_cast<TSdlSink*>(userdata);
         const size_t channels = self->mSpec.channels;
-        const size_t frames = static_cast<size_t>(length) / sizeof(int16_t) / channels;
-        auto* out = reinterpret_cast<int16_t*>(stream);
+        const bool floats = self->mSpec.format == AUDIO_F32SYS;
+        size_t frames =
+            static_cast<size_t>(length) / (floats ? sizeof(float) : sizeof(int16_t)) / channels;
+        if (!floats)
+            frames = std::min(frames, self->mScratch.size() / channels);
+        float* out = floats ? reinterpret_cast<float*>(stream) : self->mScratch.data();
         const size_t got = self->mSource->Pull(out, frames);
-        ApplyGain(out, got * channels, self->mGain.load());
-        std::memset(out + got * channels, 0, (frames - got) * channels * sizeof(int16_t));
+        ApplyGain(out, got * channels, self->mVolume.load());
+        std::fill(out + got * channels, out + frames * channels, 0.0f);
+        if (!floats)
+            ToS16Dithered(out, reinterpret_cast<int16_t*>(stream), frames * channels, self->mSeed);
         self->mPulled.fetch_add(static_cast<int64_t>(got));
         // The end is heard once the device has played the buffer it was written into.
         if (const uint64_t token = self->mSource->EndToken()) {
@@ -128,7 +151,9 @@ private:
     SDL_AudioSpec mSpec{};
     bool mInitialised = false;
     bool mTouched = false;
-    std::atomic<int32_t> mGain{65536};
+    std::atomic<int32_t> mVolume{1000};
+    std::vector<float> mScratch; // the callback's floats, for a device of 16 bits
+    uint32_t mSeed = 1;          // the dither's, SDL's audio thread only
     std::atomic<int64_t> mPulled{0};
     // SDL's audio thread only
     int64_t mOutput = 0; // frames handed to the device, silence included

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <opus/opusfile.h>
 #include <vector>
 #include <vorbis/vorbisfile.h>
@@ -32,9 +34,10 @@ public:
     static std::unique_ptr<IDecoder> Open(std::shared_ptr<IByteReader> file, bool ogg,
                                           const QString& name, TOpenFailure& failure);
     int Rate() const override { return mRate; }
-    int Channels() const override { return mChannels; }
+    const TLayout& Layout() const override { return mLayout; }
+    int MaxChannels() const override { return 8; }
     int64_t LengthFrames() const override { return mFrames; }
-    size_t Read(int16_t* out, size_t frames) override;
+    size_t Read(float* out, size_t frames) override;
     bool Seek(int64_t frame) override;
 
 private:
@@ -67,12 +70,15 @@ private:
     int mRate = 0;
     int mChannels = 0;
     int mBits = 0;
+    uint32_t mChannelMask = 0; // WAVEFORMATEXTENSIBLE_CHANNEL_MASK, where a comment gives one
+    TLayout mLayout;
     uint64_t mClaimed = 0; // what the stream info says; 0 when unknown
     int64_t mFrames = 0;
     int64_t mPosition = 0;
     bool mCounting = false; // measuring: frames are counted, not kept
     int64_t mCounted = 0;
-    std::vector<int16_t> mPending;
+    std::vector<float> mPending; // the frames of one FLAC frame, so of one channel count
+    int mPendingChannels = 0;
     size_t mPendingAt = 0;
 };
 
@@ -121,35 +127,50 @@ FLAC__StreamDecoderWriteStatus TFlacDecoder::OnWrite(const FLAC__StreamDecoder*,
                                                      void* self) {
     auto* d = static_cast<TFlacDecoder*>(self);
     const unsigned blocksize = frame->header.blocksize;
-    // A stream whose frames change their format is played up to there.
-    if (static_cast<int>(frame->header.channels) != d->mChannels ||
-        static_cast<int>(frame->header.bits_per_sample) != d->mBits)
+    const auto channels = static_cast<size_t>(frame->header.channels);
+    const unsigned bits = frame->header.bits_per_sample;
+    if (channels == 0 || channels > 8 || bits < 4 || bits > 32)
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
     if (d->mCounting) {
         d->mCounted += blocksize;
         return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
     }
-    const size_t channels = static_cast<size_t>(d->mChannels);
+    // Whatever was not read of the last frame (after a seek into it) goes first.
     const size_t kept = d->mPending.size() - d->mPendingAt;
     if (d->mPendingAt > 0) {
         d->mPending.erase(d->mPending.begin(),
                           d->mPending.begin() + static_cast<std::ptrdiff_t>(d->mPendingAt));
         d->mPendingAt = 0;
     }
-    d->mPending.resize(kept + blocksize * channels);
-    int16_t* out = d->mPending.data() + kept;
-    const int shift = d->mBits - 16;
+    if (kept > 0 && static_cast<int>(channels) != d->mPendingChannels)
+        d->mPending.clear();
+    d->mPendingChannels = static_cast<int>(channels);
+    d->mPending.resize(d->mPending.size() + blocksize * channels);
+    float* out = d->mPending.data() + d->mPending.size() - blocksize * channels;
+    // each frame says its own depth
+    const float scale = 1.0f / static_cast<float>(1u << (bits - 1));
     for (unsigned i = 0; i < blocksize; ++i)
-        for (size_t c = 0; c < channels; ++c) {
-            const FLAC__int32 s = buffer[c][i];
-            *out++ = static_cast<int16_t>(shift >= 0 ? s >> shift : s * (1 << -shift));
-        }
+        for (size_t c = 0; c < channels; ++c)
+            *out++ = static_cast<float>(buffer[c][i]) * scale;
     return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
 }
 
 void TFlacDecoder::OnMetadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* metadata,
                               void* self) {
     auto* d = static_cast<TFlacDecoder*>(self);
+    if (metadata->type == FLAC__METADATA_TYPE_VORBIS_COMMENT) {
+        const auto& comments = metadata->data.vorbis_comment;
+        constexpr char kMask[] = "WAVEFORMATEXTENSIBLE_CHANNEL_MASK=";
+        for (FLAC__uint32 i = 0; i < comments.num_comments; ++i) {
+            const auto& entry = comments.comments[i];
+            if (entry.length > sizeof kMask - 1 &&
+                strncasecmp(reinterpret_cast<const char*>(entry.entry), kMask,
+                            sizeof kMask - 1) == 0)
+                d->mChannelMask = static_cast<uint32_t>(std::strtoul(
+                    reinterpret_cast<const char*>(entry.entry) + sizeof kMask - 1, nullptr, 0));
+        }
+        return;
+    }
     if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO || d->mInfo)
         return;
     const auto& info = metadata->data.stream_info;
@@ -165,6 +186,7 @@ bool TFlacDecoder::Start() {
     if (!mDecoder)
         return false;
     FLAC__stream_decoder_set_md5_checking(mDecoder.get(), false);
+    FLAC__stream_decoder_set_metadata_respond(mDecoder.get(), FLAC__METADATA_TYPE_VORBIS_COMMENT);
     const auto init =
         mOgg ? &FLAC__stream_decoder_init_ogg_stream : &FLAC__stream_decoder_init_stream;
     return init(mDecoder.get(), &OnRead, &OnSeek, &OnTell, &OnLength, &OnEof, &OnWrite, &OnMetadata,
@@ -187,7 +209,8 @@ int64_t TFlacDecoder::CountToEnd() {
 // otherwise (0 for unknown, a cut file, a count that lies) every frame is counted.
 bool TFlacDecoder::MeasureLength() {
     if (mClaimed > 0 && FLAC__stream_decoder_seek_absolute(mDecoder.get(), mClaimed - 1)) {
-        const int64_t last = static_cast<int64_t>(mPending.size() - mPendingAt) / mChannels;
+        const int64_t last =
+            static_cast<int64_t>(mPending.size() - mPendingAt) / std::max(1, mPendingChannels);
         mPending.clear();
         mPendingAt = 0;
         if (last >= 1) {
@@ -214,8 +237,11 @@ std::unique_ptr<IDecoder> TFlacDecoder::Open(std::shared_ptr<IByteReader> file, 
     d->mCursor = std::make_unique<TByteCursor>(*d->mFile, 0, d->mFile->Size());
     if (!d->Start() || !d->mInfo)
         return Failed(failure, MediaService::mseUnsupportedFile, Unsupported(name, "FLAC"));
-    if (d->mRate <= 0 || d->mChannels <= 0 || d->mBits < 4 || d->mBits > 32)
+    if (d->mRate <= 0 || d->mChannels <= 0 || d->mChannels > 8 || d->mBits < 4 || d->mBits > 32)
         return Failed(failure, MediaService::mseUnsupportedFile, Unsupported(name, "FLAC"));
+    d->mLayout = d->mChannelMask != 0 ? LayoutOfMask(d->mChannelMask, d->mChannels)
+                                      : DefaultLayout(d->mChannels);
+    d->mPendingChannels = d->mChannels;
     if (!d->MeasureLength())
         return Failed(failure, MediaService::mseDecoderFailed,
                       QStringLiteral("The file %1 cannot be played from its start.").arg(name));
@@ -233,15 +259,23 @@ bool TFlacDecoder::DecodeMore() {
     return true;
 }
 
-size_t TFlacDecoder::Read(int16_t* out, size_t frames) {
+size_t TFlacDecoder::Read(float* out, size_t frames) {
     frames =
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(frames), mFrames - mPosition));
-    const auto channels = static_cast<size_t>(mChannels);
     size_t got = 0;
     while (got < frames && DecodeMore()) {
+        // A stream whose channel count changes part-way: the frames of one count at a time.
+        if (mPendingChannels != Channels()) {
+            if (got > 0)
+                break;
+            mLayout = mPendingChannels == mChannels && mChannelMask != 0
+                          ? LayoutOfMask(mChannelMask, mChannels)
+                          : DefaultLayout(mPendingChannels);
+        }
+        const auto channels = static_cast<size_t>(mPendingChannels);
         const size_t n = std::min(frames - got, (mPending.size() - mPendingAt) / channels);
         std::memcpy(out + got * channels, mPending.data() + mPendingAt,
-                    n * channels * sizeof(int16_t));
+                    n * channels * sizeof(float));
         mPendingAt += n * channels;
         got += n;
     }
@@ -294,9 +328,9 @@ public:
             ov_clear(&mVorbis);
     }
     int Rate() const override { return mRate; }
-    int Channels() const override { return mChannels; }
+    const TLayout& Layout() const override { return mLayout; }
     int64_t LengthFrames() const override { return mFrames; }
-    size_t Read(int16_t* out, size_t frames) override;
+    size_t Read(float* out, size_t frames) override;
     bool Seek(int64_t frame) override;
 
 private:
@@ -308,6 +342,7 @@ private:
     bool mOpen = false;
     int mRate = 0;
     int mChannels = 0;
+    TLayout mLayout;
     int64_t mFrames = 0;
     int64_t mPosition = 0;
 };
@@ -326,6 +361,7 @@ std::unique_ptr<IDecoder> TVorbisDecoder::Open(std::shared_ptr<IByteReader> file
         return Failed(failure, MediaService::mseUnsupportedFile, Unsupported(name, "Ogg Vorbis"));
     d->mRate = static_cast<int>(info->rate);
     d->mChannels = info->channels;
+    d->mLayout = VorbisLayout(info->channels);
     // The last page's granule position: exact, as the encoder trimmed the last packet to it.
     d->mFrames = ov_pcm_total(&d->mVorbis, -1);
     if (d->mFrames <= 0)
@@ -333,24 +369,28 @@ std::unique_ptr<IDecoder> TVorbisDecoder::Open(std::shared_ptr<IByteReader> file
     return d;
 }
 
-size_t TVorbisDecoder::Read(int16_t* out, size_t frames) {
+size_t TVorbisDecoder::Read(float* out, size_t frames) {
     frames =
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(frames), mFrames - mPosition));
     const auto channels = static_cast<size_t>(mChannels);
     size_t got = 0;
     while (got < frames) {
         int link = 0;
-        const long bytes = ov_read(&mVorbis, reinterpret_cast<char*>(out + got * channels),
-                                   static_cast<int>((frames - got) * channels * 2), 0, 2, 1, &link);
-        if (bytes == OV_HOLE)
+        float** pcm = nullptr;
+        const long n = ov_read_float(&mVorbis, &pcm, static_cast<int>(frames - got), &link);
+        if (n == OV_HOLE)
             continue; // a damaged page was skipped
-        if (bytes <= 0)
+        if (n <= 0)
             break;
         // A chained stream that changes its format ends here.
         const vorbis_info* info = ov_info(&mVorbis, link);
         if (info == nullptr || info->channels != mChannels || info->rate != mRate)
             break;
-        got += static_cast<size_t>(bytes) / (channels * 2);
+        float* to = out + got * channels;
+        for (long i = 0; i < n; ++i)
+            for (size_t c = 0; c < channels; ++c)
+                *to++ = pcm[c][i];
+        got += static_cast<size_t>(n);
     }
     mPosition += static_cast<int64_t>(got);
     return got;
@@ -389,9 +429,9 @@ public:
     static std::unique_ptr<IDecoder> Open(std::shared_ptr<IByteReader> file, const QString& name,
                                           TOpenFailure& failure);
     int Rate() const override { return 48000; } // Opus always decodes at 48 kHz
-    int Channels() const override { return mChannels; }
+    const TLayout& Layout() const override { return mLayout; }
     int64_t LengthFrames() const override { return mFrames; }
-    size_t Read(int16_t* out, size_t frames) override;
+    size_t Read(float* out, size_t frames) override;
     bool Seek(int64_t frame) override;
 
 private:
@@ -400,8 +440,8 @@ private:
     std::shared_ptr<IByteReader> mFile;
     std::unique_ptr<TByteCursor> mCursor;
     std::unique_ptr<OggOpusFile, TOpusDeleter> mOpus;
-    std::vector<float> mFloats;
     int mChannels = 0;
+    TLayout mLayout;
     int64_t mFrames = 0;
     int64_t mPosition = 0;
 };
@@ -421,31 +461,31 @@ std::unique_ptr<IDecoder> TOpusDecoder::Open(std::shared_ptr<IByteReader> file, 
     d->mFrames = op_pcm_total(d->mOpus.get(), -1);
     if (d->mChannels <= 0)
         return Failed(failure, MediaService::mseUnsupportedFile, Unsupported(name, "Opus"));
+    // Family 0 is mono or stereo, family 1 Vorbis's order; the others name no speakers.
+    const OpusHead* head = op_head(d->mOpus.get(), 0);
+    const int family = head != nullptr ? head->mapping_family : 0;
+    d->mLayout = family == 1                       ? VorbisLayout(d->mChannels)
+                 : family == 0 || d->mChannels <= 2 ? DefaultLayout(d->mChannels)
+                                                    : TLayout(static_cast<size_t>(d->mChannels),
+                                                              ESpeaker::None);
     if (d->mFrames <= 0)
         return Failed(failure, MediaService::mseNoAudio, NoAudioText(name));
     return d;
 }
 
-size_t TOpusDecoder::Read(int16_t* out, size_t frames) {
+size_t TOpusDecoder::Read(float* out, size_t frames) {
     frames =
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(frames), mFrames - mPosition));
     const auto channels = static_cast<size_t>(mChannels);
     size_t got = 0;
     while (got < frames) {
         int link = 0;
-        // Floats, converted here: op_read's 16-bit output is noise-shaped, which doubled the
-        // CPU time of playback.
-        mFloats.resize((frames - got) * channels);
-        const int n =
-            op_read_float(mOpus.get(), mFloats.data(), static_cast<int>(mFloats.size()), &link);
+        const int n = op_read_float(mOpus.get(), out + got * channels,
+                                    static_cast<int>((frames - got) * channels), &link);
         if (n == OP_HOLE)
             continue; // a damaged page was skipped
         if (n <= 0 || op_channel_count(mOpus.get(), link) != mChannels)
             break; // the end, an unreadable rest, or a chained stream of another layout
-        int16_t* to = out + got * channels;
-        for (size_t i = 0; i < static_cast<size_t>(n) * channels; ++i)
-            to[i] = static_cast<int16_t>(
-                std::lrint(std::clamp(mFloats[i] * 32768.0f, -32768.0f, 32767.0f)));
         got += static_cast<size_t>(n);
     }
     mPosition += static_cast<int64_t>(got);
