@@ -40,6 +40,25 @@ def mp3_vbr(out, source, xing):
            "-write_id3v1", "0", "-write_xing", "1" if xing else "0")
 
 
+# A tone of its own on each channel of a layout (FFmpeg's names), for the channel map: channel k
+# at 400 + 150 k Hz, the low-frequency one at 80 Hz (AAC and Opus keep nothing higher there).
+LAYOUTS = {"5.1": ["FL", "FR", "FC", "LFE", "BL", "BR"],
+           "7.1": ["FL", "FR", "FC", "LFE", "BL", "BR", "SL", "SR"],
+           "4.0": ["FL", "FR", "FC", "BC"], "2.1": ["FL", "FR", "LFE"]}
+
+
+def channel_tones(out, layout, *codec):
+    speakers = LAYOUTS[layout]
+    inputs = []
+    for k, speaker in enumerate(speakers):
+        hz = 80 if speaker == "LFE" else 400 + 150 * k
+        inputs += ["-f", "lavfi", "-i", f"sine=frequency={hz}:duration=0.6:sample_rate=48000"]
+    merge = "".join(f"[{k}:a]" for k in range(len(speakers)))
+    subprocess.run([FFMPEG, "-nostdin", "-v", "error", "-y", *inputs, "-filter_complex",
+                    f"{merge}amerge=inputs={len(speakers)},channelmap=channel_layout={layout},"
+                    "volume=0.5", "-map_metadata", "-1", *codec, out], check=True)
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
@@ -118,6 +137,16 @@ def main():
     encode("opus-named.ogg", "source-48k.wav", "-c:a", "libopus", "-b:a", "64k", "-f", "ogg")
     encode("tone-aac.m4a", "source-44k.wav", "-c:a", "aac", "-b:a", "128k")
     encode("tone-alac.m4a", "source-44k.wav", "-c:a", "alac")
+    # every channel of 5.1 and 7.1 in each format that carries them, and two odd WAV masks
+    for layout in ("5.1", "7.1"):
+        name = "ch" + layout.replace(".", "")
+        channel_tones(p(name + ".flac"), layout, "-c:a", "flac")
+        channel_tones(p(name + ".ogg"), layout, "-c:a", "libvorbis", "-q:a", "8")
+        channel_tones(p(name + ".opus"), layout, "-c:a", "libopus", "-b:a", "384k")
+        channel_tones(p(name + ".m4a"), layout, "-c:a", "aac", "-b:a", "384k")
+        channel_tones(p(name + ".wav"), layout, "-c:a", "pcm_s16le")
+    channel_tones(p("ch40.wav"), "4.0", "-c:a", "pcm_s16le")
+    channel_tones(p("ch21.wav"), "2.1", "-c:a", "pcm_s16le")
     # more than 16 bits: a quiet tone whose low bits are most of it
     quiet = tone(440, 1) + ",volume=-70dB"
     ffmpeg(p("quiet-24.wav"), quiet, "-ac", "2", "-c:a", "pcm_s24le")

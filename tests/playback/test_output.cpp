@@ -1,11 +1,16 @@
 // What reaches the output stream, sample for sample, through the file output.
 #include "FileOutput.h"
 
+#include "playback/ChannelLayout.h"
 #include "playback/MPlayer.h"
 
 #include <QTemporaryDir>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
+#include <string>
 
 using namespace std::chrono_literals;
 
@@ -297,5 +302,99 @@ TEST(Output, EveryRatePlaysToItsEnd) {
         ADD_FAILURE() << "opened an 800 kHz file";
     } catch (const EMCIDeviceError& e) {
         EXPECT_TRUE(e.Message().contains(QStringLiteral("768 kHz"))) << e.what();
+    }
+}
+
+// A tone on each channel of a 5.1, 7.1, 4.0 or 2.1 file lands where its speaker is, at the level
+// the standard down-mix gives it, on a stereo and on a 5.1 output (WAVE's order: FL FR FC LFE BL
+// BR); nothing lands anywhere else.
+TEST(Output, EveryChannelLandsInItsPlace) {
+    using S = ESpeaker;
+    const std::map<std::string, std::vector<S>> layouts = {
+        {"51", {S::FL, S::FR, S::FC, S::LFE, S::BL, S::BR}},
+        {"71", {S::FL, S::FR, S::FC, S::LFE, S::BL, S::BR, S::SL, S::SR}},
+        {"40", {S::FL, S::FR, S::FC, S::BC}},
+        {"21", {S::FL, S::FR, S::LFE}}};
+    // where a speaker is heard, in dB: on a stereo output (left, right), and on a 5.1 one
+    struct TLands {
+        S Speaker;
+        std::vector<std::pair<int, double>> Stereo, Surround;
+    };
+    const double side = -3.0103; // √½
+    const std::vector<TLands> lands = {
+        {S::FL, {{0, 0}}, {{0, 0}}},
+        {S::FR, {{1, 0}}, {{1, 0}}},
+        {S::FC, {{0, side}, {1, side}}, {{2, 0}}},
+        {S::LFE, {}, {{3, 0}}},
+        {S::BL, {{0, side}}, {{4, 0}}},
+        {S::BR, {{1, side}}, {{5, 0}}},
+        {S::SL, {{0, side}}, {{4, 0}}},
+        {S::SR, {{1, side}}, {{5, 0}}},
+        {S::BC, {{0, -6.0206}, {1, -6.0206}}, {{4, side}, {5, side}}},
+    };
+    // the level of one frequency, by a Goertzel filter over `count` frames of one channel
+    const auto levelOf = [](const std::vector<float>& out, size_t at, size_t count, int channels,
+                            int channel, double hz) {
+        const double k = 2 * std::cos(2 * M_PI * hz / 48000);
+        double s1 = 0, s2 = 0;
+        for (size_t f = 0; f < count; ++f) {
+            const double s0 = out[(at + f) * channels + channel] + k * s1 - s2;
+            s2 = s1;
+            s1 = s0;
+        }
+        const double amplitude = 2 * std::sqrt(s1 * s1 + s2 * s2 - k * s1 * s2) / count;
+        return 20 * std::log10(std::max(amplitude, 1e-12));
+    };
+    QTemporaryDir dir;
+    for (const int outChannels : {2, 6}) {
+        for (const char* format : {".flac", ".ogg", ".opus", ".m4a", ".wav"}) {
+            for (const auto& [name, speakers] : layouts) {
+                const QString file =
+                    QStringLiteral("ch%1%2").arg(QString::fromStdString(name), format);
+                if (name != "51" && name != "71" && std::string(format) != ".wav")
+                    continue; // 4.0 and 2.1 only as WAV, for their channel masks
+                SCOPED_TRACE(file.toStdString() + " on " + std::to_string(outChannels) + " ch");
+                const QString raw = dir.filePath(file + QString::number(outChannels));
+                UseFileOutput(raw, 48000, outChannels);
+                {
+                    TMediaPlayer player;
+                    player.SetFileName(Fixture(file.toUtf8().constData()));
+                    player.Open();
+                    player.Play();
+                    ASSERT_TRUE(WaitFor([&] { return player.Position() == player.Length(); }, 5s));
+                }
+                MediaService::ReleaseIdleOutput();
+                const auto out = ReadSamples(raw);
+                size_t first = 0;
+                while (first < out.size() && out[first] == 0.0f)
+                    ++first;
+                const size_t at = first / outChannels + 4800; // past the start's transient
+                ASSERT_GT(out.size() / outChannels, at + 19200);
+                // each channel's level as the file holds it (a lossy codec is off by a dB or
+                // two), from FFmpeg's decode, whose order is the layout's
+                const auto reference = DecodeWithReference(Fixture(file.toUtf8().constData()));
+                const auto channels = static_cast<int>(speakers.size());
+                for (size_t k = 0; k < speakers.size(); ++k) {
+                    const double hz = speakers[k] == S::LFE ? 80 : 400 + 150 * static_cast<int>(k);
+                    const double full =
+                        levelOf(reference, 4800, 19200, channels, static_cast<int>(k), hz);
+                    const auto& where = std::find_if(lands.begin(), lands.end(), [&](const TLands& l) {
+                        return l.Speaker == speakers[k];
+                    });
+                    const auto& expected = outChannels == 2 ? where->Stereo : where->Surround;
+                    for (int o = 0; o < outChannels; ++o) {
+                        const double level = levelOf(out, at, 19200, outChannels, o, hz) - full;
+                        const auto it = std::find_if(expected.begin(), expected.end(),
+                                                     [&](const auto& e) { return e.first == o; });
+                        if (it != expected.end())
+                            EXPECT_NEAR(level, it->second, 1.0)
+                                << "channel " << k << " (" << hz << " Hz) on output " << o;
+                        else
+                            EXPECT_LT(level, -30.0)
+                                << "channel " << k << " (" << hz << " Hz) on output " << o;
+                    }
+                }
+            }
+        }
     }
 }
