@@ -160,6 +160,10 @@ TFormatConverter::~TFormatConverter() {
         soxr_delete(mResampler);
 }
 
+int64_t TFormatConverter::Delay() const {
+    return mResampler != nullptr ? std::llround(soxr_delay(mResampler)) : 0;
+}
+
 void TFormatConverter::SetInLayout(const TLayout& in) {
     mInLayout = in;
     mInChannels = static_cast<int>(in.size());

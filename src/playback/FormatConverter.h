@@ -30,6 +30,9 @@ public:
     // False when the resampler could not be made (the output then cannot take this file).
     bool Valid() const { return mValid; }
     int InRate() const { return mInRate; }
+    // Output frames the resampler holds back (its filter's reach), heard only after more input
+    // or the flush.
+    int64_t Delay() const;
     const TLayout& InLayout() const { return mInLayout; }
     // The input's layout changes part-way (a FLAC stream's channel count): the mix follows,
     // the resampler (which sees the output's channels or fewer) goes on where it can.

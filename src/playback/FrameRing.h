@@ -16,6 +16,8 @@ public:
     size_t Capacity() const { return mMask + 1; } // frames
     int Channels() const { return mChannels; }
     size_t Available() const;
+    // Frames written since the ring was made (the writer's count).
+    size_t Written() const { return mWritten.load(std::memory_order_acquire); }
     size_t Free() const;
 
     size_t Write(const float* src, size_t frames); // writer side

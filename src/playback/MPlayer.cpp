@@ -25,6 +25,14 @@ void TMediaPlayer::RequireOpen() const {
 }
 
 void TMediaPlayer::Open() {
+    uint16_t adopted = 0;
+    if (mIsOpen && MediaService::AdoptPrepared(mDeviceId, mFileName, adopted)) {
+        mDeviceId = adopted;
+        mErrorCode = 0;
+        Length();
+        Mode();
+        return;
+    }
     if (mIsOpen)
         Close();
     uint16_t id = 0;
@@ -36,6 +44,15 @@ void TMediaPlayer::Open() {
     // As the platform player does: after the open, ErrorCode holds the closing mode query.
     Length();
     Mode();
+}
+
+void TMediaPlayer::Prepare(const QString& fileName) {
+    if (mIsOpen)
+        MediaService::PrepareDevice(mDeviceId, fileName);
+}
+
+void TMediaPlayer::DropPrepared() {
+    MediaService::DropPrepared();
 }
 
 void TMediaPlayer::Close() {

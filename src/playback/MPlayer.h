@@ -42,7 +42,14 @@ public:
     void SetFileName(const QString& fileName);
     QString FileName() const;
 
+    // Opens FileName stopped at its start; where the file prepared to follow the open one is
+    // FileName and is heard already (the open one ended into it), it is taken as it plays.
     void Open();
+    // The file that will follow the open one: opened in the background and queued behind its
+    // last frame, so the next Open and Play of it leave no gap. Empty: none.
+    void Prepare(const QString& fileName);
+    // What was prepared is dropped, and nothing of it is heard.
+    void DropPrepared();
     void Play();
     void Pause();
     int32_t Length();

@@ -52,6 +52,15 @@ TPlaybackDevice* Find(uint16_t deviceId) {
     return it == gDevices.end() ? nullptr : it->second.get();
 }
 
+// The device prepared to follow another: one at a time, as there is one stream.
+struct TPrepared {
+    uint16_t For = 0; // the device it follows
+    QString FileName;
+    uint16_t Id = 0;       // once opened
+    uint64_t Generation = 0; // an open that finishes for an older one is thrown away
+};
+TPrepared gPrepared;
+
 bool IsOpen(uint16_t deviceId) {
     return gDevices.find(deviceId) != gDevices.end();
 }
@@ -147,6 +156,7 @@ uint16_t TakeDeviceId(uint16_t& next, bool (*isOpen)(uint16_t)) {
 }
 
 int32_t OpenDevice(const QString& fileName, uint16_t& deviceId) {
+    Relay();
     deviceId = 0;
     if (gDevices.size() >= 65535) {
         gLatestText[mseTooManyDevices] =
@@ -191,8 +201,79 @@ int32_t CloseDevice(uint16_t deviceId) {
     const auto it = gDevices.find(deviceId);
     if (it == gDevices.end())
         return mseInvalidDevice;
-    gDevices.erase(it);
+    if (deviceId == gPrepared.For || deviceId == gPrepared.Id)
+        DropPrepared();
+    gDevices.erase(deviceId);
     return mseNone;
+}
+
+void PrepareDevice(uint16_t deviceId, const QString& fileName) {
+    DropPrepared();
+    TPlaybackDevice* device = Find(deviceId);
+    if (device == nullptr)
+        return;
+    if (fileName.isEmpty()) {
+        device->SetNext(nullptr, false); // nothing follows: its end is the stream's
+        return;
+    }
+    const uint64_t generation = ++gPrepared.Generation;
+    gPrepared.For = deviceId;
+    gPrepared.FileName = fileName;
+    // the current device's decoder thread waits at its end for the answer
+    device->SetNext(nullptr, true);
+    auto job = std::make_shared<TOpenJob>();
+    BoundedWait::Start(
+        Relay(), "ondrix-open",
+        [job, fileName] { job->Decoder = OpenDecoder(fileName, job->File, job->Failure); },
+        [job, generation, fileName](BoundedWait::EResult result) {
+            if (generation != gPrepared.Generation)
+                return; // dropped meanwhile; the decoder goes with the job
+            TPlaybackDevice* current = Find(gPrepared.For);
+            if (current == nullptr)
+                return;
+            if (result != BoundedWait::EResult::Done || !job->Decoder) {
+                // Not opened: the window's own Open will say why, when it gets there.
+                current->SetNext(nullptr, false);
+                gPrepared = {0, {}, 0, gPrepared.Generation};
+                return;
+            }
+            const uint16_t id = TakeDeviceId(gNextId, &IsOpen);
+            auto next = std::make_unique<TPlaybackDevice>(id, fileName, std::move(job->Decoder),
+                                                          std::move(job->File), gInitialVolume);
+            TPlaybackDevice* raw = next.get();
+            // What follows it is decided once it is taken (a short track may be decoded to its
+            // end before): its decoder thread waits at the end for that.
+            raw->SetNext(nullptr, true);
+            gDevices.emplace(id, std::move(next));
+            gPrepared.Id = id;
+            current->SetNext(raw, false);
+        });
+}
+
+void DropPrepared() {
+    const TPrepared prepared = gPrepared;
+    gPrepared = {0, {}, 0, gPrepared.Generation + 1};
+    if (TPlaybackDevice* current = Find(prepared.For))
+        current->SetNext(nullptr, false);
+    if (prepared.Id != 0)
+        gDevices.erase(prepared.Id);
+}
+
+bool AdoptPrepared(uint16_t deviceId, const QString& fileName, uint16_t& adopted) {
+    TPlaybackDevice* current = Find(deviceId);
+    TPlaybackDevice* next = Find(gPrepared.Id);
+    if (current == nullptr || next == nullptr || gPrepared.For != deviceId ||
+        gPrepared.FileName != fileName)
+        return false;
+    // Only a next device that is heard already, this one having ended into it.
+    current->State();
+    if (current->Next() != next || next->State() != TPlaybackDevice::EState::Playing)
+        return false;
+    adopted = gPrepared.Id;
+    gPrepared = {0, {}, 0, gPrepared.Generation + 1};
+    current->SetNext(nullptr, false);
+    gDevices.erase(deviceId); // it no longer plays, so nothing of the stream is dropped
+    return true;
 }
 
 int32_t PlayDevice(uint16_t deviceId, QObject* notify) {

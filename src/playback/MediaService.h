@@ -37,8 +37,21 @@ enum : int32_t {
 // (core/BoundedWait.h); an open whose reads make no progress for 3 s (a file system that stopped
 // answering) fails with mseCannotRead. Never touches the output.
 int32_t OpenDevice(const QString& fileName, uint16_t& deviceId);
-// Stops the device and frees it; its decoder thread ends by itself.
+// Stops the device and frees it; its decoder thread ends by itself. A device prepared to follow
+// it, or one it was prepared to follow, is dropped.
 int32_t CloseDevice(uint16_t deviceId);
+
+// Opens fileName in the background as the device that follows deviceId: its first frame is
+// queued right behind deviceId's last, in the same stream, so nothing is lost or added at the
+// join. One at a time: what was prepared before is dropped. A file that cannot be opened is
+// only not prepared (the open that would adopt it says why).
+void PrepareDevice(uint16_t deviceId, const QString& fileName);
+// What was prepared is closed, and nothing of it is heard.
+void DropPrepared();
+// Where deviceId has ended into the device prepared for fileName, which is heard already:
+// deviceId is closed and the prepared one takes its place (`adopted`). False otherwise, with
+// nothing changed.
+bool AdoptPrepared(uint16_t deviceId, const QString& fileName, uint16_t& adopted);
 // Starts from the current position and returns at once (a playing device goes on). A device
 // that played meanwhile is paused: the output plays one device at a time. When no output can
 // play it, the device stops and `notify` receives a TMciNotifyEvent with nrFailure.

@@ -233,6 +233,14 @@ void TOutputStream::Replace(const IFeedOwner* owner) {
     Bind(lock);
 }
 
+bool TOutputStream::HandOver(const IFeedOwner* owner, const std::shared_ptr<IFeedOwner>& next) {
+    std::lock_guard lock(mLock);
+    if (mOwner.get() != owner)
+        return false;
+    mOwner = next;
+    return true;
+}
+
 void TOutputStream::SetVolume(const IFeedOwner* owner, int32_t volume) {
     std::lock_guard lock(mLock);
     if (mOwner.get() != owner)

@@ -80,6 +80,9 @@ public:
     void Detach(const IFeedOwner* owner);
     // GUI thread. `owner` goes on from a new feed (after a seek): the old one is dropped.
     void Replace(const IFeedOwner* owner);
+    // GUI thread. `owner` has ended and `next`, whose frames follow its last in the same feed,
+    // plays from now on: nothing is dropped. False when `owner` is not the one that plays.
+    bool HandOver(const IFeedOwner* owner, const std::shared_ptr<IFeedOwner>& next);
     void SetVolume(const IFeedOwner* owner, int32_t volume);
     // GUI thread. The sink's volume was changed from outside: kept for the sinks opened later,
     // not sent back.

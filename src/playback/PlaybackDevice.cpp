@@ -4,18 +4,24 @@
 // - Decoder thread (TDeviceCore::Run): started with the first feed. It owns the decoder from
 //   then on: seeks where a new feed starts, reads, converts to the output's format and writes
 //   into the feed's ring; it sleeps on the doorbell while the ring is full or nothing is asked.
-//   Close only tells it to stop: it holds its own reference to the core, so it cleans up after
-//   itself whenever its current read returns, even one hung on a network file system.
+//   At the end of the file it hands the feed to the next device, if one is set, by a request to
+//   that device's own decoder thread (Continue), with its resampler when the next file has the
+//   same rate, so the next file's frames follow its last ones in the same ring and nothing is
+//   lost or added at the join. Close only tells it to stop: it holds its own reference to the
+//   core, so it cleans up after itself whenever its current read returns, even one hung on a
+//   network file system.
 // - The output stream calls NewFeed (GUI or manager thread, under the output's lock) and
 //   OutputFailed (manager thread).
-// TDeviceCore::mLock guards the feed, its start position and the requests; it is never held
-// while calling into the output stream, which may call NewFeed under its own lock.
+// TDeviceCore::mLock guards the feed, its start position, the requests and the next device; it
+// is never held while calling into the output stream, which may call NewFeed under its own lock,
+// nor into another device.
 #include "playback/PlaybackDevice.h"
 
 #include "playback/FormatConverter.h"
 #include "playback/MediaService.h"
 
 #include <algorithm>
+#include <chrono>
 #include <pthread.h>
 #include <thread>
 #include <vector>
@@ -24,6 +30,8 @@ namespace {
 
 // Frames decoded at a time.
 constexpr size_t kChunk = 4096;
+// How long the end of a file waits for the next one being opened.
+constexpr auto kWaitForNext = std::chrono::seconds(5);
 
 std::atomic<uint64_t> gNextFeedId{1};
 
@@ -41,20 +49,29 @@ TDeviceCore::TDeviceCore(uint16_t id, QString fileName, std::unique_ptr<IDecoder
       mLength(decoder->LengthFrames()), mFile(std::move(file)),
       mDoorbell(std::make_shared<TDoorbell>()), mDecoder(std::move(decoder)) {}
 
+TDeviceCore::~TDeviceCore() = default;
+
 std::shared_ptr<TFeed> TDeviceCore::NewFeed(const TOutputFormat& format) {
     auto feed = std::make_shared<TFeed>(gNextFeedId.fetch_add(1), format, mDoorbell);
     bool start = false;
     {
         std::lock_guard lock(mLock);
         // Go on from what has been heard: what the old feed still held is decoded again.
-        if (mFeed)
-            mBase = mFeed->HeardEnd.load()
-                        ? mLength
-                        : std::min(mLength, mBase + ToFileFrames(mFeed->Heard.load(), mRate,
-                                                                 mFeed->Format.Rate));
+        if (mFeed) {
+            const int64_t heard = mFeed->Heard.load();
+            const bool ended = mFeedEnd >= 0 ? heard >= mFeedEnd : mFeed->HeardEnd.load();
+            mBase = ended ? mLength
+                          : std::min(mLength,
+                                     mBase + ToFileFrames(std::max<int64_t>(0, heard - mFeedStart),
+                                                          mRate, mFeed->Format.Rate));
+        }
         mFeed = feed;
+        mFeedStart = 0;
+        mFeedEnd = -1;
+        mHandedOver = false;
         mRequest = feed;
         mRequestAt = mBase;
+        mHandedConverter.reset();
         start = !mThreadStarted;
         mThreadStarted = true;
     }
@@ -62,6 +79,29 @@ std::shared_ptr<TFeed> TDeviceCore::NewFeed(const TOutputFormat& format) {
         std::thread([self = shared_from_this()] { self->Run(); }).detach();
     mDoorbell->Ring();
     return feed;
+}
+
+void TDeviceCore::Continue(const std::shared_ptr<TFeed>& feed, int64_t start,
+                           std::unique_ptr<TFormatConverter> converter) {
+    bool startThread = false;
+    {
+        std::lock_guard lock(mLock);
+        if (mStop)
+            return;
+        mFeed = feed;
+        mBase = 0;
+        mFeedStart = start;
+        mFeedEnd = -1;
+        mHandedOver = false;
+        mRequest = feed;
+        mRequestAt = 0;
+        mHandedConverter = std::move(converter);
+        startThread = !mThreadStarted;
+        mThreadStarted = true;
+    }
+    if (startThread)
+        std::thread([self = shared_from_this()] { self->Run(); }).detach();
+    mDoorbell->Ring();
 }
 
 void TDeviceCore::OutputFailed(const QString& reason) {
@@ -73,23 +113,36 @@ void TDeviceCore::OutputFailed(const QString& reason) {
 int64_t TDeviceCore::PositionFrames(bool& ended) {
     std::shared_ptr<TFeed> feed;
     int64_t base = 0;
+    int64_t start = 0;
+    int64_t end = -1;
     {
         std::lock_guard lock(mLock);
         feed = mFeed;
         base = mBase;
+        start = mFeedStart;
+        end = mFeedEnd;
     }
     ended = false;
     if (!feed)
         return base;
     const int64_t heard = TOutputStream::Instance().Heard(*feed);
-    ended = feed->HeardEnd.load();
-    return std::min(mLength, base + ToFileFrames(heard, mRate, feed->Format.Rate));
+    // Followed by the next device in the same feed: ended once its last frame was heard.
+    if (end >= 0 && heard >= end) {
+        ended = true;
+        return mLength;
+    }
+    ended = end < 0 && feed->HeardEnd.load();
+    const int64_t own = std::max<int64_t>(0, heard - start);
+    return std::min(mLength, base + ToFileFrames(own, mRate, feed->Format.Rate));
 }
 
 void TDeviceCore::MoveTo(int64_t frame) {
     std::lock_guard lock(mLock);
     mBase = std::clamp<int64_t>(frame, 0, mLength);
     mFeed.reset();
+    mFeedStart = 0;
+    mFeedEnd = -1;
+    mHandedOver = false;
 }
 
 void TDeviceCore::Stop() {
@@ -97,9 +150,38 @@ void TDeviceCore::Stop() {
         std::lock_guard lock(mLock);
         mStop = true;
         mRequest.reset();
+        mNext.reset();
+        mNextPending = false;
     }
     mFile->Abandon();
     mDoorbell->Ring();
+}
+
+void TDeviceCore::SetNext(std::shared_ptr<TDeviceCore> next, bool pending) {
+    {
+        std::lock_guard lock(mLock);
+        mNext = std::move(next);
+        mNextPending = pending && !mNext;
+    }
+    mDoorbell->Ring(); // a decoder thread waiting at its end for the answer
+}
+
+bool TDeviceCore::DropNext() {
+    std::lock_guard lock(mLock);
+    mNext.reset();
+    mNextPending = false;
+    return mHandedOver;
+}
+
+bool TDeviceCore::EndedInto(const TDeviceCore* next) {
+    {
+        std::lock_guard lock(mLock);
+        if (!mHandedOver || mNext.get() != next)
+            return false;
+    }
+    bool ended = false;
+    PositionFrames(ended);
+    return ended;
 }
 
 bool TDeviceCore::Stopping() {
@@ -107,9 +189,9 @@ bool TDeviceCore::Stopping() {
     return mStop;
 }
 
-// Writes all of `frames` into the feed, waiting for room; gives up when the device stops or
-// asks for another feed.
-void TDeviceCore::Push(TFeed& feed, const float* frames, size_t count, uint32_t& seen) {
+// Writes all of `frames` into the feed, waiting for room; false when it gave up because the
+// device stops or was asked for another feed.
+bool TDeviceCore::Push(TFeed& feed, const float* frames, size_t count, uint32_t& seen) {
     const auto channels = static_cast<size_t>(feed.Format.Channels);
     while (count > 0) {
         const size_t written = feed.Ring.Write(frames, count);
@@ -118,15 +200,78 @@ void TDeviceCore::Push(TFeed& feed, const float* frames, size_t count, uint32_t&
         if (written > 0 && feed.Hungry.exchange(false))
             TOutputStream::Instance().Wake(feed);
         if (count == 0)
-            return;
+            return true;
         feed.WantsRoom.store(true);
         if (feed.Ring.Free() == 0)
             mDoorbell->Wait(seen);
         seen = mDoorbell->Seen();
         std::lock_guard lock(mLock);
         if (mStop || mRequest)
-            return;
+            return false;
     }
+    return true;
+}
+
+// The file's last frame is decoded. With a next device (or one being opened, which is waited
+// for) the feed goes on with it: with the resampler as it stands where the next file has the
+// same rate, so the join is as if the two were one file, else after flushing it. Without one
+// the feed ends here.
+bool TDeviceCore::Finish(TFeed& feed, std::unique_ptr<TFormatConverter>& converter,
+                         uint32_t& seen) {
+    const auto waitingSince = std::chrono::steady_clock::now();
+    for (;;) {
+        std::shared_ptr<TDeviceCore> next;
+        bool pending = false;
+        {
+            std::lock_guard lock(mLock);
+            if (mStop || mRequest)
+                return false;
+            next = mNext;
+            pending = !next && mNextPending;
+        }
+        if (pending) {
+            // The next device is still being opened: the answer comes within an open's own
+            // bound, else the stream ends here (and the next track starts anew).
+            if (std::chrono::steady_clock::now() - waitingSince > kWaitForNext)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        if (!next)
+            break;
+        const bool sameRate = next->Rate() == converter->InRate();
+        if (!sameRate) {
+            size_t flushed = 0;
+            const float* out = converter->Convert(nullptr, 0, flushed);
+            if (!Push(feed, out, flushed, seen))
+                return false;
+        }
+        const int64_t start = static_cast<int64_t>(feed.Ring.Written()) +
+                              (sameRate ? converter->Delay() : 0);
+        std::shared_ptr<TFeed> shared;
+        {
+            std::lock_guard lock(mLock);
+            if (mStop || mRequest)
+                return false;
+            if (mNext != next)
+                continue; // dropped or replaced meanwhile: decide again
+            mFeedEnd = start;
+            mHandedOver = true;
+            shared = mFeed;
+        }
+        if (shared.get() != &feed)
+            return false;
+        next->Continue(shared, start, sameRate ? std::move(converter) : nullptr);
+        return true;
+    }
+    // The end of the stream: the resampler's last frames, then nothing more.
+    size_t flushed = 0;
+    const float* out = converter->Convert(nullptr, 0, flushed);
+    if (!Push(feed, out, flushed, seen))
+        return false;
+    feed.DecodeDone.store(true, std::memory_order_release);
+    TOutputStream::Instance().Wake(feed);
+    return true;
 }
 
 void TDeviceCore::Run() {
@@ -134,28 +279,38 @@ void TDeviceCore::Run() {
     std::vector<float> buffer(kChunk * static_cast<size_t>(mDecoder->MaxChannels()));
     std::shared_ptr<TFeed> feed;
     std::unique_ptr<TFormatConverter> converter;
+    bool finished = false; // this device has nothing more for `feed`
     for (;;) {
         uint32_t seen = mDoorbell->Seen();
         std::shared_ptr<TFeed> request;
+        std::unique_ptr<TFormatConverter> handed;
         int64_t at = 0;
         {
             std::lock_guard lock(mLock);
             if (mStop)
                 return;
             request = std::move(mRequest);
+            handed = std::move(mHandedConverter);
             at = mRequestAt;
         }
         if (request) {
             feed = std::move(request);
-            converter = std::make_unique<TFormatConverter>(mRate, mDecoder->Layout(),
-                                                           feed->Format.Rate, feed->Format.Layout);
+            finished = false;
+            // The previous device's resampler goes on with this file's frames, as one stream.
+            if (handed && handed->InRate() == mRate) {
+                converter = std::move(handed);
+                converter->SetInLayout(mDecoder->Layout());
+            } else {
+                converter = std::make_unique<TFormatConverter>(
+                    mRate, mDecoder->Layout(), feed->Format.Rate, feed->Format.Layout);
+            }
             if (!mDecoder->Seek(at) || !converter->Valid()) {
-                feed->DecodeDone.store(true, std::memory_order_release);
-                TOutputStream::Instance().Wake(*feed);
+                Finish(*feed, converter, seen); // nothing of it can be played
+                finished = true;
             }
             continue;
         }
-        if (!feed || feed->DecodeDone.load()) {
+        if (!feed || finished) {
             mDoorbell->Wait(seen);
             continue;
         }
@@ -177,16 +332,18 @@ void TDeviceCore::Run() {
         const size_t got = mDecoder->Read(buffer.data(), chunk);
         if (Stopping())
             return;
-        if (got > 0 && mDecoder->Layout() != converter->InLayout())
+        if (got == 0) {
+            // The end, or a rest that cannot be read: what was decoded plays, then the next
+            // device or the end of the stream.
+            Finish(*feed, converter, seen);
+            finished = true;
+            continue;
+        }
+        if (mDecoder->Layout() != converter->InLayout())
             converter->SetInLayout(mDecoder->Layout());
         size_t converted = 0;
-        const float* out = converter->Convert(got > 0 ? buffer.data() : nullptr, got, converted);
+        const float* out = converter->Convert(buffer.data(), got, converted);
         Push(*feed, out, converted, seen);
-        if (got == 0) {
-            // The end, or a rest that cannot be read: what was decoded plays, then it ends.
-            feed->DecodeDone.store(true, std::memory_order_release);
-            TOutputStream::Instance().Wake(*feed);
-        }
     }
 }
 
@@ -206,12 +363,40 @@ TPlaybackDevice::~TPlaybackDevice() {
     mCore->Stop();
 }
 
+void TPlaybackDevice::SetNext(TPlaybackDevice* next, bool pending) {
+    mNext = next;
+    if (next == nullptr && !pending) {
+        // Where the next one's frames are queued behind this one's already, they must not be
+        // heard: this one goes on from a new feed.
+        if (mCore->DropNext() && mState != EState::Stopped)
+            TOutputStream::Instance().Replace(mCore.get());
+        return;
+    }
+    mCore->SetNext(next != nullptr ? next->mCore : nullptr, pending);
+}
+
+bool TPlaybackDevice::HandOverTo(TPlaybackDevice& next) {
+    if (mNext != &next || !mCore->EndedInto(next.mCore.get()))
+        return false;
+    if (mState == EState::Playing && !TOutputStream::Instance().HandOver(mCore.get(), next.mCore))
+        return false;
+    mState = EState::Stopped;
+    if (next.mState == EState::Stopped) {
+        next.mState = EState::Playing;
+        next.mNotify = mNotify;
+    }
+    return true;
+}
+
 void TPlaybackDevice::CheckEnded() {
     if (mState != EState::Playing)
         return;
     bool ended = false;
     mCore->PositionFrames(ended);
     if (!ended)
+        return;
+    // Ended into the next device, which is heard already: it plays on.
+    if (mNext != nullptr && HandOverTo(*mNext))
         return;
     mState = EState::Stopped;
     TOutputStream::Instance().Detach(mCore.get());

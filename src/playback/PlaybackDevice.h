@@ -10,12 +10,15 @@
 #include <memory>
 #include <mutex>
 
+class TFormatConverter;
+
 // What a device shares with its decoder thread and the output stream. See PlaybackDevice.cpp
 // for the threads.
 class TDeviceCore final : public IFeedOwner, public std::enable_shared_from_this<TDeviceCore> {
 public:
     TDeviceCore(uint16_t id, QString fileName, std::unique_ptr<IDecoder> decoder,
                 std::shared_ptr<TMediaFile> file);
+    ~TDeviceCore();
 
     int Rate() const { return mRate; }
     int64_t LengthFrames() const { return mLength; }
@@ -32,10 +35,26 @@ public:
     // for (a read hung on a network file system keeps its thread, not the GUI).
     void Stop();
 
+    // GUI thread. `next` follows this device in the stream: once this one's last frame is
+    // decoded, `next`'s first is queued right behind it, in the same feed. `pending`: it is
+    // still being opened, and this one's decoder thread waits at the end for the answer.
+    void SetNext(std::shared_ptr<TDeviceCore> next, bool pending);
+    // GUI thread. No next device any more; true when its frames are in this one's feed already
+    // (which must then start anew).
+    bool DropNext();
+    // GUI thread. Whether this device's feed goes on with `next`, and this one has ended.
+    bool EndedInto(const TDeviceCore* next);
+
 private:
     void Run();
-    void Push(TFeed& feed, const float* frames, size_t count, uint32_t& seen);
+    bool Push(TFeed& feed, const float* frames, size_t count, uint32_t& seen);
     bool Stopping();
+    // The predecessor's decoder thread: this device's frames follow from `start` on in `feed`,
+    // through `converter` where the predecessor's resampler goes on.
+    void Continue(const std::shared_ptr<TFeed>& feed, int64_t start,
+                  std::unique_ptr<TFormatConverter> converter);
+    // The decoder thread, at the end of the file: hands the feed on, or ends it.
+    bool Finish(TFeed& feed, std::unique_ptr<TFormatConverter>& converter, uint32_t& seen);
 
     const uint16_t mId;
     const QString mFileName;
@@ -47,11 +66,17 @@ private:
 
     std::mutex mLock; // the fields below; never held while calling the output
     std::shared_ptr<TFeed> mFeed;
-    int64_t mBase = 0; // the file's frame where mFeed starts
+    int64_t mBase = 0;      // the file's frame where this device's part of mFeed starts
+    int64_t mFeedStart = 0; // the feed's frame where that part starts
+    int64_t mFeedEnd = -1;  // and where it ends, once the next device took over
     bool mStop = false;
     bool mThreadStarted = false;
     std::shared_ptr<TFeed> mRequest; // a feed for the decoder thread to fill from mRequestAt
     int64_t mRequestAt = 0;
+    std::unique_ptr<TFormatConverter> mHandedConverter; // with a request from the predecessor
+    std::shared_ptr<TDeviceCore> mNext;
+    bool mNextPending = false;
+    bool mHandedOver = false;
 };
 
 // One open file, addressed by the media service through its id. GUI thread only. A device is a
@@ -79,6 +104,15 @@ public:
     // No output could play it: stopped where it was heard.
     void OutputFailed();
 
+    // `next` plays right after this one, in the same stream (nullptr: nothing does); `pending`
+    // while `next` is still being opened. A next device dropped after its frames were queued is
+    // never heard: this one goes on from a new feed where it is heard.
+    void SetNext(TPlaybackDevice* next, bool pending);
+    TPlaybackDevice* Next() const { return mNext; }
+    // This device has ended and `next` is heard from the stream already: it takes the output
+    // over as the one that plays, nothing dropped.
+    bool HandOverTo(TPlaybackDevice& next);
+
     int32_t LengthMs() const { return mLengthMs; }
     int32_t PositionMs();
     EState State();
@@ -96,4 +130,5 @@ private:
     EState mState = EState::Stopped;
     int32_t mVolume = 1000;
     QPointer<QObject> mNotify;
+    TPlaybackDevice* mNext = nullptr;
 };

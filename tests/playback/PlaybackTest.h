@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QDir>
 #include <QProcess>
 #include <QString>
@@ -44,11 +46,14 @@ inline int32_t RoundedMs(int64_t frames, int rate) {
     return static_cast<int32_t>((frames * 1000 + rate / 2) / rate);
 }
 
+// Polls, with the event loop running as the program's would (the next track is prepared
+// through it).
 inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
         if (std::chrono::steady_clock::now() > end)
             return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;

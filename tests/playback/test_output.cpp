@@ -398,3 +398,115 @@ TEST(Output, EveryChannelLandsInItsPlace) {
         }
     }
 }
+
+namespace {
+
+// Where `window` (left channel) best matches `output` (left channel of stereo frames), within
+// `reach` frames of `around`, by normalised cross-correlation.
+int64_t Locate(const std::vector<float>& output, const std::vector<float>& window, int64_t around,
+               int64_t reach) {
+    double energy = 0;
+    for (float x : window)
+        energy += static_cast<double>(x) * x;
+    int64_t best = -1;
+    double bestScore = -2;
+    const auto frames = static_cast<int64_t>(output.size() / 2);
+    for (int64_t at = std::max<int64_t>(0, around - reach);
+         at <= around + reach && at + static_cast<int64_t>(window.size()) <= frames; ++at) {
+        double dot = 0;
+        double power = 0;
+        for (size_t i = 0; i < window.size(); ++i) {
+            const double y = output[2 * (static_cast<size_t>(at) + i)];
+            dot += y * window[i];
+            power += y * y;
+        }
+        const double score = power > 0 ? dot / std::sqrt(power * energy) : -1;
+        if (score > bestScore) {
+            bestScore = score;
+            best = at;
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+// Four tracks cut at odd sample positions from one signal, each encoded on its own, play as that
+// signal when each next one is prepared while the one before plays, as the main window does:
+// the 50 ms before and after every join lie in the output exactly where the signal has them,
+// for every format and a list mixing them (with a 48 kHz Opus track among 44.1 kHz ones), and a
+// lossless list arrives sample for sample.
+TEST(Output, JoinsLoseAndAddNothing) {
+    const int64_t cuts[] = {0, 30135, 63357, 88935, 114660};
+    const auto source = DecodeWithReference(Fixture("join-source.wav"));
+    ASSERT_EQ(source.size(), 2u * 114660);
+    const std::vector<std::vector<const char*>> lists = {
+        {"wav", "wav", "wav", "wav"},    {"flac", "flac", "flac", "flac"},
+        {"mp3", "mp3", "mp3", "mp3"},    {"m4a", "m4a", "m4a", "m4a"},
+        {"ogg", "ogg", "ogg", "ogg"},    {"opus", "opus", "opus", "opus"},
+        {"wav", "mp3", "opus", "flac"}};
+    QTemporaryDir dir;
+    for (const auto& list : lists) {
+        std::string name;
+        for (const char* ext : list)
+            name += std::string(ext) + " ";
+        SCOPED_TRACE(name);
+        const QString raw = dir.filePath(QString::fromStdString(name).simplified() + ".raw");
+        UseFileOutput(raw, 44100, 2);
+        const auto track = [&](size_t i) {
+            return Fixture(QStringLiteral("join-%1.%2").arg(i + 1).arg(list[i]).toUtf8().constData());
+        };
+        {
+            TMediaPlayer player;
+            player.SetFileName(track(0));
+            player.Open();
+            player.Prepare(track(1));
+            player.Play();
+            for (size_t i = 1; i <= list.size(); ++i) {
+                const int32_t length = player.Length();
+                ASSERT_TRUE(WaitFor([&] { return player.Position() == length; }, 5s));
+                if (i == list.size())
+                    break;
+                player.SetFileName(track(i));
+                player.Open();
+                player.Play();
+                player.Prepare(i + 1 < list.size() ? track(i + 1) : QString());
+                EXPECT_EQ(player.Length(), RoundedMs(cuts[i + 1] - cuts[i], 44100)) << i + 1;
+                EXPECT_LT(player.Position(), player.Length() / 2) << "track " << i + 1;
+            }
+        }
+        MediaService::ReleaseIdleOutput();
+        const auto output = ReadSamples(raw);
+        if (std::string(list[0]) == "wav" || std::string(list[0]) == "flac") {
+            if (list[1] == list[0]) {
+                size_t at = 0;
+                EXPECT_TRUE(NextIsExactly(output, at, source, 2));
+                EXPECT_TRUE(RestIsSilent(output, at));
+            }
+        }
+        std::vector<float> left(source.size() / 2);
+        for (size_t f = 0; f < left.size(); ++f)
+            left[f] = source[2 * f];
+        const auto piece = [&](int64_t from) {
+            return std::vector<float>(left.begin() + from, left.begin() + from + 2205);
+        };
+        // where the signal starts in the output, from the middle of the first track (its first
+        // milliseconds are an encoder's least faithful)
+        size_t first = 0;
+        while (first < output.size() && std::abs(output[first]) < 1e-4f)
+            ++first;
+        const int64_t anchor = cuts[1] / 2;
+        const int64_t start =
+            Locate(output, piece(anchor), static_cast<int64_t>(first / 2) + anchor, 3000) - anchor;
+        for (int j = 1; j <= 3; ++j) {
+            // AAC's first frames after its priming are a poor likeness of the signal, so an AAC
+            // track is looked for a little later
+            const int64_t after = cuts[j] + (std::string(list[j]) == "m4a" ? 2048 : 0);
+            EXPECT_EQ(Locate(output, piece(cuts[j] - 2205), start + cuts[j] - 2205, 2000),
+                      start + cuts[j] - 2205)
+                << "the 50 ms before join " << j;
+            EXPECT_EQ(Locate(output, piece(after), start + after, 2000), start + after)
+                << "the 50 ms after join " << j;
+        }
+    }
+}
