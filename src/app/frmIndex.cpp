@@ -155,6 +155,8 @@ void TfrmIndex::CreateControls() {
     connect(Progres, &TProgressBar::Picked, this, &TfrmIndex::ProgresPick);
     connect(Progres, &TProgressBar::KeyPicked, this, &TfrmIndex::ProgresKey);
     connect(dragSeek_, &QTimer::timeout, this, &TfrmIndex::DragSeekTimer);
+    // Repeat decides what follows the last entry
+    connect(cbRepeat, &QCheckBox::toggled, this, [this] { FollowingChanged(); });
     connect(this, &TfrmIndex::StateChanged, this, &TfrmIndex::UpdateSeekable);
 
     // what a screen reader announces, and the keyboard's way through the window
@@ -242,6 +244,7 @@ void TfrmIndex::OpenFiles(const QStringList& files) {
 // OPEN FILE once the dialog has answered.
 void TfrmIndex::TakeChosen(bool confirmed, const QStringList& chosen) {
     NoteStateChange();
+    Player->DropPrepared();
     if (confirmed) {
         PlayList = chosen;
         LastIndex = int32_t(PlayList.size()) - 1;
@@ -265,9 +268,11 @@ void TfrmIndex::iPlayClick() {
     if (!TrackLoaded)
         return;
     failedAdvances_ = 0;
+    tStatus->start();
+    // before the track starts, so even a short one is followed without a gap
+    FollowingChanged();
     Player->Play();
     Progres->SetMax(Player->Length());
-    tStatus->start();
 }
 
 void TfrmIndex::iPauseClick() {
@@ -276,12 +281,15 @@ void TfrmIndex::iPauseClick() {
         return;
     Player->Pause();
     tStatus->stop();
+    // resumed by this button the track ends without a tick to go on: nothing is queued
+    Player->DropPrepared();
 }
 
 void TfrmIndex::iStopClick() {
     NoteStateChange();
     if (!TrackLoaded)
         return;
+    Player->DropPrepared();
     Player->Open();
     Progres->SetPosition(0);
     tStatus->stop();
@@ -395,6 +403,8 @@ void TfrmIndex::SeekTo(int32_t position) {
     Progres->SetMax(Player->Length());
     const int32_t after = Player->Position();
     Progres->SetPosition(after);
+    // what was queued behind the old place is dropped, and queued anew behind the new one
+    FollowingChanged();
     if (after != before)
         emit Seeked();
 }
@@ -471,13 +481,18 @@ void TfrmIndex::PlayEntry(int32_t index, bool play) {
     Player->SetFileName(ListItem(PlayList, CurrentIndex));
     ++EntryLoads;
     // Counted until the open succeeds. An entry that cannot be opened leaves the bar at its end,
-    // so the next tick goes on to the entry after it.
+    // so the next tick goes on to the entry after it. The open takes the prepared entry as it
+    // plays where the current one has ended into it.
+    if (!play)
+        Player->DropPrepared();
     ++failedAdvances_;
     Player->Open();
     failedAdvances_ = 0;
     Progres->SetPosition(0);
-    if (play)
+    if (play) {
+        FollowingChanged();
         Player->Play();
+    }
     Progres->SetMax(Player->Length());
     ShowCaption();
 }
@@ -502,6 +517,7 @@ void TfrmIndex::StopAtEnd() {
     restartPending_ = false;
     failedAdvances_ = 0;
     tStatus->stop();
+    Player->DropPrepared();
     Progres->SetPosition(0);
     // rewinds the last track; one that could not be opened is not tried again
     if (Player->DeviceId() != 0)
@@ -514,9 +530,55 @@ void TfrmIndex::Label1Click() {
 }
 
 void TfrmIndex::ShowCaption() {
-    // read off the GUI thread: a share that stopped answering gives the failure caption
-    ShownTags = ReadTrackTagsBounded(Tag, ListItem(PlayList, CurrentIndex));
+    const QString path = ListItem(PlayList, CurrentIndex);
+    // read already while the track before played, or now off the GUI thread: a share that
+    // stopped answering gives the failure caption
+    if (prefetchedTags_.Path == path && prefetching_.isEmpty())
+        ShownTags = prefetchedTags_;
+    else
+        ShownTags = ReadTrackTagsBounded(Tag, path);
     lInfo->setText(TrackCaption(ShownTags));
+}
+
+int32_t TfrmIndex::FollowingEntry() const {
+    const auto count = int32_t(PlayList.size());
+    if (count == 0)
+        return -1;
+    if (CurrentIndex >= count - 1)
+        return cbRepeat->isChecked() ? 0 : -1;
+    return CurrentIndex + 1;
+}
+
+void TfrmIndex::FollowingChanged() {
+    // Only while the tick runs: it is what takes the following entry when its turn comes.
+    const int32_t following = FollowingEntry();
+    if (!TrackLoaded || Player->DeviceId() == 0 || !tStatus->isActive() || following < 0) {
+        Player->Prepare(QString());
+        return;
+    }
+    const QString path = ListItem(PlayList, following);
+    Player->Prepare(path);
+    PrefetchTags(path);
+}
+
+void TfrmIndex::PrefetchTags(const QString& path) {
+    if (prefetchedTags_.Path == path || prefetching_ == path)
+        return;
+    prefetching_ = path;
+    struct TJob {
+        std::unique_ptr<TID3v2Tag> Tag = std::make_unique<TID3v2Tag>();
+        TTrackTags Tags;
+    };
+    auto job = std::make_shared<TJob>();
+    BoundedWait::Start(
+        this, "ondrix-tags", [job, path] { job->Tags = ReadTrackTags(*job->Tag, path); },
+        [this, job, path](BoundedWait::EResult result) {
+            if (prefetching_ != path)
+                return;
+            prefetching_.clear();
+            prefetchedTags_ =
+                result == BoundedWait::EResult::Done ? job->Tags : TTrackTags{path, {}, {}};
+        });
 }
 
 void TfrmIndex::NoteStateChange() {
@@ -551,6 +613,7 @@ void TfrmIndex::Label4Clic() {
         SaveListFile(kPatch, PlayList);
         listUnreadable_ = false;
         QFile::remove(kTracklist);
+        Player->DropPrepared();
         if (PlayList.isEmpty()) {
             lInfo->clear();
         } else {
@@ -577,12 +640,15 @@ void TfrmIndex::Label4Clic() {
         QFile::remove(kKontrola);
         if (!PlayList.isEmpty()) {
             TrackLoaded = true;
+            Player->DropPrepared();
             Player->SetFileName(ListItem(PlayList, CurrentIndex));
             ++EntryLoads;
             Player->Open();
             ShowCaption();
         }
     }
+    // the list may have changed under the entry that was to follow
+    FollowingChanged();
 }
 
 void TfrmIndex::Label5Click() {

@@ -97,6 +97,14 @@ public:
     // replace the list as a confirmed OPEN FILE does, then play starts.
     void OpenFiles(const QStringList& files);
 
+    // The entry the status tick's advance plays after the current one: the next, or with Repeat
+    // the first after the last; -1 where the list ends.
+    int32_t FollowingEntry() const;
+    // What follows may have changed (the list, Repeat, what plays): the player is told, so the
+    // following entry is opened and queued behind the current one while it plays, and its
+    // caption read.
+    void FollowingChanged();
+
 signals:
     // The play state, the track, the volume or the list may have changed; sent from the event
     // loop once the handler is done, also when it ended in an error.
@@ -118,6 +126,8 @@ private:
     void TakeChosen(bool confirmed, const QStringList& chosen);
     void NoteStateChange();
     void ShowMuted(bool muted);
+    // The tags of the following entry, read in the background; taken by ShowCaption.
+    void PrefetchTags(const QString& path);
     void UpdateSeekable();
     void DragSeekTimer();
     void ForgetDrag();
@@ -129,6 +139,8 @@ private:
     // automatic advances in a row whose track could not be opened
     int32_t failedAdvances_ = 0;
     bool stateNoticePending_ = false;
+    TTrackTags prefetchedTags_; // of the following entry, once read
+    QString prefetching_;      // whose tags are being read
     // the slider is being set to the volume the sound server has: nothing to send back
     bool followingVolume_ = false;
     // While the bar is dragged the track follows at most this often; the place picked

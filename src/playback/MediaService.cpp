@@ -208,6 +208,8 @@ int32_t CloseDevice(uint16_t deviceId) {
 }
 
 void PrepareDevice(uint16_t deviceId, const QString& fileName) {
+    if (!fileName.isEmpty() && gPrepared.For == deviceId && gPrepared.FileName == fileName)
+        return; // prepared already
     DropPrepared();
     TPlaybackDevice* device = Find(deviceId);
     if (device == nullptr)

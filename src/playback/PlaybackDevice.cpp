@@ -54,8 +54,10 @@ TDeviceCore::~TDeviceCore() = default;
 std::shared_ptr<TFeed> TDeviceCore::NewFeed(const TOutputFormat& format) {
     auto feed = std::make_shared<TFeed>(gNextFeedId.fetch_add(1), format, mDoorbell);
     bool start = false;
+    std::shared_ptr<TFeed> old;
     {
         std::lock_guard lock(mLock);
+        old = mFeed;
         // Go on from what has been heard: what the old feed still held is decoded again.
         if (mFeed) {
             const int64_t heard = mFeed->Heard.load();
@@ -77,17 +79,28 @@ std::shared_ptr<TFeed> TDeviceCore::NewFeed(const TOutputFormat& format) {
     }
     if (start)
         std::thread([self = shared_from_this()] { self->Run(); }).detach();
-    mDoorbell->Ring();
+    Wake(old.get());
     return feed;
+}
+
+// The decoder thread sleeps on its own doorbell for requests and on the doorbell of the feed it
+// writes for room (the output rings that one, and a feed made by the device before is its):
+// both are rung.
+void TDeviceCore::Wake(const TFeed* writing) {
+    mDoorbell->Ring();
+    if (writing != nullptr && writing->Doorbell != mDoorbell)
+        writing->Doorbell->Ring();
 }
 
 void TDeviceCore::Continue(const std::shared_ptr<TFeed>& feed, int64_t start,
                            std::unique_ptr<TFormatConverter> converter) {
     bool startThread = false;
+    std::shared_ptr<TFeed> old;
     {
         std::lock_guard lock(mLock);
         if (mStop)
             return;
+        old = mFeed;
         mFeed = feed;
         mBase = 0;
         mFeedStart = start;
@@ -101,7 +114,7 @@ void TDeviceCore::Continue(const std::shared_ptr<TFeed>& feed, int64_t start,
     }
     if (startThread)
         std::thread([self = shared_from_this()] { self->Run(); }).detach();
-    mDoorbell->Ring();
+    Wake(old.get());
 }
 
 void TDeviceCore::OutputFailed(const QString& reason) {
@@ -146,15 +159,17 @@ void TDeviceCore::MoveTo(int64_t frame) {
 }
 
 void TDeviceCore::Stop() {
+    std::shared_ptr<TFeed> writing;
     {
         std::lock_guard lock(mLock);
         mStop = true;
         mRequest.reset();
         mNext.reset();
         mNextPending = false;
+        writing = mFeed;
     }
     mFile->Abandon();
-    mDoorbell->Ring();
+    Wake(writing.get());
 }
 
 void TDeviceCore::SetNext(std::shared_ptr<TDeviceCore> next, bool pending) {
@@ -191,7 +206,7 @@ bool TDeviceCore::Stopping() {
 
 // Writes all of `frames` into the feed, waiting for room; false when it gave up because the
 // device stops or was asked for another feed.
-bool TDeviceCore::Push(TFeed& feed, const float* frames, size_t count, uint32_t& seen) {
+bool TDeviceCore::Push(TFeed& feed, const float* frames, size_t count) {
     const auto channels = static_cast<size_t>(feed.Format.Channels);
     while (count > 0) {
         const size_t written = feed.Ring.Write(frames, count);
@@ -201,10 +216,10 @@ bool TDeviceCore::Push(TFeed& feed, const float* frames, size_t count, uint32_t&
             TOutputStream::Instance().Wake(feed);
         if (count == 0)
             return true;
+        const uint32_t seen = feed.Doorbell->Seen();
         feed.WantsRoom.store(true);
         if (feed.Ring.Free() == 0)
-            mDoorbell->Wait(seen);
-        seen = mDoorbell->Seen();
+            feed.Doorbell->Wait(seen);
         std::lock_guard lock(mLock);
         if (mStop || mRequest)
             return false;
@@ -216,8 +231,7 @@ bool TDeviceCore::Push(TFeed& feed, const float* frames, size_t count, uint32_t&
 // for) the feed goes on with it: with the resampler as it stands where the next file has the
 // same rate, so the join is as if the two were one file, else after flushing it. Without one
 // the feed ends here.
-bool TDeviceCore::Finish(TFeed& feed, std::unique_ptr<TFormatConverter>& converter,
-                         uint32_t& seen) {
+bool TDeviceCore::Finish(TFeed& feed, std::unique_ptr<TFormatConverter>& converter) {
     const auto waitingSince = std::chrono::steady_clock::now();
     for (;;) {
         std::shared_ptr<TDeviceCore> next;
@@ -243,7 +257,7 @@ bool TDeviceCore::Finish(TFeed& feed, std::unique_ptr<TFormatConverter>& convert
         if (!sameRate) {
             size_t flushed = 0;
             const float* out = converter->Convert(nullptr, 0, flushed);
-            if (!Push(feed, out, flushed, seen))
+            if (!Push(feed, out, flushed))
                 return false;
         }
         const int64_t start = static_cast<int64_t>(feed.Ring.Written()) +
@@ -267,7 +281,7 @@ bool TDeviceCore::Finish(TFeed& feed, std::unique_ptr<TFormatConverter>& convert
     // The end of the stream: the resampler's last frames, then nothing more.
     size_t flushed = 0;
     const float* out = converter->Convert(nullptr, 0, flushed);
-    if (!Push(feed, out, flushed, seen))
+    if (!Push(feed, out, flushed))
         return false;
     feed.DecodeDone.store(true, std::memory_order_release);
     TOutputStream::Instance().Wake(feed);
@@ -305,7 +319,7 @@ void TDeviceCore::Run() {
                     mRate, mDecoder->Layout(), feed->Format.Rate, feed->Format.Layout);
             }
             if (!mDecoder->Seek(at) || !converter->Valid()) {
-                Finish(*feed, converter, seen); // nothing of it can be played
+                Finish(*feed, converter); // nothing of it can be played
                 finished = true;
             }
             continue;
@@ -324,9 +338,10 @@ void TDeviceCore::Run() {
         // Room for it and what the resampler may add, so a read is seldom held back.
         const size_t room = std::min(half, chunk * outRate / static_cast<size_t>(mRate) + 1024);
         if (feed->Ring.Free() < room) {
+            const uint32_t roomSeen = feed->Doorbell->Seen();
             feed->WantsRoom.store(true);
             if (feed->Ring.Free() < room)
-                mDoorbell->Wait(seen);
+                feed->Doorbell->Wait(roomSeen);
             continue;
         }
         const size_t got = mDecoder->Read(buffer.data(), chunk);
@@ -335,7 +350,7 @@ void TDeviceCore::Run() {
         if (got == 0) {
             // The end, or a rest that cannot be read: what was decoded plays, then the next
             // device or the end of the stream.
-            Finish(*feed, converter, seen);
+            Finish(*feed, converter);
             finished = true;
             continue;
         }
@@ -343,7 +358,7 @@ void TDeviceCore::Run() {
             converter->SetInLayout(mDecoder->Layout());
         size_t converted = 0;
         const float* out = converter->Convert(buffer.data(), got, converted);
-        Push(*feed, out, converted, seen);
+        Push(*feed, out, converted);
     }
 }
 

@@ -47,14 +47,15 @@ public:
 
 private:
     void Run();
-    bool Push(TFeed& feed, const float* frames, size_t count, uint32_t& seen);
+    bool Push(TFeed& feed, const float* frames, size_t count);
+    void Wake(const TFeed* writing);
     bool Stopping();
     // The predecessor's decoder thread: this device's frames follow from `start` on in `feed`,
     // through `converter` where the predecessor's resampler goes on.
     void Continue(const std::shared_ptr<TFeed>& feed, int64_t start,
                   std::unique_ptr<TFormatConverter> converter);
     // The decoder thread, at the end of the file: hands the feed on, or ends it.
-    bool Finish(TFeed& feed, std::unique_ptr<TFormatConverter>& converter, uint32_t& seen);
+    bool Finish(TFeed& feed, std::unique_ptr<TFormatConverter>& converter);
 
     const uint16_t mId;
     const QString mFileName;

@@ -1,5 +1,7 @@
 // Plays one file through TMediaPlayer and the volume routine, for the end-to-end test:
 //   playback_play FILE VOLUME [SECONDS [MUTE_AT_MS [SEEK_AT_MS SEEK_TO_MS]]]
+//   playback_play --list FILE... : the files one after another, each next one prepared while the
+//   one before plays and taken when it has ended, as the main window's status tick does.
 // Plays to the end, or for SECONDS when given; with MUTE_AT_MS (-1: none) calls SetVolume(0)
 // once Position has reached it (a sound server may take a while to start pulling), and with
 // SEEK_AT_MS seeks to SEEK_TO_MS there. Prints the positions, and the last one before the end.
@@ -7,13 +9,60 @@
 #include "playback/MPlayer.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QStringList>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <thread>
+
+namespace {
+
+// Polls as the window's 100 ms tick does, the event loop running between.
+bool WaitForEnd(TMediaPlayer& player, int32_t length) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(length + 5000);
+    while (player.Position() != length) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
+int PlayList(const QStringList& files) {
+    TMediaPlayer player;
+    for (int i = 0; i < files.size(); ++i) {
+        player.SetFileName(files[i]);
+        player.Open();
+        player.Prepare(i + 1 < files.size() ? files[i + 1] : QString());
+        player.Play();
+        const int32_t length = player.Length();
+        std::printf("track %d: length %d, from %d\n", i + 1, length, player.Position());
+        if (!WaitForEnd(player, length)) {
+            std::fprintf(stderr, "track %d did not end\n", i + 1);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    if (argc > 2 && std::string(argv[1]) == "--list") {
+        QStringList files;
+        for (int i = 2; i < argc; ++i)
+            files << QString::fromLocal8Bit(argv[i]);
+        try {
+            return PlayList(files);
+        } catch (const Exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return 1;
+        }
+    }
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s FILE VOLUME [SECONDS [MUTE_AT_MS]]\n", argv[0]);
         return 2;
