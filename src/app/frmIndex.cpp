@@ -257,6 +257,9 @@ void TfrmIndex::TakeChosen(bool confirmed, const QStringList& chosen) {
     ++EntryLoads;
     ShowCaption();
     Player->Open();
+    // The bar starts again with the track: left where the old one was, a Play would clamp it
+    // to a shorter track's end, and the next tick would take that for the end.
+    Progres->SetPosition(0);
     volume->setValue(GetVolume(*Player));
     TrackLoaded = true;
     SaveListFile(kPatch, PlayList);

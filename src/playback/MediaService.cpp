@@ -61,6 +61,17 @@ struct TPrepared {
 };
 TPrepared gPrepared;
 
+// The prepared device goes; the one it followed is told that another is coming when it is
+// `pendingFor`.
+void DropPreparedExcept(uint16_t pendingFor) {
+    const TPrepared prepared = gPrepared;
+    gPrepared = {0, {}, 0, gPrepared.Generation + 1};
+    if (TPlaybackDevice* current = Find(prepared.For))
+        current->SetNext(nullptr, prepared.For == pendingFor);
+    if (prepared.Id != 0)
+        gDevices.erase(prepared.Id);
+}
+
 bool IsOpen(uint16_t deviceId) {
     return gDevices.find(deviceId) != gDevices.end();
 }
@@ -210,19 +221,18 @@ int32_t CloseDevice(uint16_t deviceId) {
 void PrepareDevice(uint16_t deviceId, const QString& fileName) {
     if (!fileName.isEmpty() && gPrepared.For == deviceId && gPrepared.FileName == fileName)
         return; // prepared already
-    DropPrepared();
+    // Told at once, so its decoder thread never takes its end for the stream's meanwhile:
+    // nothing follows, or something that is being opened (its end waits for the answer).
     TPlaybackDevice* device = Find(deviceId);
+    DropPreparedExcept(fileName.isEmpty() ? 0 : deviceId);
     if (device == nullptr)
         return;
-    if (fileName.isEmpty()) {
-        device->SetNext(nullptr, false); // nothing follows: its end is the stream's
+    device->SetNext(nullptr, !fileName.isEmpty());
+    if (fileName.isEmpty())
         return;
-    }
     const uint64_t generation = ++gPrepared.Generation;
     gPrepared.For = deviceId;
     gPrepared.FileName = fileName;
-    // the current device's decoder thread waits at its end for the answer
-    device->SetNext(nullptr, true);
     auto job = std::make_shared<TOpenJob>();
     BoundedWait::Start(
         Relay(), "ondrix-open",
@@ -253,13 +263,9 @@ void PrepareDevice(uint16_t deviceId, const QString& fileName) {
 }
 
 void DropPrepared() {
-    const TPrepared prepared = gPrepared;
-    gPrepared = {0, {}, 0, gPrepared.Generation + 1};
-    if (TPlaybackDevice* current = Find(prepared.For))
-        current->SetNext(nullptr, false);
-    if (prepared.Id != 0)
-        gDevices.erase(prepared.Id);
+    DropPreparedExcept(0);
 }
+
 
 bool AdoptPrepared(uint16_t deviceId, const QString& fileName, uint16_t& adopted) {
     TPlaybackDevice* current = Find(deviceId);

@@ -18,9 +18,11 @@ public:
     uint32_t Seen() const { return mRings.load(); }
     // Returns once rung after `seen` was read (at once if it was rung meanwhile).
     void Wait(uint32_t seen) const { mRings.wait(seen); }
+    // Every thread waiting is woken: a device's own thread, and the next device's writing into
+    // the feed it made, may both wait on it.
     void Ring() {
         mRings.fetch_add(1);
-        mRings.notify_one();
+        mRings.notify_all();
     }
 
 private:

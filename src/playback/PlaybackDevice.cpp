@@ -172,20 +172,15 @@ void TDeviceCore::Stop() {
     Wake(writing.get());
 }
 
-void TDeviceCore::SetNext(std::shared_ptr<TDeviceCore> next, bool pending) {
-    {
-        std::lock_guard lock(mLock);
-        mNext = std::move(next);
-        mNextPending = pending && !mNext;
-    }
-    mDoorbell->Ring(); // a decoder thread waiting at its end for the answer
-}
-
-bool TDeviceCore::DropNext() {
+bool TDeviceCore::SetNext(std::shared_ptr<TDeviceCore> next, bool pending) {
     std::lock_guard lock(mLock);
-    mNext.reset();
-    mNextPending = false;
-    return mHandedOver;
+    // the device this one's feed went on with is let go
+    const bool dropped = mHandedOver && mNext && mNext != next;
+    mNext = std::move(next);
+    mNextPending = pending && !mNext;
+    if (dropped)
+        mHandedOver = false;
+    return dropped;
 }
 
 bool TDeviceCore::EndedInto(const TDeviceCore* next) {
@@ -380,14 +375,11 @@ TPlaybackDevice::~TPlaybackDevice() {
 
 void TPlaybackDevice::SetNext(TPlaybackDevice* next, bool pending) {
     mNext = next;
-    if (next == nullptr && !pending) {
-        // Where the next one's frames are queued behind this one's already, they must not be
-        // heard: this one goes on from a new feed.
-        if (mCore->DropNext() && mState != EState::Stopped)
-            TOutputStream::Instance().Replace(mCore.get());
-        return;
-    }
-    mCore->SetNext(next != nullptr ? next->mCore : nullptr, pending);
+    // Where the frames of the device let go are queued behind this one's already, they must not
+    // be heard: this one goes on from a new feed.
+    if (mCore->SetNext(next != nullptr ? next->mCore : nullptr, pending) &&
+        mState != EState::Stopped)
+        TOutputStream::Instance().Replace(mCore.get());
 }
 
 bool TPlaybackDevice::HandOverTo(TPlaybackDevice& next) {

@@ -38,10 +38,9 @@ public:
     // GUI thread. `next` follows this device in the stream: once this one's last frame is
     // decoded, `next`'s first is queued right behind it, in the same feed. `pending`: it is
     // still being opened, and this one's decoder thread waits at the end for the answer.
-    void SetNext(std::shared_ptr<TDeviceCore> next, bool pending);
-    // GUI thread. No next device any more; true when its frames are in this one's feed already
-    // (which must then start anew).
-    bool DropNext();
+    // True when the next device set before is let go after this one's feed went on with it
+    // (the feed must then start anew, without its frames).
+    bool SetNext(std::shared_ptr<TDeviceCore> next, bool pending);
     // GUI thread. Whether this device's feed goes on with `next`, and this one has ended.
     bool EndedInto(const TDeviceCore* next);
 

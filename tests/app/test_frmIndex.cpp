@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "playback/FileOutput.h"
 
 #include "app/frmIndex.h"
 #include "playback/MPlayer.h"
@@ -12,7 +13,11 @@
 #include <QSignalSpy>
 #include <QSlider>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -417,4 +422,112 @@ TEST_F(MainWindowTest, PlusLabelMovesTheWindowWithTheCursor) {
     QCursor::setPos(700, 600);
     QTest::qWait(30);
     EXPECT_EQ(w->pos(), QPoint(588, 488));
+}
+
+namespace {
+
+// The steady tones of a recording's left channel, in 50 ms blocks: (start s, length s, Hz).
+struct TRun {
+    double Start, Length, Hz;
+};
+std::vector<TRun> ToneRuns(const std::vector<float>& output, int rate) {
+    std::vector<TRun> runs;
+    const size_t block = static_cast<size_t>(rate / 20);
+    const size_t frames = output.size() / 2;
+    for (size_t b = 0; b + block <= frames; b += block) {
+        size_t crossings = 0;
+        float peak = 0;
+        for (size_t f = b + 1; f < b + block; ++f) {
+            crossings += output[2 * (f - 1)] < 0 && output[2 * f] >= 0;
+            peak = std::max(peak, std::abs(output[2 * f]));
+        }
+        const double hz = static_cast<double>(crossings) * 20;
+        const double at = static_cast<double>(b) / rate;
+        if (peak < 0.01f || hz < 100) {
+            continue;
+        } else if (!runs.empty() && std::abs(runs.back().Hz - hz) < 40 &&
+                   runs.back().Start + runs.back().Length + 0.06 >= at) {
+            runs.back().Length = at + 0.05 - runs.back().Start;
+        } else {
+            runs.push_back({at, 0.05, hz});
+        }
+    }
+    runs.erase(std::remove_if(runs.begin(), runs.end(), [](const TRun& r) { return r.Length < 0.2; }),
+               runs.end());
+    return runs;
+}
+
+std::string Describe(const std::vector<TRun>& runs) {
+    std::string text;
+    for (const TRun& r : runs)
+        text += std::to_string(int(r.Hz)) + " Hz for " + std::to_string(r.Length) + " s; ";
+    return text;
+}
+
+} // namespace
+
+// Stop, Pause, a seek, OPEN FILE and Repeat in the last second of a track behave as without the
+// following entry queued behind it: what was queued is dropped and never heard, or (a seek,
+// Repeat checked) queued anew.
+TEST_F(MainWindowTest, ActionsInTheLastSecondOfATrack) {
+    const QString low = MakeTone(media_->path(), "low.wav", 440, 2.0);
+    const QString high = MakeTone(media_->path(), "high.wav", 880, 1.0);
+    const QString other = MakeTone(media_->path(), "other.wav", 660, 1.0);
+    struct TCase {
+        const char* Name;
+        bool OnLast; // in the last second of the list's last entry, else of its first
+        std::function<void(TfrmIndex&)> Act;
+        std::vector<double> Heard; // the tones, in order (with Repeat: the first of them)
+    };
+    const std::vector<TCase> cases = {
+        {"Stop", false, [](TfrmIndex& w) { Click(w.iStop); }, {440}},
+        // resumed by the pause button, the track ends without the tick: nothing follows
+        {"Pause and resume", false,
+         [](TfrmIndex& w) {
+             Click(w.iPause);
+             QTest::qWait(600);
+             Click(w.iPause);
+         },
+         {440, 440}},
+        // the second run of the low tone is the last second of it again
+        // the second run of the low tone is its last second once more
+        {"seek back", false, [](TfrmIndex& w) { w.SeekTo(1000); }, {440, 440, 880}},
+        {"OPEN FILE", false, [&](TfrmIndex& w) { w.OpenFiles({other}); }, {440, 660}},
+        {"Repeat checked", true, [](TfrmIndex& w) { w.cbRepeat->setChecked(true); },
+         {440, 880, 440, 880}},
+        {"Repeat unchecked", true, [](TfrmIndex& w) { w.cbRepeat->setChecked(false); },
+         {440, 880}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        QTemporaryDir out;
+        const QString raw = out.filePath("out.raw");
+        UseFileOutput(raw, 44100, 2);
+        WritePatch({low, high});
+        {
+            auto w = Create();
+            w->cbRepeat->setChecked(std::string(c.Name) == "Repeat unchecked");
+            Click(w->iPlay);
+            if (c.OnLast) {
+                ASSERT_TRUE(WaitFor([&] { return w->CurrentIndex == 1; }, 5000));
+            }
+            ASSERT_TRUE(WaitFor([&] { return w->Progres->Max() > 100 &&
+                                              w->Player->Position() >= w->Player->Length() - 700; },
+                                5000));
+            c.Act(*w);
+            // long enough for what remains, and for a second round of the list
+            QTest::qWait(c.OnLast ? 4500 : 3500);
+            w->cbRepeat->setChecked(false);
+            Click(w->iStop);
+        }
+        MediaService::ReleaseIdleOutput();
+        const auto runs = ToneRuns(ReadSamples(raw), 44100);
+        if (std::string(c.Name) == "Repeat checked")
+            ASSERT_GE(runs.size(), c.Heard.size()) << Describe(runs);
+        else
+            ASSERT_EQ(runs.size(), c.Heard.size()) << Describe(runs);
+        for (size_t i = 0; i < c.Heard.size(); ++i)
+            EXPECT_NEAR(runs[i].Hz, c.Heard[i], 30) << Describe(runs); // 20 Hz steps
+    }
+    qputenv("ONDRIX_AUDIO_OUTPUT", "null");
 }
