@@ -2,7 +2,8 @@
 """End to end: a private PulseAudio server with a null sink, the player playing a 440 Hz MP3
 through its sound server output, and the sink's monitor recorded with parec. Checks that the tone
 arrived (level and frequency within 2 %) and that SetVolume(0) silences it; that a -110 dBFS tone
-in a 24-bit file reaches a float sink with its low bits; and that after a seek
+in a 24-bit file reaches a float sink with its low bits; that a list of tracks cut from one signal
+plays as that signal, nothing lost or added at the joins; and that after a seek
 while playing, Position follows the sound to the end instead of standing still while the server
 plays out what it was given after the seek; and that a stream the user moved to another sink stays
 there, the same stream, when the default source changes.
@@ -175,6 +176,93 @@ def low_bits_kept(tool, pactl, parec, runtime, env):
     return True
 
 
+def locate(output, window, around, reach, step=1):
+    """Where `window` best matches `output`, within `reach` of `around` (normalised
+    cross-correlation), looked at every `step` samples."""
+    energy = math.sqrt(sum(x * x for x in window)) or 1.0
+    best, best_at = -2.0, -1
+    for at in range(max(0, around - reach), around + reach + 1, step):
+        part = output[at: at + len(window)]
+        if len(part) < len(window):
+            break
+        power = math.sqrt(sum(x * x for x in part))
+        score = sum(a * b for a, b in zip(part, window)) / (power * energy) if power else -1
+        if score > best:
+            best, best_at = score, at
+    return best_at
+
+
+def joins_seamless(tool, pactl, parec, fixtures, runtime, env):
+    """Four tracks cut at odd positions from one signal, played as the window plays a list
+    (each next one prepared): from the middle of the first track on, the WAV and FLAC lists
+    arrive on the sink sample for sample, and in an MP3 list and one that mixes formats (a
+    48 kHz Opus track among them) the 50 ms before and after each join lie where the signal has
+    them. (The recorder may miss the very start of a stream, so that is not looked at.)"""
+    subprocess.run([pactl, "set-default-sink", "ondrix_null"], env=env, check=True)
+    cuts = [0, 30135, 63357, 88935, 114660]
+    raw = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i",
+                          os.path.join(fixtures, "join-source.wav"), "-f", "s16le", "-"],
+                         check=True, capture_output=True).stdout
+    source = struct.unpack("<%dh" % (len(raw) // 2), raw)
+    left = source[0::2]
+    anchor = cuts[1] // 2
+    ok = True
+    for exts in (["wav"] * 4, ["flac"] * 4, ["mp3"] * 4, ["wav", "mp3", "opus", "flac"]):
+        recording = os.path.join(runtime, "joins-%s.raw" % "-".join(exts))
+        # a recorder with a long buffer, which loses nothing on a loaded machine
+        recorder = subprocess.Popen(
+            [parec, "-d", "ondrix_null.monitor", "--raw", "--format=s16le", "--rate=%d" % RATE,
+             "--channels=2", "--latency-msec=1000"], env=env, stdout=open(recording, "wb"))
+        try:
+            time.sleep(1.0)
+            files = [os.path.join(fixtures, "join-%d.%s" % (i + 1, e)) for i, e in enumerate(exts)]
+            played = subprocess.run([tool, "--list", *files], env=env, capture_output=True,
+                                    text=True, timeout=60)
+            time.sleep(2.5)  # the recorder's buffer has reached the file
+        finally:
+            stop(recorder)
+        data = open(recording, "rb").read()
+        got = struct.unpack("<%dh" % (len(data) // 4 * 2), data[: len(data) // 4 * 4])
+        what = "+".join(exts)
+        if played.returncode != 0:
+            print("FAILED: the list %s did not play: %s" % (what, played.stderr.strip()))
+            ok = False
+            continue
+        if exts[0] == exts[1] and exts[0] in ("wav", "flac"):
+            # found by 20 frames of the first track's middle, to the sample
+            mark = source[2 * anchor: 2 * anchor + 40]
+            at = next((i for i in range(0, len(got) - 40, 2) if got[i: i + 40] == mark), None)
+            exact = at is not None and got[at: at + len(source) - 2 * anchor] == \
+                source[2 * anchor:]
+            where = ""
+            if at is not None and not exact:
+                tail = source[2 * anchor:]
+                bad = next((i for i in range(min(len(tail), len(got) - at))
+                            if got[at + i] != tail[i]), min(len(tail), len(got) - at))
+                where = " from frame %d of %d" % (anchor + bad // 2, len(source) // 2)
+            print("%s on the sink: %s%s" % (what, "sample for sample" if exact else "not exact",
+                                           where))
+            if not exact:
+                print("FAILED: the lossless list did not arrive sample for sample")
+                ok = False
+            continue
+        # where the signal starts, from the middle of the first track: roughly over a long
+        # reach on every fourth sample, then to the sample
+        out = got[0::2]
+        first = next((i for i, x in enumerate(out) if x != 0), 0)
+        rough = locate(out[::4], left[anchor: anchor + 8820: 4], (first + anchor) // 4, 1500)
+        start = locate(out, left[anchor: anchor + 4410], 4 * rough, 8) - anchor
+        errors = []
+        for j in (1, 2, 3):
+            for at in (cuts[j] - 2205, cuts[j]):
+                errors.append(locate(out, left[at: at + 2205], start + at, 300) - (start + at))
+        print("%s on the sink: join errors %s samples" % (what, errors))
+        if any(errors):
+            print("FAILED: samples lost or added at a join")
+            ok = False
+    return ok
+
+
 def main():
     tool, tone = sys.argv[1], sys.argv[2]
     pulseaudio = shutil.which("pulseaudio")
@@ -271,6 +359,8 @@ def main():
         if not routing_kept(tool, tone, pactl, play_env):
             ok = False
         if not low_bits_kept(tool, pactl, parec, runtime, play_env):
+            ok = False
+        if not joins_seamless(tool, pactl, parec, os.path.dirname(tone), runtime, play_env):
             ok = False
         return 0 if ok else 1
     finally:

@@ -45,6 +45,8 @@ int PlayList(const QStringList& files) {
             return 1;
         }
     }
+    // the end is told a little before the last sound has left the sound server
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     return 0;
 }
 
