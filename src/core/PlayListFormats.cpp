@@ -200,8 +200,12 @@ bool ExistsOnDisk(const QString& path) {
 
 // How a list in `folder` names the track at `path`: relative where the track lies under the
 // folder, absolute elsewhere; never as something the reader would take for a comment or a URI.
+// A name that is not valid UTF-8 is written as its file: URI, so that the list stays UTF-8 text
+// and every player finds the file by its bytes.
 QByteArray ListName(const QString& path, const QString& folder) {
     const QString absolute = AbsolutePath(path);
+    if (!IsUtf8(EncodeFileName(absolute)))
+        return PathToFileUri(absolute);
     const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     if (!absolute.startsWith(prefix) || absolute.size() == prefix.size())
         return EncodeFileName(absolute);

@@ -40,8 +40,9 @@ TPlayListEntries ParsePlayList(EPlayListFormat format, const QByteArray& bytes,
 TPlayListEntries LoadPlayList(const QString& fileName);
 
 // The bytes of `entries` as a list of `format` kept in `folder`: M3U8 (also for M3U) with paths
-// relative to the folder for the tracks under it and absolute otherwise, PLS the same, XSPF with
-// file URIs; our own format for Qdl and None. Empty entries, which name no file, are left out
+// relative to the folder for the tracks under it and absolute otherwise (a name that is not
+// valid UTF-8 as its file: URI), PLS the same, XSPF with file URIs; our own format for Qdl and
+// None. Empty entries, which name no file, are left out
 // of the other players' lists.
 QByteArray FormatPlayList(EPlayListFormat format, const QStringList& entries,
                           const QString& folder);

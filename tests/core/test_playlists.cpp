@@ -241,6 +241,9 @@ TEST(PlayListFormats, WrittenListsReadBackAsTheSameList) {
     EXPECT_TRUE(m3u8.startsWith("#EXTM3U\n01 - one.mp3\nsub/#2 hash.mp3\n./ab:c.mp3\n"))
         << m3u8.constData();
     EXPECT_TRUE(m3u8.contains("\n/elsewhere/x.ogg\n"));
+    // a name that is not UTF-8 goes as its URI: the list stays UTF-8, and the bytes survive
+    EXPECT_TRUE(m3u8.contains("\nfile://" + QFile::encodeName(folder) + "/caf%E9%20latin-1.mp3\n"))
+        << m3u8.constData();
     EXPECT_TRUE(FormatPlayList(EPlayListFormat::Xspf, entries, folder)
                     .contains("<location>file://" + QFile::encodeName(folder) +
                               "/100%25%20%26%20%3Ctags%3E.mp3</location>"));
