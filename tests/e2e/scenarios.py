@@ -31,6 +31,7 @@ STOP = (325, 94, 68, 56)
 REPEAT_BOX = (8, 165, 13, 17)  # the box at the left of "Repeat"
 SPEAKER = (440, 155, 24, 27)
 PLAYLIST = (432, 188, 92, 22)
+OPEN_FILE = (5, 188, 101, 22)
 INFO = (140, 188, 253, 13)
 
 EDITOR_TITLE = "Ondrix - Playlist"
@@ -1426,6 +1427,29 @@ def playlist_files(s):
         check(code == 0, "ondrix %s: %d %r" % (name, code, out))
         wait_for(lambda: read_bytes(patch) == list_bytes(expected), 10,
                  "%s read back as the same list (patch.dat: %r)" % (name, read_bytes(patch)))
+    # the same lists come in through OPEN FILE and the editor's Open too
+    click(s, w, PAUSE)
+    click(s, w, OPEN_FILE)
+    dialog = wait_for(lambda: s.visible_windows("Open"), 5, "the music dialog")[0]
+    s.xdotool("windowfocus", "--sync", dialog.id)
+    s.xdotool("type", "--delay", "20", pls)
+    s.xdotool("key", "Return")
+    dismiss_box(s, "the PLS list's web address")
+    wait_for(lambda: read_bytes(patch) == list_bytes([ogg]), 10,
+             "OPEN FILE to take the PLS list's entry (patch.dat: %r)" % read_bytes(patch))
+    click(s, w, PLAYLIST)
+    editor = editor_window(s)
+    click(s, editor, EDITOR_OPEN)
+    dialog = wait_for(lambda: s.visible_windows("Open"), 5, "the editor's open dialog")[0]
+    s.xdotool("windowfocus", "--sync", dialog.id)
+    s.xdotool("type", "--delay", "20", xspf)
+    s.xdotool("key", "Return")
+    wait_for(lambda: not [d for d in s.visible_windows() if d.id == dialog.id], 5,
+             "the open dialog to close")
+    click(s, editor, EDITOR_CLOSE)
+    wait_for(lambda: not s.visible_windows(EDITOR_TITLE), 5, "the editor to close")
+    wait_for(lambda: read_bytes(patch) == list_bytes([flac, cafe]), 10,
+             "the editor's Open to take the XSPF list (patch.dat: %r)" % read_bytes(patch))
     check(not s.error_boxes(), "an error box: %s" % s.window_titles())
     close_program(s, s.main_window())
 
