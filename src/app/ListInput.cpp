@@ -16,10 +16,12 @@
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QTimer>
+#include <QUrl>
 
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 #include <thread>
@@ -110,20 +112,23 @@ TListInput ExpandListInput(const QStringList& items, bool checkFiles,
     return input;
 }
 
-TListInput ReadListInput(QWidget* owner, const QStringList& items, bool checkFiles) {
+namespace {
+
+// Runs `expand` off the GUI thread, as ReadListInput says.
+TListInput
+ReadOffThread(QWidget* owner,
+              std::function<TListInput(const std::atomic<bool>&, std::atomic<int64_t>&)> expand) {
     struct TJob {
-        QStringList Items;
-        bool CheckFiles = true;
+        std::function<TListInput(const std::atomic<bool>&, std::atomic<int64_t>&)> Expand;
         std::atomic<bool> Cancel{false};
         std::atomic<int64_t> Seen{0};
         std::atomic<bool> Done{false};
         TListInput Result;
     };
     auto job = std::make_shared<TJob>();
-    job->Items = items;
-    job->CheckFiles = checkFiles;
+    job->Expand = std::move(expand);
     std::thread([job] {
-        job->Result = ExpandListInput(job->Items, job->CheckFiles, job->Cancel, job->Seen);
+        job->Result = job->Expand(job->Cancel, job->Seen);
         job->Done.store(true, std::memory_order_release);
     }).detach();
     const auto done = [&job] { return job->Done.load(std::memory_order_acquire); };
@@ -183,6 +188,22 @@ TListInput ReadListInput(QWidget* owner, const QStringList& items, bool checkFil
     return std::move(job->Result);
 }
 
+} // namespace
+
+TListInput ReadListInput(QWidget* owner, const QStringList& items, bool checkFiles) {
+    return ReadOffThread(
+        owner, [items, checkFiles](const std::atomic<bool>& cancel, std::atomic<int64_t>& seen) {
+            return ExpandListInput(items, checkFiles, cancel, seen);
+        });
+}
+
+TListInput ReadDroppedUris(QWidget* owner, const QByteArray& uris) {
+    return ReadOffThread(owner,
+                         [uris](const std::atomic<bool>& cancel, std::atomic<int64_t>& seen) {
+                             return ExpandDroppedUris(uris, cancel, seen);
+                         });
+}
+
 QString WebAddressesLeftOut(int32_t count, const QString& list) {
     const QString what = count == 1 ? QStringLiteral("1 web address in %1 was left out")
                                     : QStringLiteral("%1 web addresses in %2 were left out")
@@ -211,11 +232,22 @@ bool OffersFiles(const QMimeData& data) {
     return data.hasFormat(kMimeUriList);
 }
 
-QStringList DroppedPaths(const QMimeData& data, QStringList& refused) {
-    // read as bytes: QMimeData::urls() decodes each name as UTF-8, losing the bytes of one that
-    // is not
+QByteArray DroppedUris(const QMimeData& data) {
+    const QByteArray uris = data.data(kMimeUriList);
+    if (!uris.isEmpty())
+        return uris;
+    // a source that offered the list only as URLs: their encoded form keeps the bytes
+    QByteArray encoded;
+    for (const QUrl& url : data.urls())
+        encoded += url.toEncoded() + "\r\n";
+    return encoded;
+}
+
+TListInput ExpandDroppedUris(const QByteArray& uris, const std::atomic<bool>& cancel,
+                             std::atomic<int64_t>& seen) {
     QStringList paths;
-    for (QByteArray line : data.data(kMimeUriList).split('\n')) {
+    QStringList refused;
+    for (QByteArray line : uris.split('\n')) {
         line = line.trimmed();
         if (line.isEmpty() || line.startsWith('#'))
             continue;
@@ -226,5 +258,7 @@ QStringList DroppedPaths(const QMimeData& data, QStringList& refused) {
         else
             paths << AbsolutePath(path);
     }
-    return paths;
+    TListInput input = ExpandListInput(paths, true, cancel, seen);
+    input.Refused = refused + input.Refused;
+    return input;
 }

@@ -30,11 +30,18 @@ struct TListInput {
 TListInput ExpandListInput(const QStringList& items, bool checkFiles,
                            const std::atomic<bool>& cancel, std::atomic<int64_t>& seen);
 
+// A drop: the "text/uri-list" it offered (DroppedUris), read as the local paths it names (names
+// decoded byte for byte) and expanded as above; URIs that name no local file are refused.
+TListInput ExpandDroppedUris(const QByteArray& uris, const std::atomic<bool>& cancel,
+                             std::atomic<int64_t>& seen);
+
 // The same off the GUI thread. The window paints and the timers run meanwhile; for half a second
 // the user's input waits, then a window over `owner` shows how far the reading got, and its
 // Cancel gives Cancelled (as does the program quitting meanwhile), whatever was read by then
 // left unused.
 TListInput ReadListInput(QWidget* owner, const QStringList& items, bool checkFiles);
+// The same for a drop's URIs, which are read on that thread too (a drop may name thousands).
+TListInput ReadDroppedUris(QWidget* owner, const QByteArray& uris);
 
 // True while ReadListInput waits: what would change the list meanwhile waits too.
 bool ListInputReading();
@@ -44,9 +51,9 @@ bool ListInputReading();
 // with `context`).
 QStringList TakeListInput(const TListInput& input, QObject* context);
 
-// The local paths a drop offers in "text/uri-list" (file: URIs, names decoded byte for byte);
-// the URIs that name no local file are added to `refused`.
-QStringList DroppedPaths(const QMimeData& data, QStringList& refused);
+// The "text/uri-list" a drop offers, as its bytes: QMimeData::urls() decodes each name as UTF-8,
+// losing the bytes of one that is not.
+QByteArray DroppedUris(const QMimeData& data);
 
 // The text for the web addresses a play list named, which were left out.
 QString WebAddressesLeftOut(int32_t count, const QString& list);

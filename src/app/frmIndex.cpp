@@ -293,21 +293,17 @@ void TfrmIndex::dragLeaveEvent(QDragLeaveEvent* event) {
 
 void TfrmIndex::dropEvent(QDropEvent* event) {
     dropMark_->SetShown(false);
-    QStringList refused;
-    const QStringList items = DroppedPaths(*event->mimeData(), refused);
+    const QByteArray uris = DroppedUris(*event->mimeData());
     event->acceptProposedAction();
     // Read after the drop has been answered: the file manager waits for that answer.
     QMetaObject::invokeMethod(
         this,
-        [this, items, refused] {
+        [this, uris] {
             TApplication::RunHandler([&] {
                 NoteStateChange();
-                TListInput input;
-                if (!items.isEmpty())
-                    input = ReadListInput(this, items, true);
+                const TListInput input = ReadDroppedUris(this, uris);
                 if (input.Cancelled)
-                    return;
-                input.Refused = refused + input.Refused;
+                    return; // the list stays as it was
                 OpenFiles(TakeListInput(input, this));
             });
         },

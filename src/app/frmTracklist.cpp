@@ -319,13 +319,13 @@ void TfrmTracklist::Label5Click() {
     AddItems({folder});
 }
 
-void TfrmTracklist::AddItems(const QStringList& items, const QStringList& refused) {
-    TListInput input;
-    if (!items.isEmpty())
-        input = ReadListInput(this, items, true);
+void TfrmTracklist::AddItems(const QStringList& items) {
+    AddInput(ReadListInput(this, items, true));
+}
+
+void TfrmTracklist::AddInput(const TListInput& input) {
     if (input.Cancelled)
         return; // nothing added
-    input.Refused = refused + input.Refused;
     if (input.Entries.isEmpty() && input.Refused.isEmpty())
         return;
     AddTracks(TakeListInput(input, this));
@@ -517,12 +517,16 @@ void TfrmTracklist::dragLeaveEvent(QDragLeaveEvent* event) {
 
 void TfrmTracklist::dropEvent(QDropEvent* event) {
     dropMark_->SetShown(false);
-    QStringList refused;
-    const QStringList items = DroppedPaths(*event->mimeData(), refused);
+    const QByteArray uris = DroppedUris(*event->mimeData());
     event->acceptProposedAction();
     // read after the drop has been answered: the file manager waits for that answer
     QMetaObject::invokeMethod(
         this,
-        [this, items, refused] { TApplication::RunHandler([&] { AddItems(items, refused); }); },
+        [this, uris] {
+            TApplication::RunHandler([&] {
+                const TListInput input = ReadDroppedUris(this, uris);
+                AddInput(input);
+            });
+        },
         Qt::QueuedConnection);
 }

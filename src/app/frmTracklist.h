@@ -12,6 +12,7 @@ class QListWidgetItem;
 class ClickLabel;
 class DropMark;
 class TID3v2Tag;
+struct TListInput;
 
 // The playlist editor: a modal window showing "patch.dat" as track captions. It changes the
 // persisted list only through files ("patch.dat", "tracklist.dat", "kontrola.tmp"); the main
@@ -49,9 +50,9 @@ public:
     void tracklistActivate(int row);
     // Alt+Up, Alt+Down: the selected lines one up or down
     void tracklistMove(int step);
-    // Files, folders and play lists dropped on the editor or chosen as a folder: added as Add
+    // Files, folders and play lists chosen as a folder or dropped on the editor: added as Add
     // tracks adds.
-    void AddItems(const QStringList& items, const QStringList& refused = {});
+    void AddItems(const QStringList& items);
 
     // The main window's entry [index] is the one loaded now (-1: none): its line is marked.
     void SetPlayingEntry(int32_t index);
@@ -81,6 +82,7 @@ private:
     // The chosen tracks after the lines shown, and "patch.dat" and "kontrola.tmp" as Add tracks
     // leaves them.
     void AddTracks(const QStringList& paths);
+    void AddInput(const TListInput& input);
     // "patch.dat" as the lines of the persisted list now stand, after they moved.
     void SaveOrder();
     void MoveRows(QList<int> rows, int to);
