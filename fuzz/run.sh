@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs the ID3v2 reader's for $1 seconds (default 60),
 # starting from the unit tests' tags, then the decoders' for half as long, starting from WAV
-# files, MPEG frames of each kind and small FLAC, Ogg and Opus files. Any crash, leak, out-of-memory or hang makes this script
+# files, MPEG frames of each kind and small FLAC, Ogg and Opus files, then the play-list
+# readers' (M3U, PLS, XSPF, each read back through our writers) for half as long. Any crash, leak, out-of-memory or hang makes this script
 # fail.
 set -euo pipefail
 seconds=${1:-60}
@@ -47,3 +48,4 @@ run() { # name, seconds, corpus writer
 }
 run id3v2 "$seconds" id3v2_corpus
 run decoder "$((seconds / 2))" decoder_corpus
+run playlist "$((seconds / 2))" playlist_corpus

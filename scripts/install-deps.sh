@@ -24,6 +24,8 @@ packages=(
     pipewire wireplumber pipewire-pulse
     # a real XEmbed notification area for the tray test
     trayer
+    # a drag source as GTK file managers are one (tests/e2e/drag_source.py)
+    gir1.2-gtk-3.0
     # a headless Wayland compositor with XWayland, its screenshots, and a pointer for it
     sway swaybg xwayland grim libwayland-dev
     # a compositing manager for X11

@@ -6,6 +6,7 @@
 #include "app/QuitSignals.h"
 #include "app/dmData.h"
 #include "app/frmIndex.h"
+#include "core/FileNames.h"
 #include "ui/Fonts.h"
 
 #include <QDir>
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
     // Read before the application object, which would need a display.
     QStringList args;
     for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+        args << DecodeFileName(argv[i]); // a name that is not UTF-8 kept byte for byte
     const TCommandLine commandLine = ParseCommandLine(args, QDir::currentPath());
     switch (commandLine.Action) {
     case TCommandLine::EAction::Help:

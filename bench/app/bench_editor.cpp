@@ -4,11 +4,18 @@
 // the hand-over). The files are generated once into the build folder: one small MP3 body with
 // an ID3v2.3 tag written in front of it byte by byte. The page cache is warmed before timing.
 //
+// At scale: the editor opened on 100,000 entries (the 10,000 files ten times over), and 20,000
+// files (in 1,000 folders, each a small tagged MP3) dropped on the main window or handed over as a
+// later start hands them over, until "patch.dat" holds them all, with the longest the main
+// window went without a paint meanwhile. These use only what main has too, so they build and
+// run beside it (bench/app/beside_main.sh); where main takes no drop, that one says so.
+//
 // The same on a mixed library: a fifth each MP3 (ID3v2.3 as above), FLAC, Opus, M4A and WMA, half
 // with a 100 KB picture, whose captions other than the MP3s' come from the tag module. Its files
 // are short tones made once per format by ffmpeg, tagged by TagLib; the captions are measured
 // beside TagLib's generic FileRef reading the same files.
 #include "app/Application.h"
+#include "app/MainWindowControl.h"
 #include "app/TrackCaption.h"
 #include "app/dmData.h"
 #include "app/frmIndex.h"
@@ -18,11 +25,15 @@
 #include "ui/Fonts.h"
 
 #include <QDir>
+#include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
+#include <QMimeData>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 #include <benchmark/benchmark.h>
 #include <taglib/asffile.h>
 #include <taglib/fileref.h>
@@ -32,6 +43,7 @@
 #include <taglib/opusfile.h>
 #include <taglib/tag.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -95,7 +107,9 @@ QByteArray mp3Body() {
 }
 
 QString corpusDir() {
-    const QString dir = qEnvironmentVariable("ONDRIX_EDITOR_CORPUS", ONDRIX_EDITOR_CORPUS_DEFAULT);
+    const QString dir =
+        QDir(qEnvironmentVariable("ONDRIX_EDITOR_CORPUS", ONDRIX_EDITOR_CORPUS_DEFAULT))
+            .absolutePath();
     QDir().mkpath(dir);
     return dir;
 }
@@ -379,6 +393,174 @@ void FileRefWithPropertiesMixed(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * paths.size());
 }
 BENCHMARK(FileRefWithPropertiesMixed)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+// ---- at scale -----------------------------------------------------------------------------
+
+constexpr int kLargeList = 100000;
+constexpr int kDropFolders = 1000;
+constexpr int kDropPerFolder = 20;
+
+struct LargeSetup {
+    QTemporaryDir work;
+    QStringList paths;
+    LargeSetup() {
+        const QStringList base = corpus();
+        warm(base);
+        while (paths.size() < kLargeList)
+            paths += base;
+        QDir::setCurrent(work.path());
+        SaveListFile(QStringLiteral("patch.dat"), paths);
+    }
+};
+
+LargeSetup& largeSetup() {
+    static LargeSetup s;
+    QDir::setCurrent(s.work.path());
+    return s;
+}
+
+// The editor on 100,000 entries, until its list box holds every caption.
+void EditorFill100k(benchmark::State& state) {
+    largeSetup();
+    for (auto _ : state) {
+        TfrmTracklist editor;
+        if (editor.tracklist->count() != kLargeList)
+            state.SkipWithError("the list box is not full");
+        benchmark::DoNotOptimize(editor.tracklist->count());
+    }
+    state.SetItemsProcessed(state.iterations() * kLargeList);
+}
+BENCHMARK(EditorFill100k)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+
+// 20,000 small tagged MP3s in 1,000 folders, made once.
+QStringList dropFiles() {
+    static QStringList paths = [] {
+        const QString dir = corpusDir() + QStringLiteral("/drop");
+        const QByteArray body = mp3Body();
+        QStringList made;
+        for (int f = 0; f < kDropFolders; ++f) {
+            const QString folder = dir + QString::asprintf("/%04d", f);
+            QDir().mkpath(folder);
+            for (int i = 0; i < kDropPerFolder; ++i) {
+                const QString path = folder + QString::asprintf("/%02d - track.mp3", i);
+                if (!QFile::exists(path)) {
+                    QFile file(path);
+                    if (!file.open(QIODevice::WriteOnly) ||
+                        file.write(tagFor(f * kDropPerFolder + i, {}) + body) < 0)
+                        qFatal("cannot write %s", qPrintable(path));
+                }
+                made << path;
+            }
+        }
+        warm(made);
+        return made;
+    }();
+    return paths;
+}
+
+qsizetype savedEntries() {
+    QStringList list;
+    try {
+        LoadListFile(QStringLiteral("patch.dat"), list);
+    } catch (const std::exception&) {
+        return -1;
+    }
+    return list.size();
+}
+
+// Runs `start` on a shown main window in a fresh folder, then the event loop until "patch.dat"
+// holds `expected` entries (at most a minute). The window is asked to repaint every 20 ms
+// meanwhile; reported: the longest it went without a paint.
+template <typename F> void untilSaved(benchmark::State& state, qsizetype expected, F start) {
+    double longest = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        QTemporaryDir work;
+        QDir::setCurrent(work.path());
+        SaveListFile(QStringLiteral("patch.dat"), {});
+        TfrmIndex window;
+        window.show();
+        QCoreApplication::processEvents();
+        QElapsedTimer sincePaint;
+        struct PaintClock : QObject {
+            QElapsedTimer* since = nullptr;
+            double* longest = nullptr;
+            bool eventFilter(QObject*, QEvent* e) override {
+                if (e->type() == QEvent::Paint) {
+                    *longest = std::max(*longest, since->nsecsElapsed() / 1e6);
+                    since->restart();
+                }
+                return false;
+            }
+        } clock;
+        clock.since = &sincePaint;
+        clock.longest = &longest;
+        QTimer repaint;
+        QObject::connect(&repaint, &QTimer::timeout, &window, [&window] { window.update(); });
+        state.ResumeTiming();
+        sincePaint.start();
+        window.installEventFilter(&clock);
+        repaint.start(20);
+        if (!start(window)) {
+            state.SkipWithError("main takes no drops: nothing to measure");
+            break;
+        }
+        QElapsedTimer waited;
+        waited.start();
+        while (savedEntries() != expected && waited.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        // the stretch since the last paint counts too, also when no paint came at all
+        longest = std::max(longest, sincePaint.nsecsElapsed() / 1e6);
+        const bool saved = savedEntries() == expected;
+        if (saved)
+            state.PauseTiming();
+        window.removeEventFilter(&clock);
+        repaint.stop();
+        window.Player->Close();
+        if (!saved) {
+            state.SkipWithError("patch.dat did not get the files within a minute");
+            break;
+        }
+        state.ResumeTiming();
+    }
+    state.counters["longest_without_paint_ms"] = longest;
+}
+
+// 20,000 files dropped on the main window, as a file manager drops them.
+void Drop20000(benchmark::State& state) {
+    const QStringList files = dropFiles();
+    QByteArray uris;
+    for (const QString& f : files)
+        uris += QUrl::fromLocalFile(f).toEncoded() + "\r\n";
+    untilSaved(state, files.size(), [&uris](TfrmIndex& window) {
+        QMimeData data;
+        data.setData(QStringLiteral("text/uri-list"), uris);
+        const QPointF at(267, 120);
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&window, &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&window, &drop);
+        return true;
+    });
+}
+BENCHMARK(Drop20000)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->UseRealTime();
+
+// The same 20,000 files handed over as "ondrix FILE..." in the folder hands them to the player.
+void HandOver20000(benchmark::State& state) {
+    const QStringList files = dropFiles();
+    untilSaved(state, files.size(), [&files](TfrmIndex& window) {
+        auto* control = new MainWindowControl(window, &window);
+        control->OpenFiles(files);
+        return true;
+    });
+}
+BENCHMARK(HandOver20000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->UseRealTime();
 
 // The hand-over's reload of "patch.dat" into the playback list.
 void HandOverReload(benchmark::State& state) {

@@ -1,9 +1,9 @@
 #include "app/CommandLine.h"
 
+#include "core/FileNames.h"
 #include "playback/AudioFormats.h"
 
 #include <QDir>
-#include <QUrl>
 
 #include <array>
 
@@ -64,16 +64,16 @@ TCommandLine ParseCommandLine(const QStringList& args, const QString& folder) {
             result.Message = QStringLiteral("unknown option '%1'").arg(arg);
             return result;
         }
-        // file managers may hand over URLs; only local files can be played
+        // file managers may hand over URLs; only local files can be played. Decoded byte for
+        // byte: a name that is not UTF-8 comes percent-encoded.
         if (arg.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
-            const QUrl url(arg);
-            const bool here = url.host().isEmpty() || url.host() == QLatin1String("localhost");
-            if (!url.isLocalFile() || !here || url.path(QUrl::FullyDecoded).isEmpty()) {
+            const QString path = FileUriToPath(EncodeFileName(arg));
+            if (path.isEmpty()) {
                 result.Action = TCommandLine::EAction::Error;
                 result.Message = QStringLiteral("'%1' is not a local file").arg(arg);
                 return result;
             }
-            result.Files << QDir::cleanPath(url.path(QUrl::FullyDecoded));
+            result.Files << QDir::cleanPath(path);
             continue;
         }
         if (arg.contains(QLatin1String("://"))) {
@@ -92,7 +92,9 @@ QString HelpText() {
                "Ondrix 3, a small skinned music player.\n"
                "It plays %1 files.\n"
                "\n"
-               "The FILEs replace the play list and play starts. The play list is kept in\n"
+               "The FILEs replace the play list and play starts: a folder gives every file\n"
+               "under it that can be played, a play list (.m3u, .m3u8, .pls, .xspf, .qdl) the\n"
+               "files it names. The play list is kept in\n"
                "\"patch.dat\" in the current folder, and there is one player per folder: when one\n"
                "already runs in this folder, it takes the FILEs and comes to the front, and this\n"
                "command ends.\n"

@@ -1,9 +1,8 @@
 #include "app/FormatTags.h"
 
 #include "app/formattags/FormatTagsModule.h"
+#include "core/FileNames.h"
 #include "playback/ModuleLoader.h"
-
-#include <QFile>
 
 #include <mutex>
 
@@ -37,7 +36,7 @@ bool TitleArtist(const QString& path, QString& title, QString& artist) {
     std::string title8;
     std::string artist8;
     if (reader == nullptr ||
-        !reader->TitleArtist(QFile::encodeName(path).constData(), title8, artist8))
+        !reader->TitleArtist(EncodeFileName(path).constData(), title8, artist8))
         return false;
     title = QString::fromStdString(title8);
     artist = QString::fromStdString(artist8);

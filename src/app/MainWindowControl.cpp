@@ -1,21 +1,19 @@
 #include "app/MainWindowControl.h"
 
 #include "app/Application.h"
+#include "app/ListInput.h"
 #include "app/dmData.h"
 #include "app/frmIndex.h"
 #include "core/BoundedWait.h"
-#include "core/Errors.h"
 #include "playback/MPlayer.h"
 #include "tags/ID3v2Library.h"
 #include "ui/ClickLabel.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QSlider>
 
 #include <algorithm>
-#include <cerrno>
 #include <memory>
 #include <utility>
 
@@ -43,6 +41,7 @@ MainWindowControl::MainWindowControl(TfrmIndex& window, QObject* parent)
     connect(&window_, &TfrmIndex::Seeked, this, &PlayerControl::Seeked);
     // the status tick reads the box; nothing in the window handles it
     connect(window_.cbRepeat, &QCheckBox::toggled, this, &PlayerControl::Changed);
+    connect(window_.cbShuffle, &QCheckBox::toggled, this, &PlayerControl::Changed);
     pendingTimer_.setInterval(250);
     pendingTimer_.setSingleShot(true);
     connect(&pendingTimer_, &QTimer::timeout, this, &MainWindowControl::TakePendingFiles);
@@ -128,18 +127,20 @@ bool MainWindowControl::Repeat() const {
     return window_.cbRepeat->isChecked();
 }
 
+bool MainWindowControl::Shuffle() const {
+    return window_.cbShuffle->isChecked();
+}
+
 bool MainWindowControl::CanPlay() const {
     return window_.TrackLoaded;
 }
 
 bool MainWindowControl::CanGoNext() const {
-    const int32_t index = LoadedIndex();
-    return window_.TrackLoaded && index >= 0 && (index < window_.PlayList.size() - 1 || Repeat());
+    return window_.TrackLoaded && LoadedIndex() >= 0 && window_.FollowingEntry() >= 0;
 }
 
 bool MainWindowControl::CanGoPrevious() const {
-    const int32_t index = LoadedIndex();
-    return window_.TrackLoaded && index >= 0 && (index > 0 || Repeat());
+    return window_.TrackLoaded && LoadedIndex() >= 0 && window_.PrecedingEntry() >= 0;
 }
 
 bool MainWindowControl::CanSeek() const {
@@ -178,9 +179,8 @@ void MainWindowControl::Next() {
     TApplication::RunHandler([this] {
         if (!CanGoNext())
             return;
-        const int32_t index = LoadedIndex();
-        window_.SkipTo(index + 1 < window_.PlayList.size() ? index + 1 : 0,
-                       Status() == EStatus::Playing);
+        // what the tick's advance would play next
+        window_.SkipTo(window_.FollowingEntry(), Status() == EStatus::Playing);
     });
 }
 
@@ -188,9 +188,7 @@ void MainWindowControl::Previous() {
     TApplication::RunHandler([this] {
         if (!CanGoPrevious())
             return;
-        const int32_t index = LoadedIndex();
-        window_.SkipTo(index > 0 ? index - 1 : int32_t(window_.PlayList.size()) - 1,
-                       Status() == EStatus::Playing);
+        window_.SkipTo(window_.PrecedingEntry(), Status() == EStatus::Playing);
     });
 }
 
@@ -208,6 +206,10 @@ void MainWindowControl::SetVolume(int32_t volume) {
 
 void MainWindowControl::SetRepeat(bool repeat) {
     window_.cbRepeat->setChecked(repeat);
+}
+
+void MainWindowControl::SetShuffle(bool shuffle) {
+    window_.cbShuffle->setChecked(shuffle);
 }
 
 void MainWindowControl::Raise(const QString& activationToken) {
@@ -249,32 +251,12 @@ void MainWindowControl::TakePendingFiles() {
         return;
     // A dialog or the editor works on the list now, or a file is being opened; the files wait
     // until it is over.
-    if (QApplication::activeModalWidget() || BoundedWait::Waiting()) {
+    if (QApplication::activeModalWidget() || BoundedWait::Waiting() || ListInputReading()) {
         pendingTimer_.start();
         return;
     }
     const QStringList files = std::exchange(pendingFiles_, {});
-    TApplication::RunHandler([this, &files] {
-        // The music dialog accepts only files that exist; the same names are refused here, with
-        // one box, and the others taken.
-        QStringList taken;
-        QStringList refused;
-        for (const QString& path : files) {
-            const QFileInfo info(path);
-            if (!info.exists())
-                refused << EFOpenError(path, SystemErrorText(ENOENT)).Message();
-            else if (info.isDir())
-                refused << EFOpenError(path, SystemErrorText(EISDIR)).Message();
-            else
-                taken << path;
-        }
-        if (!refused.isEmpty()) {
-            const Exception error(refused.join(QLatin1Char('\n')));
-            if (taken.isEmpty())
-                throw error;
-            TApplication::RunHandler([&] { throw error; });
-        }
-        TdmData::RefuseLineBreaks(taken);
-        window_.OpenFiles(taken);
-    });
+    // Folders and play lists are read as the entries they give; names that do not exist or
+    // cannot be played are refused with one box, and the others taken.
+    TApplication::RunHandler([this, &files] { window_.OpenItems(files); });
 }

@@ -25,6 +25,7 @@ public:
     int32_t Volume() const override;
     bool Muted() const override;
     bool Repeat() const override;
+    bool Shuffle() const override;
     bool CanPlay() const override;
     bool CanGoNext() const override;
     bool CanGoPrevious() const override;
@@ -39,6 +40,7 @@ public:
     void SeekTo(int32_t position) override;
     void SetVolume(int32_t volume) override;
     void SetRepeat(bool repeat) override;
+    void SetShuffle(bool shuffle) override;
     void Raise(const QString& activationToken) override;
     void Quit() override;
     void OpenFiles(const QStringList& files) override;

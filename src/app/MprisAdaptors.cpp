@@ -1,11 +1,11 @@
 #include "app/MprisAdaptors.h"
 
 #include "app/MprisService.h"
+#include "core/FileNames.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QGuiApplication>
-#include <QUrl>
 
 MprisRootAdaptor::MprisRootAdaptor(MprisService* service)
     : QDBusAbstractAdaptor(service), service_(service) {}
@@ -45,6 +45,14 @@ QString MprisPlayerAdaptor::LoopStatus() const {
 
 void MprisPlayerAdaptor::SetLoopStatus(const QString& status) {
     service_->SetLoopStatus(status);
+}
+
+bool MprisPlayerAdaptor::Shuffle() const {
+    return service_->Shuffle();
+}
+
+void MprisPlayerAdaptor::SetShuffle(bool shuffle) {
+    service_->SetShuffle(shuffle);
 }
 
 void MprisPlayerAdaptor::SetRate(double rate) {
@@ -118,12 +126,12 @@ void MprisPlayerAdaptor::SetPosition(const QDBusObjectPath& trackId, qlonglong p
 }
 
 void MprisPlayerAdaptor::OpenUri(const QString& uri) {
-    const QUrl url(uri);
-    if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == QLatin1String("localhost"))) {
+    // decoded byte for byte: a name that is not UTF-8 comes percent-encoded
+    const QString path = FileUriToPath(uri.toUtf8());
+    if (path.isEmpty()) {
         sendErrorReply(QDBusError::NotSupported,
                        QStringLiteral("Only local files can be played: %1").arg(uri));
         return;
     }
-    const QString path = url.path(QUrl::FullyDecoded);
     service_->Later([s = service_, path] { s->Control().OpenFiles({path}); });
 }

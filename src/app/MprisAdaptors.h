@@ -44,6 +44,7 @@ class MprisPlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
     Q_PROPERTY(QString PlaybackStatus READ PlaybackStatus)
     Q_PROPERTY(QString LoopStatus READ LoopStatus WRITE SetLoopStatus)
+    Q_PROPERTY(bool Shuffle READ Shuffle WRITE SetShuffle)
     Q_PROPERTY(double Rate READ Rate WRITE SetRate)
     Q_PROPERTY(QVariantMap Metadata READ Metadata)
     Q_PROPERTY(double Volume READ Volume WRITE SetVolume)
@@ -62,6 +63,8 @@ public:
     QString PlaybackStatus() const;
     QString LoopStatus() const;
     void SetLoopStatus(const QString& status);
+    bool Shuffle() const;
+    void SetShuffle(bool shuffle);
     double Rate() const { return 1.0; }
     void SetRate(double rate);
     QVariantMap Metadata() const;

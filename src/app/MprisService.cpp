@@ -1,6 +1,7 @@
 #include "app/MprisService.h"
 
 #include "app/MprisAdaptors.h"
+#include "core/FileNames.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -11,7 +12,6 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QTimer>
-#include <QUrl>
 #include <QWidget>
 
 #include <algorithm>
@@ -143,6 +143,7 @@ MprisService::TState MprisService::Current() {
     TState state;
     state.Status = control_.Status();
     state.Repeat = control_.Repeat();
+    state.Shuffle = control_.Shuffle();
     state.Volume = control_.Volume();
     state.Track = control_.Track();
     state.CanPlay = control_.CanPlay();
@@ -163,6 +164,7 @@ void MprisService::Announce(const QStringList& force) {
     };
     note("PlaybackStatus", now.Status != told_.Status, statusName(now.Status));
     note("LoopStatus", now.Repeat != told_.Repeat, LoopStatus());
+    note("Shuffle", now.Shuffle != told_.Shuffle, now.Shuffle);
     note("Volume", now.Volume != told_.Volume, now.Volume / 1000.0);
     note("Metadata", now.Track != told_.Track, MetadataOf(now.Track));
     note("CanPlay", now.CanPlay != told_.CanPlay, now.CanPlay);
@@ -212,8 +214,8 @@ QVariantMap MprisService::MetadataOf(const std::optional<PlayerControl::TTrack>&
                track->Title.isEmpty() ? QFileInfo(track->Path).fileName() : track->Title);
     if (!track->Artist.isEmpty())
         map.insert(QStringLiteral("xesam:artist"), QStringList{track->Artist});
-    map.insert(QStringLiteral("xesam:url"),
-               QUrl::fromLocalFile(track->Path).toString(QUrl::FullyEncoded));
+    // the name's bytes, also where they are not UTF-8
+    map.insert(QStringLiteral("xesam:url"), QString::fromLatin1(PathToFileUri(track->Path)));
     return map;
 }
 
@@ -231,6 +233,13 @@ void MprisService::SetLoopStatus(const QString& status) {
             control_.SetRepeat(status == QLatin1String("Playlist"));
         // one track over and over is not something the player does: the caller is told back
         Announce({QStringLiteral("LoopStatus")});
+    });
+}
+
+void MprisService::SetShuffle(bool shuffle) {
+    Later([this, shuffle] {
+        control_.SetShuffle(shuffle);
+        Announce({QStringLiteral("Shuffle")});
     });
 }
 

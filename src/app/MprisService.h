@@ -38,6 +38,7 @@ public:
     PlayerControl& Control() { return control_; }
     QString PlaybackStatus();
     QString LoopStatus() const;
+    bool Shuffle() const { return control_.Shuffle(); }
     QVariantMap Metadata();
     double Volume() const;
     qlonglong Position(); // microseconds
@@ -47,6 +48,7 @@ public:
     bool CanSeek() const { return control_.CanSeek(); }
 
     void SetLoopStatus(const QString& status);
+    void SetShuffle(bool shuffle);
     void SetVolume(double volume);
     // Runs `action` from the event loop, after the caller has its reply (and after an open that
     // is waited for meanwhile).
@@ -61,6 +63,7 @@ private:
     struct TState {
         PlayerControl::EStatus Status = PlayerControl::EStatus::Stopped;
         bool Repeat = false;
+        bool Shuffle = false;
         int32_t Volume = 0;
         std::optional<PlayerControl::TTrack> Track;
         bool CanPlay = false;

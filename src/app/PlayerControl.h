@@ -34,6 +34,7 @@ public:
     virtual int32_t Volume() const = 0; // the slider, 0..1000
     virtual bool Muted() const = 0;     // then the slider is locked at 0
     virtual bool Repeat() const = 0;
+    virtual bool Shuffle() const = 0;
 
     virtual bool CanPlay() const = 0;
     virtual bool CanGoNext() const = 0;
@@ -46,19 +47,22 @@ public:
     virtual void Pause() = 0;
     virtual void PlayPause() = 0;
     virtual void Stop() = 0;
-    // To entry [current ± 1] (round the list with Repeat), playing on if it was playing.
+    // To the entry that follows or precedes the current one (in the shuffled order when
+    // shuffled; round the list with Repeat), playing on if it was playing.
     virtual void Next() = 0;
     virtual void Previous() = 0;
     // To `position` milliseconds in the loaded track (clamped to it), keeping play or pause.
     virtual void SeekTo(int32_t position) = 0;
     virtual void SetVolume(int32_t volume) = 0; // ignored while muted
     virtual void SetRepeat(bool repeat) = 0;
+    virtual void SetShuffle(bool shuffle) = 0;
     // Shows the window (also from the tray) and brings it to the front, with the desktop's
     // activation token for the request where there is one (else empty).
     virtual void Raise(const QString& activationToken) = 0;
     // What "X" does.
     virtual void Quit() = 0;
-    // The files replace the play list as a confirmed OPEN FILE does, then play starts.
+    // The files (folders and play lists too, read as the entries they give) replace the play
+    // list as a confirmed OPEN FILE does, then play starts.
     virtual void OpenFiles(const QStringList& files) = 0;
 
 signals:

@@ -19,14 +19,47 @@ TdmData* dmData = nullptr;
 
 namespace {
 
-// The saved-list dialogs: Qt's own, one filter, ".qdl" added to a name typed without one.
+// The play lists the program reads and writes, each with the extension a name typed without
+// one gets when its filter is picked for Save.
+struct TListFilter {
+    const char* Name;
+    const char* Patterns;
+    const char* Suffix;
+};
+constexpr TListFilter kOndrixFiles{"Ondrix Files", "*.qdl *.QDL", "qdl"};
+constexpr TListFilter kM3u8{"M3U8 play lists", "*.m3u8 *.M3U8", "m3u8"};
+constexpr TListFilter kXspf{"XSPF play lists", "*.xspf *.XSPF", "xspf"};
+constexpr TListFilter kPls{"PLS play lists", "*.pls *.PLS", "pls"};
+constexpr const char* kAllLists = "*.qdl *.m3u *.m3u8 *.pls *.xspf *.QDL *.M3U *.M3U8 *.PLS *.XSPF";
+
+QString filterText(const TListFilter& f) {
+    return QStringLiteral("%1 (%2)").arg(QLatin1String(f.Name), QLatin1String(f.Patterns));
+}
+
+// The saved-list dialogs: Qt's own, ".qdl" added to a name typed without an extension.
 std::unique_ptr<QFileDialog> makeListDialog(QFileDialog::AcceptMode mode) {
     auto d = std::make_unique<QFileDialog>();
     d->setOption(QFileDialog::DontUseNativeDialog);
     d->setAcceptMode(mode);
     // a typed name need not exist, and only one file is chosen
     d->setFileMode(QFileDialog::AnyFile);
-    d->setNameFilter(QStringLiteral("Ondrix Files (*.qdl *.QDL)"));
+    if (mode == QFileDialog::AcceptOpen) {
+        // ours and the other players' lists alike
+        d->setNameFilters({QStringLiteral("Play lists (%1)").arg(QLatin1String(kAllLists)),
+                           filterText(kOndrixFiles),
+                           QStringLiteral("M3U play lists (*.m3u *.m3u8 *.M3U *.M3U8)"),
+                           filterText(kPls), filterText(kXspf)});
+    } else {
+        // the format is the extension typed, else the filter picked
+        d->setNameFilters(
+            {filterText(kOndrixFiles), filterText(kM3u8), filterText(kXspf), filterText(kPls)});
+        QObject::connect(d.get(), &QFileDialog::filterSelected, d.get(),
+                         [dialog = d.get()](const QString& filter) {
+                             for (const TListFilter& f : {kOndrixFiles, kM3u8, kXspf, kPls})
+                                 if (filter == filterText(f))
+                                     dialog->setDefaultSuffix(QLatin1String(f.Suffix));
+                         });
+    }
     d->setDefaultSuffix(QStringLiteral("qdl"));
     d->setSizeGripEnabled(true);
     return d;
@@ -104,6 +137,7 @@ bool TdmData::runDialog(QPointer<QFileDialog>& running, std::unique_ptr<QFileDia
                         QWidget* owner, QStringList& files) {
     QString& folder = lastFolder_[dialog->acceptMode() == QFileDialog::AcceptSave    ? 2
                                   : dialog->fileMode() == QFileDialog::ExistingFiles ? 0
+                                  : dialog->fileMode() == QFileDialog::Directory     ? 3
                                                                                      : 1];
     if (!folder.isEmpty())
         dialog->setDirectory(folder);
@@ -124,8 +158,9 @@ bool TdmData::RunDialog(QWidget* owner, QStringList& files) {
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    // one filter entry
-    dialog->setNameFilter(QStringLiteral("All Music Files (%1)").arg(AudioFormats::NamePatterns()));
+    // one filter entry: the music files, and the play lists whose entries are taken
+    dialog->setNameFilter(QStringLiteral("All Music Files (%1 %2)")
+                              .arg(AudioFormats::NamePatterns(), QLatin1String(kAllLists)));
     // the patterns no longer fit the box: it shows the entry's name
     dialog->setOption(QFileDialog::HideNameFilterDetails);
     dialog->setSizeGripEnabled(true);
@@ -208,5 +243,20 @@ bool TdmData::RunSaveT(QWidget* owner, QString& file) {
     if (!runDialog(saveT_, std::move(dialog), owner, files) || files.isEmpty())
         return false;
     file = files.first();
+    return true;
+}
+
+bool TdmData::RunFolderDialog(QWidget* owner, QString& folder) {
+    auto dialog = std::make_unique<QFileDialog>();
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    dialog->setWindowTitle(QStringLiteral("Ondrix - Add folder"));
+    dialog->setSizeGripEnabled(true);
+    QStringList folders;
+    if (!runDialog(folderDialog_, std::move(dialog), owner, folders) || folders.isEmpty())
+        return false;
+    folder = folders.first();
     return true;
 }

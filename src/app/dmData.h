@@ -29,15 +29,19 @@ public:
     // The dialog's rule for names a play list cannot hold, also for files from outside it.
     static void RefuseLineBreaks(QStringList& files);
 
-    // Run the saved-list dialogs; on confirmation return true and the chosen full path (".qdl"
-    // added to a name typed without an extension).
+    // Run the saved-list dialogs; on confirmation return true and the chosen full path. Open
+    // shows our lists and those of other players; Save adds the extension of the filter picked
+    // (".qdl" unless another was picked) to a name typed without one.
     bool RunOpenT(QWidget* owner, QString& file);
     bool RunSaveT(QWidget* owner, QString& file);
+    // Runs the folder dialog of "Add folder"; on confirmation returns true and the folder.
+    bool RunFolderDialog(QWidget* owner, QString& folder);
 
     // The music and saved-list dialogs while they run, else nullptr.
     QFileDialog* Dialog() const { return dialog_; }
     QFileDialog* OpenT() const { return openT_; }
     QFileDialog* SaveT() const { return saveT_; }
+    QFileDialog* FolderDialog() const { return folderDialog_; }
     BalloonHint* bHint = nullptr;
 
     // The notification-area icon that stands in for the hidden main window, and its menu.
@@ -67,7 +71,8 @@ private:
     bool runDialog(QPointer<QFileDialog>& running, std::unique_ptr<QFileDialog> dialog,
                    QWidget* owner, QStringList& files);
     QPointer<QFileDialog> dialog_, openT_, saveT_;
-    QString lastFolder_[3]; // where the music, open-list and save-list dialogs were left
+    QPointer<QFileDialog> folderDialog_;
+    QString lastFolder_[4]; // where the music, open-list, save-list and folder dialogs were left
 };
 
 // The one data module of the running program.

@@ -2,18 +2,21 @@
 
 #include "app/AppFiles.h"
 #include "app/Application.h"
+#include "app/ListInput.h"
 #include "app/TrackCaption.h"
 #include "app/dmData.h"
 #include "app/frmMenu.h"
 #include "app/frmTracklist.h"
 #include "core/BoundedWait.h"
 #include "core/ListFile.h"
+#include "core/PlayListFormats.h"
 #include "net/UrlActions.h"
 #include "playback/MPlayer.h"
 #include "tags/ID3v2Library.h"
 #include "ui/Accessibility.h"
 #include "ui/ClickLabel.h"
 #include "ui/Compositing.h"
+#include "ui/DropMark.h"
 #include "ui/Fonts.h"
 #include "ui/JpegImage.h"
 #include "ui/ProgressBar.h"
@@ -21,9 +24,11 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDragEnterEvent>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMimeData>
 #include <QSlider>
 #include <QTimer>
 #include <QWindow>
@@ -34,6 +39,9 @@
 #include <utility>
 
 namespace {
+
+// Shuffle sits beside Repeat, as wide and with the same gap the layout leaves around it.
+constexpr int kShuffleLeft = 8 + 97 + 3;
 
 // Moving a window by hand is only allowed where the platform lets programs place windows: not
 // on Wayland, nor through XWayland, whose compositor ignores an X client's moves.
@@ -96,6 +104,10 @@ void TfrmIndex::CreateControls() {
     cbRepeat = new QCheckBox(QStringLiteral("Repeat"), this);
     cbRepeat->setGeometry(8, 165, 97, 17);
     StyleLabel(cbRepeat, QStringLiteral("MS Sans Serif"), 11, false, kWhite);
+    // beside Repeat and like it; neither is remembered between runs
+    cbShuffle = new QCheckBox(QStringLiteral("Shuffle"), this);
+    cbShuffle->setGeometry(kShuffleLeft, 165, 97, 17);
+    StyleLabel(cbShuffle, QStringLiteral("MS Sans Serif"), 11, false, kWhite);
 
     const auto speaker = [this](const QString& skin, const QString& hint) {
         auto* s = new ClickLabel(this);
@@ -152,11 +164,11 @@ void TfrmIndex::CreateControls() {
     connect(Player, &TMediaPlayer::VolumeChanged, this, &TfrmIndex::PlayerVolumeChange);
     connect(Timer, &QTimer::timeout, this, &TfrmIndex::TimerTimer);
     connect(tStatus, &QTimer::timeout, this, &TfrmIndex::tStatusTimer);
+    connect(cbRepeat, &QCheckBox::toggled, this, &TfrmIndex::cbRepeatClick);
+    connect(cbShuffle, &QCheckBox::toggled, this, &TfrmIndex::cbShuffleClick);
     connect(Progres, &TProgressBar::Picked, this, &TfrmIndex::ProgresPick);
     connect(Progres, &TProgressBar::KeyPicked, this, &TfrmIndex::ProgresKey);
     connect(dragSeek_, &QTimer::timeout, this, &TfrmIndex::DragSeekTimer);
-    // Repeat decides what follows the last entry
-    connect(cbRepeat, &QCheckBox::toggled, this, [this] { FollowingChanged(); });
     connect(this, &TfrmIndex::StateChanged, this, &TfrmIndex::UpdateSeekable);
 
     // what a screen reader announces, and the keyboard's way through the window
@@ -169,6 +181,7 @@ void TfrmIndex::CreateControls() {
     SetAccessible(iPlay, QStringLiteral("Play"), QAccessible::Button);
     SetAccessible(iStop, QStringLiteral("Stop"), QAccessible::Button);
     SetAccessible(cbRepeat, QStringLiteral("Repeat"));
+    SetAccessible(cbShuffle, QStringLiteral("Shuffle"));
     SetAccessible(Image2, QStringLiteral("Mute"), QAccessible::Button);
     SetAccessible(Image3, QStringLiteral("Unmute"), QAccessible::Button);
     SetAccessible(volume, QStringLiteral("Volume"));
@@ -177,9 +190,10 @@ void TfrmIndex::CreateControls() {
     SetAccessible(Progres, QStringLiteral("Position"), QAccessible::ProgressBar,
                   QStringLiteral("Click or drag to seek; Left and Right go 5 seconds back and "
                                  "on, Home to the start, End near the end"));
-    SetTabOrder({Label2, lMenu, Label5, Label1, iPause, iPlay, iStop, cbRepeat, Image2, Image3,
-                 volume, Label3, Label4, Progres});
+    SetTabOrder({Label2, lMenu, Label5, Label1, iPause, iPlay, iStop, cbRepeat, cbShuffle, Image2,
+                 Image3, volume, Label3, Label4, Progres});
     MarkKeyboardFocus(cbRepeat);
+    MarkKeyboardFocus(cbShuffle);
     MarkKeyboardFocus(volume);
     MarkKeyboardFocus(Progres);
     OnArrowKeys(Label2, [this](QPoint step) {
@@ -187,6 +201,10 @@ void TfrmIndex::CreateControls() {
             move(pos() + step);
     });
     iPlay->setFocus();
+
+    // files, folders and play lists dragged from a file manager
+    setAcceptDrops(true);
+    dropMark_ = new DropMark(this);
 }
 
 void TfrmIndex::FormCreate() {
@@ -231,6 +249,15 @@ void TfrmIndex::FormDestroy() {
 void TfrmIndex::Label3Click() {
     QStringList chosen;
     const bool confirmed = dmData->RunDialog(this, chosen);
+    if (confirmed && std::any_of(chosen.begin(), chosen.end(), [](const QString& f) {
+            return PlayListFormatOf(f) != EPlayListFormat::None;
+        })) {
+        // the play lists chosen are read as the entries they name; the music files as chosen
+        const TListInput input = ReadListInput(this, chosen, false);
+        if (input.Cancelled)
+            return;
+        chosen = TakeListInput(input, this);
+    }
     TakeChosen(confirmed, chosen);
 }
 
@@ -241,6 +268,48 @@ void TfrmIndex::OpenFiles(const QStringList& files) {
     iPlayClick();
 }
 
+void TfrmIndex::OpenItems(const QStringList& items) {
+    const TListInput input = ReadListInput(this, items, true);
+    if (input.Cancelled)
+        return; // the list stays as it was
+    OpenFiles(TakeListInput(input, this));
+}
+
+void TfrmIndex::dragEnterEvent(QDragEnterEvent* event) {
+    // nothing is taken while a list is being read
+    if (event->source() != nullptr || !OffersFiles(*event->mimeData()) || ListInputReading() ||
+        BoundedWait::Waiting()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    dropMark_->SetShown(true);
+}
+
+void TfrmIndex::dragLeaveEvent(QDragLeaveEvent* event) {
+    dropMark_->SetShown(false);
+    SkinnedForm::dragLeaveEvent(event);
+}
+
+void TfrmIndex::dropEvent(QDropEvent* event) {
+    dropMark_->SetShown(false);
+    const QByteArray uris = DroppedUris(*event->mimeData());
+    event->acceptProposedAction();
+    // Read after the drop has been answered: the file manager waits for that answer.
+    QMetaObject::invokeMethod(
+        this,
+        [this, uris] {
+            TApplication::RunHandler([&] {
+                NoteStateChange();
+                const TListInput input = ReadDroppedUris(this, uris);
+                if (input.Cancelled)
+                    return; // the list stays as it was
+                OpenFiles(TakeListInput(input, this));
+            });
+        },
+        Qt::QueuedConnection);
+}
+
 // OPEN FILE once the dialog has answered.
 void TfrmIndex::TakeChosen(bool confirmed, const QStringList& chosen) {
     NoteStateChange();
@@ -249,6 +318,7 @@ void TfrmIndex::TakeChosen(bool confirmed, const QStringList& chosen) {
         PlayList = chosen;
         LastIndex = int32_t(PlayList.size()) - 1;
         CurrentIndex = 0;
+        ShuffleAnew();
     }
     // an empty list has nothing to re-open, whatever the last index recorded
     if (PlayList.isEmpty() || PlayList.size() - 1 < LastIndex)
@@ -374,17 +444,21 @@ void TfrmIndex::tStatusTimer() {
     NoteStateChange();
     if (Progres->Position() == Progres->Max()) {
         LastIndex = int32_t(PlayList.size()) - 1;
+        bool round = false;
+        const int32_t following = Following(&round);
         if (failedAdvances_ > LastIndex) {
             // every entry failed to open in a row: going round again would only fail again
             StopAtEnd();
-        } else if (restartPending_) {
-            PlayEntry(0);
-        } else if (CurrentIndex >= LastIndex) {
+        } else if (following < 0) {
             // Past the last entry also when the list was shortened in the editor: the next
             // entry no longer exists, so the list has ended.
+            StopAtEnd();
+        } else if (round && !restartPending_) {
+            // Repeat comes round: the next tick, which still finds the bar at its end, starts
+            // the list (or a new shuffled pass) again
             EndOfList();
         } else {
-            PlayEntry(CurrentIndex + 1);
+            PlayEntry(following);
         }
     }
     // With no device open (its track could not be opened) the bar stays where it is.
@@ -480,8 +554,15 @@ void TfrmIndex::ForgetDrag() {
 void TfrmIndex::PlayEntry(int32_t index, bool play) {
     NoteStateChange();
     restartPending_ = false;
+    const QString& file = ListItem(PlayList, index);
     CurrentIndex = index;
-    Player->SetFileName(ListItem(PlayList, CurrentIndex));
+    // the shuffled order learns what plays now; what follows it is prepared once the open has
+    // taken what was prepared for this entry
+    if (Shuffled()) {
+        shuffle_.Played(index, cbRepeat->isChecked());
+        shuffle_.Prepare(cbRepeat->isChecked());
+    }
+    Player->SetFileName(file);
     ++EntryLoads;
     // Counted until the open succeeds. An entry that cannot be opened leaves the bar at its end,
     // so the next tick goes on to the entry after it. The open takes the prepared entry as it
@@ -509,11 +590,97 @@ void TfrmIndex::SkipTo(int32_t index, bool play) {
 
 void TfrmIndex::EndOfList() {
     if (cbRepeat->isChecked()) {
-        // the next tick still finds the bar at its end and starts again from entry 0
+        // the next tick still finds the bar at its end and starts again from the entry that
+        // follows
         restartPending_ = true;
         return;
     }
     StopAtEnd();
+}
+
+bool TfrmIndex::Shuffled() const {
+    return cbShuffle->isChecked() && shuffle_.Count() == PlayList.size() && !shuffle_.Empty();
+}
+
+int32_t TfrmIndex::Following(bool* round) const {
+    *round = false;
+    const auto count = int32_t(PlayList.size());
+    if (count == 0)
+        return -1;
+    const bool repeat = cbRepeat->isChecked();
+    if (Shuffled())
+        return shuffle_.Following(repeat, round);
+    if (CurrentIndex + 1 < count)
+        return CurrentIndex + 1;
+    *round = repeat;
+    return repeat ? 0 : -1;
+}
+
+int32_t TfrmIndex::FollowingEntry() const {
+    bool round = false;
+    return Following(&round);
+}
+
+int32_t TfrmIndex::PrecedingEntry() const {
+    const auto count = int32_t(PlayList.size());
+    if (count == 0)
+        return -1;
+    const bool repeat = cbRepeat->isChecked();
+    if (Shuffled())
+        return shuffle_.Preceding(repeat);
+    if (CurrentIndex > 0)
+        return std::min(CurrentIndex, count) - 1;
+    return repeat ? count - 1 : -1;
+}
+
+void TfrmIndex::FollowingChanged() {
+    // the desktop's Next may have come or gone
+    NoteStateChange();
+    // The engine opens the entry that follows and queues it behind the current one, so that
+    // its first sample follows the current one's last; only while the tick runs, which is what
+    // takes it when its turn comes.
+    const int32_t following = FollowingEntry();
+    if (!TrackLoaded || Player->DeviceId() == 0 || !tStatus->isActive() || following < 0) {
+        Player->Prepare(QString());
+        return;
+    }
+    const QString path = ListItem(PlayList, following);
+    Player->Prepare(path);
+    PrefetchTags(path);
+}
+
+void TfrmIndex::cbRepeatClick() {
+    NoteStateChange();
+    if (Shuffled())
+        shuffle_.Prepare(cbRepeat->isChecked());
+    FollowingChanged();
+}
+
+void TfrmIndex::cbShuffleClick() {
+    NoteStateChange();
+    if (cbShuffle->isChecked())
+        ShuffleAnew();
+    else
+        shuffle_.Clear(); // list order on from the current entry
+    FollowingChanged();
+}
+
+void TfrmIndex::ShuffleAnew() {
+    if (!cbShuffle->isChecked())
+        return;
+    // every entry once, the current one first
+    shuffle_.Start(int32_t(PlayList.size()), CurrentIndex);
+    shuffle_.Prepare(cbRepeat->isChecked());
+}
+
+void TfrmIndex::ShuffleMoved(const std::vector<int32_t>& moved) {
+    if (!cbShuffle->isChecked())
+        return;
+    if (shuffle_.Empty())
+        shuffle_.Start(int32_t(PlayList.size()), CurrentIndex);
+    else
+        shuffle_.Remap(moved, int32_t(PlayList.size()), CurrentIndex);
+    shuffle_.Prepare(cbRepeat->isChecked());
 }
 
 void TfrmIndex::StopAtEnd() {
@@ -541,27 +708,6 @@ void TfrmIndex::ShowCaption() {
     else
         ShownTags = ReadTrackTagsBounded(Tag, path);
     lInfo->setText(TrackCaption(ShownTags));
-}
-
-int32_t TfrmIndex::FollowingEntry() const {
-    const auto count = int32_t(PlayList.size());
-    if (count == 0)
-        return -1;
-    if (CurrentIndex >= count - 1)
-        return cbRepeat->isChecked() ? 0 : -1;
-    return CurrentIndex + 1;
-}
-
-void TfrmIndex::FollowingChanged() {
-    // Only while the tick runs: it is what takes the following entry when its turn comes.
-    const int32_t following = FollowingEntry();
-    if (!TrackLoaded || Player->DeviceId() == 0 || !tStatus->isActive() || following < 0) {
-        Player->Prepare(QString());
-        return;
-    }
-    const QString path = ListItem(PlayList, following);
-    Player->Prepare(path);
-    PrefetchTags(path);
 }
 
 void TfrmIndex::PrefetchTags(const QString& path) {
@@ -599,10 +745,20 @@ void TfrmIndex::NoteStateChange() {
 
 void TfrmIndex::Label4Clic() {
     NoteStateChange();
+    // where each entry of the playback list went in the editor (-1: deleted)
+    std::vector<int32_t> moved;
     {
         // the timers go on meanwhile: a playing list keeps advancing through the old entries
         TfrmTracklist editor(this);
+        const auto mark = [this, &editor] {
+            editor.SetPlayingEntry(TrackLoaded ? CurrentIndex : -1);
+        };
+        mark();
+        connect(this, &TfrmIndex::StateChanged, &editor, mark);
+        connect(&editor, &TfrmTracklist::PlayLineRequested, this,
+                [this, &editor](int32_t row) { PlayLine(editor, row); });
         editor.exec();
+        moved = editor.EntryRows(int32_t(PlayList.size()));
     }
 
     if (QFile::exists(kTracklist)) {
@@ -613,6 +769,11 @@ void TfrmIndex::Label4Clic() {
         LoadListFile(kTracklist, PlayList);
         CurrentIndex = 0;
         LastIndex = int32_t(PlayList.size()) - 1;
+        // the editor's lines are not this list's: its entries stay where they are
+        moved.assign(PlayList.size(), -1);
+        for (size_t i = 0; i < moved.size(); ++i)
+            moved[i] = int32_t(i);
+        ShuffleAnew();
         SaveListFile(kPatch, PlayList);
         listUnreadable_ = false;
         QFile::remove(kTracklist);
@@ -629,11 +790,19 @@ void TfrmIndex::Label4Clic() {
         }
     }
 
-    // deletions and additions reach the playback list; the loaded track plays on
+    // deletions, additions and moves reach the playback list; the loaded track plays on, and
+    // the current entry is where that track went, not the same index
+    const QString current =
+        CurrentIndex >= 0 && CurrentIndex < PlayList.size() ? PlayList[CurrentIndex] : QString();
     LoadListFile(kPatch, PlayList);
     listUnreadable_ = false;
+    const int32_t now =
+        CurrentIndex >= 0 && size_t(CurrentIndex) < moved.size() ? moved[size_t(CurrentIndex)] : -1;
+    if (now >= 0 && now < PlayList.size() && PlayList[now] == current)
+        CurrentIndex = now;
     // Deletions may have left the current index past the end of the list.
     CurrentIndex = std::clamp(CurrentIndex, 0, std::max(int32_t(PlayList.size()) - 1, 0));
+    ShuffleMoved(moved);
     volume->setValue(GetVolume(*Player));
 
     if (QFile::exists(kKontrola)) {
@@ -652,6 +821,40 @@ void TfrmIndex::Label4Clic() {
     }
     // the list may have changed under the entry that was to follow
     FollowingChanged();
+}
+
+void TfrmIndex::PlayLine(TfrmTracklist& editor, int32_t row) {
+    NoteStateChange();
+    // The editor has saved its changes so far to "patch.dat": that list becomes the playback
+    // list now, as the hand-over would make it.
+    const std::vector<int32_t> moved = editor.EntryRows(int32_t(PlayList.size()));
+    QStringList entries = LoadListFile(kPatch);
+    ListItem(entries, row);
+    const QString current = CurrentIndex < PlayList.size() ? PlayList[CurrentIndex] : QString();
+    PlayList = std::move(entries);
+    listUnreadable_ = false;
+    LastIndex = int32_t(PlayList.size()) - 1;
+    const int32_t now =
+        CurrentIndex >= 0 && size_t(CurrentIndex) < moved.size() ? moved[size_t(CurrentIndex)] : -1;
+    CurrentIndex = now >= 0 && now < PlayList.size() && PlayList[now] == current ? now : row;
+    ShuffleMoved(moved);
+    editor.ListTaken();
+    // the tracks added so far are in the list now: closing the editor must not re-open (and
+    // so stop) the one that plays
+    QFile::remove(kKontrola);
+    failedAdvances_ = 0;
+    // as Play does: the tick runs before the track starts, so what follows is queued at once
+    const bool loaded = std::exchange(TrackLoaded, true);
+    tStatus->start();
+    try {
+        PlayEntry(row);
+    } catch (...) {
+        // a line that cannot be played stops the list there, reported once
+        TrackLoaded = loaded;
+        tStatus->stop();
+        Progres->SetPosition(0);
+        throw;
+    }
 }
 
 void TfrmIndex::Label5Click() {

@@ -2,11 +2,13 @@
 
 #include "app/TrackCaption.h"
 #include "app/Volume.h"
+#include "core/ShuffleOrder.h"
 #include "ui/SkinnedForm.h"
 
 #include <QStringList>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -17,6 +19,8 @@ class ClickLabel;
 class TID3v2Tag;
 class TMediaPlayer;
 class TProgressBar;
+class TfrmTracklist;
+class DropMark;
 
 // The main window: transport, volume, progress, the play list and its file "patch.dat".
 class TfrmIndex : public SkinnedForm {
@@ -34,6 +38,7 @@ public:
     ClickArea* iPlay = nullptr;
     ClickArea* iStop = nullptr;
     QCheckBox* cbRepeat = nullptr;
+    QCheckBox* cbShuffle = nullptr;
     ClickLabel* Image2 = nullptr; // speaker: Mute
     ClickLabel* Image3 = nullptr; // crossed-out speaker: Unmute
     QSlider* volume = nullptr;
@@ -81,6 +86,21 @@ public:
     void lMenuClick();
     void ProgresPick(double fraction, bool done);
     void ProgresKey(int key);
+    void cbRepeatClick();
+    void cbShuffleClick();
+
+    // The one answer to "which entry plays after the current one": the index the status tick's
+    // advance plays when the current entry ends — the next in list order, or in the shuffled
+    // order; round the list (a new pass of the shuffle) with Repeat — or -1 where the list ends
+    // there. The tick, the desktop's Next and anything else that goes on ask it.
+    int32_t FollowingEntry() const;
+    // The entry before the current one in the same order (the desktop's Previous), or -1.
+    int32_t PrecedingEntry() const;
+    // Called wherever FollowingEntry's answer may change: Shuffle or Repeat toggled, the list
+    // changed by the editor or by a line played from it, what plays (Play, each entry played,
+    // a seek). The player is told, so the following entry is opened and queued behind the
+    // current one while the tick runs, and its caption read; the desktop is told too.
+    void FollowingChanged();
 
     // Makes entry [index] the current one and plays it, as the status tick does at the end of a
     // track; raises EListError outside the list and the device's error when it cannot be opened.
@@ -96,14 +116,13 @@ public:
     // Files from outside the window (the command line, a later start, the desktop): they
     // replace the list as a confirmed OPEN FILE does, then play starts.
     void OpenFiles(const QStringList& files);
-
-    // The entry the status tick's advance plays after the current one: the next, or with Repeat
-    // the first after the last; -1 where the list ends.
-    int32_t FollowingEntry() const;
-    // What follows may have changed (the list, Repeat, what plays): the player is told, so the
-    // following entry is opened and queued behind the current one while it plays, and its
-    // caption read.
-    void FollowingChanged();
+    // Files, folders and play lists from outside (a drop, the command line, a later start, the
+    // desktop): read as the entries they give (app/ListInput.h), which then replace the list
+    // as OpenFiles does; what cannot be taken is named in one box.
+    void OpenItems(const QStringList& items);
+    // A line of the editor's list chosen to play: the list as the editor has saved it so far
+    // becomes the playback list, and its entry [row] plays at once, from its start.
+    void PlayLine(TfrmTracklist& editor, int32_t row);
 
 signals:
     // The play state, the track, the volume or the list may have changed; sent from the event
@@ -113,6 +132,9 @@ signals:
     void Seeked();
 
 protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
@@ -131,6 +153,15 @@ private:
     void UpdateSeekable();
     void DragSeekTimer();
     void ForgetDrag();
+    // What follows the current entry, and whether it comes round (Repeat starting the list or
+    // the shuffle again), where the tick waits one turn as Repeat always has.
+    int32_t Following(bool* round) const;
+    bool Shuffled() const;
+    // The shuffled order anew (for a list replaced, or Shuffle checked: the current entry
+    // first), or after a change that moved the entries (`moved[i]`: where entry i went, -1 when
+    // it went). Neither prepares what follows: the callers do where the engine should.
+    void ShuffleAnew();
+    void ShuffleMoved(const std::vector<int32_t>& moved);
 
     // the list could not be read at start-up: do not write over it until it has been replaced
     bool listUnreadable_ = false;
@@ -140,7 +171,7 @@ private:
     int32_t failedAdvances_ = 0;
     bool stateNoticePending_ = false;
     TTrackTags prefetchedTags_; // of the following entry, once read
-    QString prefetching_;      // whose tags are being read
+    QString prefetching_;       // whose tags are being read
     // the slider is being set to the volume the sound server has: nothing to send back
     bool followingVolume_ = false;
     // While the bar is dragged the track follows at most this often; the place picked
@@ -149,4 +180,8 @@ private:
     int32_t pendingSeek_ = -1;
     // the device the drag began on (-1: no drag)
     int32_t dragDevice_ = -1;
+    // the order a shuffled list plays in; empty while Shuffle is off
+    TShuffleOrder shuffle_;
+    // shows that a drop would be taken
+    DropMark* dropMark_ = nullptr;
 };

@@ -1,8 +1,8 @@
 #include "core/ListFile.h"
 
 #include "core/Errors.h"
+#include "core/FileNames.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 #include <QStringDecoder>
 
@@ -49,9 +49,10 @@ QString decodeText(const QByteArray& bytes) {
         return utf16(QStringDecoder::Utf16BE);
     if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF)
         return QString::fromUtf8(QByteArrayView(bytes).sliced(3));
-    // The system's default 8-bit code page is the locale's encoding here, UTF-8 in practice;
-    // Qt 6 reads and writes local 8-bit text as UTF-8 on Linux.
-    return QString::fromLocal8Bit(bytes);
+    // The system's default 8-bit code page is the locale's encoding here, UTF-8 in practice
+    // (Qt 6 reads and writes local 8-bit text as UTF-8 on Linux). Bytes that are not UTF-8 are
+    // kept as they are, so a file name that is not valid UTF-8 still names its file.
+    return DecodeFileName(bytes);
 }
 
 // About 500,000 entries. Anything larger is no play list, and reading it whole would only
@@ -63,8 +64,8 @@ const QString kNotRegular = QStringLiteral("Not a regular file");
 QByteArray readWholeFile(const QString& fileName) {
     // Sharing modes do not exist for regular files here; the file is simply opened read-only.
     // Non-blocking, or a FIFO in its place would hold the window until some writer came along.
-    Fd fd(::open(QFile::encodeName(fileName).constData(),
-                 O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    Fd fd(
+        ::open(EncodeFileName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0)
         throw EFOpenError(fileName, SystemErrorText(errno));
     struct stat st {};
@@ -210,7 +211,7 @@ QByteArray FormatListText(const QStringList& entries) {
         text += e;
         text += QLatin1String("\r\n");
     }
-    return text.toLocal8Bit();
+    return EncodeFileName(text);
 }
 
 void LoadListFile(const QString& fileName, QStringList& target) {
@@ -218,13 +219,20 @@ void LoadListFile(const QString& fileName, QStringList& target) {
     target.swap(entries);
 }
 
+QByteArray ReadListFileBytes(const QString& fileName) {
+    return readWholeFile(fileName);
+}
+
 QStringList LoadListFile(const QString& fileName) {
     return ParseListText(readWholeFile(fileName));
 }
 
 void SaveListFile(const QString& fileName, const QStringList& entries) {
-    const QByteArray bytes = FormatListText(entries);
-    const QByteArray target = finalTarget(QFile::encodeName(fileName), fileName);
+    SaveListFileBytes(fileName, FormatListText(entries));
+}
+
+void SaveListFileBytes(const QString& fileName, const QByteArray& bytes) {
+    const QByteArray target = finalTarget(EncodeFileName(fileName), fileName);
     struct stat st {};
     const bool exists = ::stat(target.constData(), &st) == 0;
     if (exists) {

@@ -1,5 +1,6 @@
 #include "playback/Decoder.h"
 
+#include "core/FileNames.h"
 #include "playback/MediaService.h"
 #include "playback/ModuleLoader.h"
 #include "playback/Mp3Decoder.h"
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -59,14 +61,15 @@ std::unique_ptr<IDecoder> OpenByContent(const QString& fileName,
     if (fileName.isEmpty())
         return Failed(failure, MediaService::mseNoFileName,
                       QStringLiteral("No file name was given."));
-    const QFileInfo info(fileName);
-    if (!info.exists())
+    // looked up byte for byte: QFileInfo would not find a name that is not valid UTF-8
+    struct stat st {};
+    if (::stat(EncodeFileName(fileName).constData(), &st) != 0)
         return Failed(failure, MediaService::mseFileNotFound,
                       QStringLiteral("The file %1 was not found.").arg(name));
-    if (info.isDir())
+    if (S_ISDIR(st.st_mode))
         return Failed(failure, MediaService::mseNotAFile,
                       QStringLiteral("%1 is a folder, not an audio file.").arg(name));
-    std::shared_ptr<TMediaFile> file = TMediaFile::Open(info.absoluteFilePath());
+    std::shared_ptr<TMediaFile> file = TMediaFile::Open(AbsolutePath(fileName));
     opened = file;
     if (!file) {
         if (errno == EINVAL)
@@ -101,11 +104,49 @@ std::unique_ptr<IDecoder> OpenByContent(const QString& fileName,
                       : file->ReadAt(content, magic, sizeof magic) == sizeof magic &&
                             std::memcmp(magic, "fLaC", 4) == 0))
         return OpenInModule(kXiphModuleFile, name, file, fileName, failure);
-    const bool named = info.suffix().compare(QStringLiteral("mp3"), Qt::CaseInsensitive) == 0;
+    const bool named =
+        QFileInfo(fileName).suffix().compare(QStringLiteral("mp3"), Qt::CaseInsensitive) == 0;
     return TMp3Decoder::Open(file, fileName, named, failure);
 }
 
+// An Ogg stream's first packet names its codec; the Xiph module plays these three.
+bool IsPlayableOgg(IByteReader& file) {
+    uint8_t page[27 + 255 + 8] = {};
+    const int64_t got = file.ReadAt(0, page, sizeof page);
+    if (got < 28)
+        return false;
+    const int64_t packet = 27 + page[26];
+    const auto starts = [&](const char* magic, int64_t size) {
+        return packet + size <= got && std::memcmp(page + packet, magic, size_t(size)) == 0;
+    };
+    return starts("\x01vorbis", 7) || starts("OpusHead", 8) || starts("\x7F\x46LAC", 5);
+}
+
 } // namespace
+
+bool IsPlayableFile(const QString& fileName) {
+    const std::unique_ptr<TMediaFile> file = TMediaFile::Open(AbsolutePath(fileName));
+    if (!file || file->Size() == 0)
+        return false;
+    uint8_t head[16] = {};
+    const int64_t got = file->ReadAt(0, head, sizeof head);
+    if (got <= 0)
+        return false;
+    // in the order OpenByContent tries them
+    if (TWavDecoder::Probe(head, static_cast<size_t>(got)) ||
+        (got == sizeof head && std::memcmp(head, kAsfHeader, sizeof kAsfHeader) == 0) ||
+        IsMp4(head, got))
+        return true;
+    if (got >= 4 && std::memcmp(head, "OggS", 4) == 0)
+        return IsPlayableOgg(*file);
+    uint8_t magic[4] = {};
+    const int64_t content = std::memcmp(head, "ID3", 3) == 0 ? AfterId3v2(*file) : 0;
+    if (content == 0 ? std::memcmp(head, "fLaC", 4) == 0
+                     : file->ReadAt(content, magic, sizeof magic) == sizeof magic &&
+                           std::memcmp(magic, "fLaC", 4) == 0)
+        return true;
+    return TMp3Decoder::Probe(*file);
+}
 
 std::unique_ptr<IDecoder> OpenDecoder(const QString& fileName, std::shared_ptr<TMediaFile>& opened,
                                       TOpenFailure& failure) {

@@ -46,6 +46,11 @@ public:
 std::unique_ptr<IDecoder> OpenDecoder(const QString& fileName, std::shared_ptr<TMediaFile>& file,
                                       TOpenFailure& failure);
 
+// Whether the file holds one of the formats OpenDecoder plays, told from its content as
+// OpenDecoder tells it (the MP3 frames found the same way), without opening a decoder or loading
+// a module: for reading folders, whose other files (covers, text, lists) are left out.
+bool IsPlayableFile(const QString& fileName);
+
 // Records why an open failed; nullptr, so that an opener can return it. Inline, as below.
 inline std::unique_ptr<IDecoder> Failed(TOpenFailure& failure, int32_t code, const QString& text) {
     failure.Code = code;

@@ -1,6 +1,7 @@
 #include "playback/MediaFile.h"
 
-#include <QFile>
+#include "core/FileNames.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
@@ -23,7 +24,8 @@ TMediaFile::TMediaFile(int fd, int64_t size, std::string path)
     : mFd(fd), mSize(size), mPath(std::move(path)) {}
 
 std::unique_ptr<TMediaFile> TMediaFile::Open(const QString& fileName) {
-    const QByteArray path = QFile::encodeName(fileName);
+    // byte for byte, also a name that is not valid UTF-8
+    const QByteArray path = EncodeFileName(fileName);
     // O_NONBLOCK: a FIFO or device must not hang the open; only regular files are taken.
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)

@@ -275,6 +275,12 @@ long State(mpg123_handle* handle, int key) {
 
 } // namespace
 
+bool TMp3Decoder::Probe(IByteReader& file) {
+    int64_t begin = 0;
+    int64_t end = 0;
+    return FindFrames(file, begin, end);
+}
+
 std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
                                             const QString& fileName, bool named,
                                             TOpenFailure& failure) {

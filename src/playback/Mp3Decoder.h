@@ -23,6 +23,9 @@ public:
                                           const QString& fileName, bool named,
                                           TOpenFailure& failure);
 
+    // True when the file holds MPEG audio frames where Open would find them.
+    static bool Probe(IByteReader& file);
+
     int Rate() const override { return mRate; }
     const TLayout& Layout() const override { return mLayout; }
     int64_t LengthFrames() const override { return mFrames; }

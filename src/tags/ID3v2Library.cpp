@@ -175,14 +175,19 @@ private:
     std::array<uint8_t, 4096> fBlock;
 };
 
-// UTF-16 to UTF-8. A lone surrogate or a zero character cannot be part of any file name, so such
-// a path names no file.
+// UTF-16 to UTF-8. A name whose bytes are not valid UTF-8 comes with each such byte as a lone
+// surrogate U+DC80..U+DCFF, which stands for that byte; any other lone surrogate or a zero
+// character cannot be part of any file name, so such a path names no file.
 bool PathToUtf8(const std::u16string& path, std::string& out) {
     out.reserve(path.size() * 3);
     for (std::size_t i = 0; i < path.size(); ++i) {
         uint32_t c = path[i];
         if (c == 0)
             return false;
+        if (c >= 0xDC80 && c <= 0xDCFF) {
+            out += char(c - 0xDC00);
+            continue;
+        }
         if (c >= 0xD800 && c <= 0xDFFF) {
             if (c >= 0xDC00 || i + 1 >= path.size() || path[i + 1] < 0xDC00 || path[i + 1] > 0xDFFF)
                 return false;

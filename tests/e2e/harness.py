@@ -20,6 +20,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 
 RATE = 44100
 SKIP = 77
@@ -206,16 +207,18 @@ def leftovers_of_x_server(display, pid):
 
 class Session:
     def __init__(self, name, ondrix, work_root, sound=False, tray=False, wayland=False,
-                 bus=False):
-        """sound: False, True (PulseAudio) or "pipewire"."""
+                 bus=False, nobody=False):
+        """sound: False, True (PulseAudio) or "pipewire". nobody: as root, everything runs as
+        "nobody" (root reads every folder, so a folder closed to the user needs another one)."""
         self.name = name
         self.ondrix = ondrix
         self.folder = os.path.join(work_root, name)
         # sway and the program run as nobody when we are root (see start_sway): where the build
         # tree is closed to other users (a clone in root's 0700 home), they get a folder of
         # their own under /tmp with a copy of the program
-        self.copy_program = (wayland and os.getuid() == 0 and
+        self.copy_program = ((wayland or nobody) and os.getuid() == 0 and
                              closed_to_others(work_root) is not None)
+        self.want_nobody = nobody and os.getuid() == 0
         if self.copy_program:
             self.folder = tempfile.mkdtemp(prefix="ondrix-e2e-%s-" % name, dir="/tmp")
         self.cwd = os.path.join(self.folder, "cwd")
@@ -269,6 +272,8 @@ class Session:
         for var in ("WAYLAND_DISPLAY", "ONDRIX_AUDIO_OUTPUT", "QT_QPA_PLATFORMTHEME",
                     "SESSION_MANAGER"):
             self.env.pop(var, None)
+        if self.want_nobody:
+            self.become_nobody()
         if self.want_wayland:
             self.start_sway()
         else:
@@ -300,6 +305,25 @@ class Session:
         proc = subprocess.Popen(args, start_new_session=True, **kwargs)
         self.processes.append((label, proc))
         return proc
+
+    def become_nobody(self):
+        """From here on every process runs as "nobody", in the test's folder handed to it."""
+        self.user = (65534, 65534)
+        closed = closed_to_others(self.folder)
+        check(closed is None, "%s is closed to other users, so the program, which runs as "
+              "nobody, cannot reach the test's folder" % closed)
+        for root, dirs, files in os.walk(self.folder):
+            for name in [root] + [os.path.join(root, n) for n in dirs + files]:
+                os.chown(name, *self.user)
+        os.chown(self.runtime, *self.user)
+
+    def hand_over(self, path):
+        """Gives a file or folder made by the test to the user the program runs as."""
+        if self.user:
+            os.lchown(path, *self.user)
+            for root, dirs, files in os.walk(path):
+                for name in [root] + [os.path.join(root, n) for n in dirs + files]:
+                    os.lchown(name, *self.user)
 
     def start_xvfb(self):
         read_fd, write_fd = os.pipe()
@@ -555,10 +579,10 @@ class Session:
         self.trayer_window = wait_for(
             lambda: self.visible_windows(name="panel"), 10, "the trayer panel")[0]
 
-    def launch(self):
+    def launch(self, args=()):
         """Starts the program in the test's working directory and waits for its main window."""
         self.program_log = open(self.log, "w")
-        self.program = self.spawn("ondrix", [self.ondrix], cwd=self.cwd,
+        self.program = self.spawn("ondrix", [self.ondrix, *args], cwd=self.cwd,
                                   stdout=self.program_log, stderr=subprocess.STDOUT)
         return self.main_window()
 
@@ -676,6 +700,47 @@ class Session:
                          if ":" in p)
             return (int(where["x"]), int(where["y"])) == (x, y)
         wait_for(arrived, 5, "the pointer to reach %d, %d" % (x, y), 0.01)
+
+    def drag(self, paths, x, y, while_over=None):
+        """Drags files from a file manager (tests/e2e/drag_source.py, a GTK drag source, as
+        Nautilus is one) and lets go at the screen position x, y; paths are bytes or text, sent
+        as file: URIs percent-encoded byte for byte (other text is sent as it is). Calls
+        while_over() with the pointer over the target before letting go. Returns the source's
+        outcome, "dropped" or "refused"."""
+        uris = []
+        for p in paths:
+            if isinstance(p, str) and "://" in p:
+                uris.append(p)
+            else:
+                raw = p if isinstance(p, bytes) else p.encode()
+                uris.append("file://" + urllib.parse.quote(raw))
+        source = self.spawn("drag source", [
+            "/usr/bin/python3", os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                             "drag_source.py"), *uris],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        if source.stdout.readline().strip() != b"ready":
+            raise Skipped("the drag source did not start (python3-gi and gir1.2-gtk-3.0?)")
+        window = wait_for(lambda: self.visible_windows(name="drag source"), 5,
+                          "the drag source's window")[0]
+        start_x, start_y = window.centre_of(0, 0, *window.size)
+        self.move_pointer(start_x, start_y)
+        self.xdotool("mousedown", 1)
+        steps = 25
+        for i in range(1, steps + 1):
+            self.xdotool("mousemove", start_x + (x - start_x) * i // steps,
+                         start_y + (y - start_y) * i // steps)
+            time.sleep(0.03)
+        time.sleep(0.3)
+        if while_over:
+            while_over()
+        self.xdotool("mouseup", 1)
+        outcome = source.stdout.readline().decode().strip()
+        source.wait(timeout=10)
+        return outcome
+
+    def error_boxes(self):
+        """The program's message boxes on the screen: its windows that are none of its own."""
+        return [w for w in self.visible_windows(MAIN_TITLE) if w.size != MAIN_SIZE]
 
     def key(self, window, name):
         # Without a window manager nothing gives a window the keyboard focus on a click, so

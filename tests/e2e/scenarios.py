@@ -13,6 +13,7 @@ import signal
 import subprocess
 import sys
 import time
+import urllib.parse
 
 # the harness is imported from the source tree, which must stay clean
 sys.dont_write_bytecode = True
@@ -30,6 +31,7 @@ STOP = (325, 94, 68, 56)
 REPEAT_BOX = (8, 165, 13, 17)  # the box at the left of "Repeat"
 SPEAKER = (440, 155, 24, 27)
 PLAYLIST = (432, 188, 92, 22)
+OPEN_FILE = (5, 188, 101, 22)
 INFO = (140, 188, 253, 13)
 
 EDITOR_TITLE = "Ondrix - Playlist"
@@ -310,9 +312,10 @@ def playlist(s):
     check(white_pixels(s, editor, (EDITOR_LIST[0], EDITOR_LIST[1], 300, 3 * 13 + 4)) >= 30,
           "the editor's list shows no lines")
 
-    # the second line
+    # the second line; then a key other than Delete, one that no line holds (typing a letter
+    # that a line holds would move to that line)
     s.click(*editor.at(EDITOR_LIST[0] + 60, EDITOR_LIST[1] + 2 + EDITOR_ITEM_HEIGHT + 6))
-    s.key(editor, "a")
+    s.key(editor, "x")
     time.sleep(0.3)
     check(read_bytes(patch) == b"".join(p.encode() + b"\r\n" for p in paths),
           "a key other than Delete changed patch.dat")
@@ -510,7 +513,7 @@ def accessibility(s):
     button = "push button"
     expect(main, "the main window", {
         "Play": button, "Pause": button, "Stop": button, "Mute": button, "Volume": "slider",
-        "Repeat": "check box", "Open file": button, "Playlist": button, "Hide to tray": button,
+        "Repeat": "check box", "Shuffle": "check box", "Open file": button, "Playlist": button, "Hide to tray": button,
         "About": button, "Exit": button, "Move": button, "Position": "progress bar"})
     check("Unmute" not in controls(main), "the hidden Unmute button is announced")
 
@@ -528,11 +531,11 @@ def accessibility(s):
     s.xdotool("windowfocus", "--sync", w.id)
     wait_for(lambda: focused() == "Play", 5, "the focus on Play")
     order = []
-    for _ in range(3):
+    for _ in range(4):
         s.xdotool("key", "Tab")
         order.append(wait_for(lambda: focused() not in (None, *order[-1:], "Play")
                               and focused(), 5, "the focus to move on"))
-    check(order == ["Stop", "Repeat", "Unmute"], "Tab from Play goes to %s" % order)
+    check(order == ["Stop", "Repeat", "Shuffle", "Unmute"], "Tab from Play goes to %s" % order)
     s.xdotool("key", "space")
     wait_for(lambda: "Mute" in controls(main) and "Unmute" not in controls(main), 5,
              "Space on Unmute to bring Mute back")
@@ -543,8 +546,8 @@ def accessibility(s):
     # the playlist editor
     press(main, "Playlist")
     editor = wait_for(lambda: window(EDITOR_TITLE), 10, "the editor in AT-SPI")
-    expect(editor, "the editor", {"Playlist": "list", "Open": button, "Add tracks": button,
-                                  "Save": button, "Close": button})
+    expect(editor, "the editor", {"Playlist": "list", "Open": button, "Add folder": button,
+                                  "Add tracks": button, "Save": button, "Close": button})
     press(editor, "Close")
     wait_for(lambda: not window(EDITOR_TITLE), 5, "the editor to close")
 
@@ -1176,6 +1179,456 @@ def update(s, server_url):
           "updater.exe, expected what the server sent" % read_bytes(result))
 
 
+# --- building the list: drops, folders, other players' lists, shuffle, any line -------------------
+
+SHUFFLE_BOX = (108, 165, 13, 17)  # the box at the left of "Shuffle"
+EDITOR_OPEN = (24, 489, 50, 22)
+EDITOR_ADD_FOLDER = (100, 489, 98, 22)
+EDITOR_SAVE = (456, 489, 46, 22)
+
+
+def list_bytes(paths):
+    """patch.dat as the player writes it: each entry's bytes, CR LF after each."""
+    return b"".join((p if isinstance(p, bytes) else p.encode()) + b"\r\n" for p in paths)
+
+
+def editor_window(s):
+    return wait_for(lambda: [e for e in s.visible_windows(EDITOR_TITLE) if e.size == EDITOR_SIZE],
+                    5, "the playlist editor")[0]
+
+
+def dismiss_box(s, what):
+    """Waits for one error box, lets it go with Return, and checks that no second one comes."""
+    box = wait_for(s.error_boxes, 10, "the box naming %s" % what)[0]
+    s.key(box, "Return")
+    wait_for(lambda: not s.error_boxes(), 5, "the box to close")
+    time.sleep(0.5)
+    check(not s.error_boxes(), "a second box after the one naming %s" % what)
+
+
+def drop(s):
+    """Files, a folder and a play list dragged from a file manager onto the main window replace
+    the list and play, as a confirmed OPEN FILE does; while the drag is over the window it shows
+    that it takes it; a name that is not valid UTF-8 is kept byte for byte; a text file and a
+    web address are refused in one box. Dropped on the editor, a folder is added as Add tracks
+    adds."""
+    album = os.path.join(s.media, "album")
+    os.makedirs(album)
+    make_tone(os.path.join(album, "1 - a.wav"), 550, 1.2)
+    make_tone(os.path.join(album, "2 - b.ogg"), 660, 1.2)
+    with open(os.path.join(album, "cover.txt"), "w") as f:
+        f.write("not music\n")
+    raw = os.fsencode(s.media) + b"/caf\xe9 - latin-1.mp3"
+    os.rename(make_tone(os.path.join(s.media, "cafe.mp3"), 770, 1.2), raw)
+    one = make_tone(os.path.join(s.media, "one.mp3"), 440, 1.2)
+    mix = os.path.join(s.media, "mix.m3u8")
+    with open(mix, "w") as f:
+        f.write("#EXTM3U\n#EXTINF:1,One\none.mp3\n")
+    notes = os.path.join(s.media, "notes.txt")
+    with open(notes, "w") as f:
+        f.write("a text file\n")
+    patch = os.path.join(s.cwd, "patch.dat")
+    write_list(patch, [])
+    w = s.launch()
+    time.sleep(0.3)
+    edge = (2, 100, 3, 20)  # inside the window's left edge, where the mark shows
+
+    def edge_pixels():
+        return s.pixels(*w.at(edge[0], edge[1]), edge[2], edge[3])
+    before = edge_pixels()
+    shown = []
+    since = s.mark()
+    outcome = s.drag([album, raw, mix, notes, "http://example.org/x.mp3"], *w.centre_of(*PLAY),
+                     while_over=lambda: shown.append(edge_pixels()))
+    check(outcome == "dropped", "the drop was %s" % outcome)
+    check(shown and shown[0] != before, "the window showed nothing while the drag was over it")
+    wait_for(lambda: edge_pixels() == before, 5, "the drop mark to go after the drop")
+    dismiss_box(s, "the text file and the web address")
+    expected = [os.path.join(album, "1 - a.wav"), os.path.join(album, "2 - b.ogg"), raw, one]
+    wait_for(lambda: read_bytes(patch) == list_bytes(expected), 10,
+             "patch.dat to hold the dropped files (it holds %r)" % read_bytes(patch))
+    s.wait_for_tones([550, 660, 770, 440], since, timeout=20)
+
+    # on the editor: added after the lines there, as Add tracks adds
+    more = os.path.join(s.media, "more")
+    os.makedirs(more)
+    extra = make_tone(os.path.join(more, "x.mp3"), 880, 1.0)
+    click(s, w, PLAYLIST)
+    editor = editor_window(s)
+    outcome = s.drag([more], *editor.centre_of(*EDITOR_LIST))
+    check(outcome == "dropped", "the drop on the editor was %s" % outcome)
+    wait_for(lambda: read_bytes(patch) == list_bytes(expected + [extra]), 10,
+             "the folder dropped on the editor to be added (patch.dat: %r)" % read_bytes(patch))
+    check(os.path.exists(os.path.join(s.cwd, "kontrola.tmp")), "no kontrola.tmp after the add")
+    click(s, editor, EDITOR_CLOSE)
+    wait_for(lambda: not s.visible_windows(EDITOR_TITLE), 5, "the editor to close")
+    check(not s.error_boxes(), "an error box: %s" % s.window_titles())
+    close_program(s, s.main_window())
+    check(read_bytes(patch) == list_bytes(expected + [extra]), "patch.dat after exit: %r"
+          % read_bytes(patch))
+
+
+def folders(s):
+    """A folder handed to the player (the command line, then "Add folder" in the editor, by the
+    keyboard) gives every playable file under it, recognised by content, in natural order;
+    links are followed once, and a folder that cannot be read is named once at the end. A tree
+    of 20,000 files in 1,000 folders shows its progress and can be cancelled, leaving the list
+    as it was."""
+    music = os.path.join(s.media, "Music")
+    first = os.path.join(music, "1 - First")
+    for folder in (first, os.path.join(music, "2 - Second"), os.path.join(music, "10 - Tenth"),
+                   os.path.join(music, "3 - Wrong"), os.path.join(music, "4 - Locked"),
+                   os.path.join(s.media, "elsewhere")):
+        os.makedirs(folder)
+    a = make_tone(os.path.join(first, "01 - a.mp3"), 440, 1.0)
+    b = make_tone(os.path.join(first, "2 - b.flac"), 550, 1.0)
+    c = make_tone(os.path.join(first, "10 - c.wav"), 660, 1.0)
+    d = make_tone(os.path.join(music, "2 - Second", "track.ogg"), 770, 1.0)
+    with open(os.path.join(music, "2 - Second", "cover.jpg"), "wb") as f:
+        f.write(b"\xff\xd8\xff\xe0" + bytes(range(256)) * 64)
+    with open(os.path.join(music, "2 - Second", "notes.txt"), "w") as f:
+        f.write("liner notes\n")
+    # by content, not by name: a WAV named .mp3 is taken, a text named .mp3 is not
+    e = os.path.join(music, "3 - Wrong", "really a wav.mp3")
+    os.rename(make_tone(os.path.join(music, "3 - Wrong", "w.wav"), 880, 1.0), e)
+    with open(os.path.join(music, "3 - Wrong", "not music.mp3"), "w") as f:
+        f.write("not music\n")
+    make_tone(os.path.join(music, "4 - Locked", "hidden.mp3"), 990, 1.0)
+    far = make_tone(os.path.join(s.media, "elsewhere", "far.mp3"), 1100, 1.0)
+    os.symlink(".", os.path.join(music, "5 - loop"))  # a loop back to the folder itself
+    os.symlink(os.path.join(s.media, "elsewhere"), os.path.join(music, "6 - link"))
+    g = make_tone(os.path.join(music, "10 - Tenth", "x.opus"), 1210, 1.0)
+    s.hand_over(s.media)
+    os.chmod(os.path.join(music, "4 - Locked"), 0)
+    patch = os.path.join(s.cwd, "patch.dat")
+    write_list(patch, [])
+    s.hand_over(patch)
+
+    since = s.mark()
+    w = s.launch([music])
+    dismiss_box(s, "the folder that cannot be read")
+    expected = [a, b, c, d, e, os.path.join(music, "6 - link", "far.mp3"), g]
+    wait_for(lambda: read_bytes(patch) == list_bytes(expected), 10,
+             "patch.dat to hold the folder's files (it holds %r)" % read_bytes(patch))
+    s.wait_for_tones([440, 550], since, timeout=10)
+    check(os.path.exists(far), "the linked file went away")
+
+    # "Add folder", reached by the keyboard: the list box has the focus, then Open, Add folder
+    click(s, w, PAUSE)
+    click(s, w, PLAYLIST)
+    editor = editor_window(s)
+    s.key(editor, "Tab")
+    s.key(editor, "Tab")
+    s.key(editor, "space")
+    dialog = wait_for(lambda: s.visible_windows("Ondrix - Add folder"), 5, "the folder dialog")[0]
+    s.xdotool("windowfocus", "--sync", dialog.id)
+    s.xdotool("type", "--delay", "20", os.path.join(s.media, "elsewhere"))
+    s.xdotool("key", "Return")
+    wait_for(lambda: read_bytes(patch) == list_bytes(expected + [far]), 10,
+             "the folder added in the editor (patch.dat: %r)" % read_bytes(patch))
+    click(s, editor, EDITOR_CLOSE)
+    wait_for(lambda: not s.visible_windows(EDITOR_TITLE), 5, "the editor to close")
+
+    # 20,000 files in 1,000 folders, which take seconds to look at: the window shows how far
+    # it got, the status keeps moving, and Cancel leaves the list as it was
+    big = os.path.join(s.media, "Big")
+    for i in range(1000):
+        folder = os.path.join(big, "%04d" % i)
+        os.makedirs(folder)
+        for j in range(20):
+            with open(os.path.join(folder, "%02d.mp3" % j), "wb") as f:
+                f.truncate(1 << 20)  # no frames in it: read to its end to find none
+    s.hand_over(big)
+    before = read_bytes(patch)
+    code, out = s.run_ondrix([big], s.cwd)
+    check(code == 0 and out == "", "the hand-over of the big folder: %d %r" % (code, out))
+    progress = wait_for(s.error_boxes, 10, "the progress window")[0]
+    first_look = s.pixels(*progress.pos, *progress.size)
+    time.sleep(1.0)
+    check(s.pixels(*progress.pos, *progress.size) != first_look,
+          "the progress window stood still")
+    s.key(progress, "Escape")
+    wait_for(lambda: not s.error_boxes(), 5, "the progress window to go")
+    time.sleep(1.0)
+    check(read_bytes(patch) == before, "the cancelled folder changed the list")
+    check(not s.error_boxes(), "a box after Cancel: %s" % s.window_titles())
+    close_program(s, s.main_window())
+    check(read_bytes(patch) == before, "patch.dat after exit: %r" % read_bytes(patch)[:200])
+
+
+def playlist_files(s):
+    """The play lists of other players given on the command line: an M3U written in Latin-1
+    with relative and absolute names, a PLS and an XSPF, read as the entries they name (a
+    missing one kept, web addresses counted in one box); the editor's Save then writes M3U8 and
+    XSPF, which read back as the same list."""
+    lists = os.path.join(s.media, "lists")
+    sub = os.path.join(lists, "sub")
+    os.makedirs(sub)
+    cafe = make_tone(os.path.join(sub, "Café del Mar.mp3"), 440, 3.0)
+    strasse = make_tone(os.path.join(s.media, "Straße.wav"), 550, 1.0)
+    gone = os.path.join(lists, "gone.mp3")
+    m3u = os.path.join(lists, "latin.m3u")
+    with open(m3u, "wb") as f:
+        f.write("#EXTM3U\r\n#EXTINF:1,Café\r\nsub\\Café del Mar.mp3\r\n#EXTINF:1,Straße\r\n"
+                "%s\r\ngone.mp3\r\nhttp://radio.example/stream\r\n".encode("cp1252") %
+                strasse.encode("cp1252"))
+    ogg = make_tone(os.path.join(lists, "two words.ogg"), 660, 1.0)
+    pls = os.path.join(lists, "radio.pls")
+    with open(pls, "w") as f:
+        f.write("[playlist]\nFile1=two words.ogg\nTitle1=Two\nFile2=http://radio.example/"
+                "\nNumberOfEntries=2\nVersion=2\n")
+    flac = make_tone(os.path.join(s.media, "x #1.flac"), 770, 1.0)
+    xspf = os.path.join(lists, "mix.xspf")
+    with open(xspf, "w") as f:
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n<playlist version="1" xmlns='
+                '"http://xspf.org/ns/0/"><trackList><track><location>file://%s</location>'
+                '</track><track><location>sub/Caf%%C3%%A9%%20del%%20Mar.mp3</location></track>'
+                '</trackList></playlist>\n' % urllib.parse.quote(flac))
+    patch = os.path.join(s.cwd, "patch.dat")
+    write_list(patch, [])
+    since = s.mark()
+    w = s.launch([m3u, pls, xspf])
+    dismiss_box(s, "the web addresses")
+    expected = [cafe, strasse, gone, ogg, flac, cafe]
+    wait_for(lambda: read_bytes(patch) == list_bytes(expected), 10,
+             "patch.dat to hold the lists' entries (it holds %r)" % read_bytes(patch))
+    # paused before the list reaches the missing entry, whose open would fail
+    s.wait_for_tones([440], since, timeout=10)
+    click(s, w, PAUSE)
+
+    # saved as M3U8 and XSPF from the editor, by the extension typed
+    click(s, w, PLAYLIST)
+    editor = editor_window(s)
+    for name in ("saved.m3u8", "saved.xspf"):
+        click(s, editor, EDITOR_SAVE)
+        dialog = wait_for(lambda: s.visible_windows("Ondrix - Ulozenie tracklistu"), 5,
+                          "the save dialog")[0]
+        s.xdotool("windowfocus", "--sync", dialog.id)
+        s.xdotool("type", "--delay", "20", os.path.join(lists, name))
+        s.xdotool("key", "Return")
+        wait_for(lambda: os.path.exists(os.path.join(lists, name)), 5, name)
+        wait_for(lambda: not s.visible_windows("Ondrix - Ulozenie tracklistu"), 5,
+                 "the save dialog to close")
+    m3u8 = read_bytes(os.path.join(lists, "saved.m3u8"))
+    check(m3u8 == b"#EXTM3U\n" + b"".join(p + b"\n" for p in [
+        "sub/Café del Mar.mp3".encode(), strasse.encode(), b"gone.mp3", b"two words.ogg",
+        flac.encode(), "sub/Café del Mar.mp3".encode()]),
+        "saved.m3u8 holds %r" % m3u8)
+    xspf_saved = read_bytes(os.path.join(lists, "saved.xspf")).decode()
+    locations = re.findall(r"<location>([^<]*)</location>", xspf_saved)
+    check(locations == ["file://" + urllib.parse.quote(p) for p in expected],
+          "saved.xspf names %s" % locations)
+    click(s, editor, EDITOR_CLOSE)
+    wait_for(lambda: not s.visible_windows(EDITOR_TITLE), 5, "the editor to close")
+    # read back by the player: the same list
+    for name in ("saved.m3u8", "saved.xspf"):
+        write_list(patch, [])
+        code, out = s.run_ondrix([os.path.join(lists, name)], s.cwd)
+        check(code == 0, "ondrix %s: %d %r" % (name, code, out))
+        wait_for(lambda: read_bytes(patch) == list_bytes(expected), 10,
+                 "%s read back as the same list (patch.dat: %r)" % (name, read_bytes(patch)))
+    # the same lists come in through OPEN FILE and the editor's Open too
+    click(s, w, PAUSE)
+    click(s, w, OPEN_FILE)
+    dialog = wait_for(lambda: s.visible_windows("Open"), 5, "the music dialog")[0]
+    s.xdotool("windowfocus", "--sync", dialog.id)
+    s.xdotool("type", "--delay", "20", pls)
+    s.xdotool("key", "Return")
+    dismiss_box(s, "the PLS list's web address")
+    wait_for(lambda: read_bytes(patch) == list_bytes([ogg]), 10,
+             "OPEN FILE to take the PLS list's entry (patch.dat: %r)" % read_bytes(patch))
+    click(s, w, PLAYLIST)
+    editor = editor_window(s)
+    click(s, editor, EDITOR_OPEN)
+    dialog = wait_for(lambda: s.visible_windows("Open"), 5, "the editor's open dialog")[0]
+    s.xdotool("windowfocus", "--sync", dialog.id)
+    s.xdotool("type", "--delay", "20", xspf)
+    s.xdotool("key", "Return")
+    wait_for(lambda: not [d for d in s.visible_windows() if d.id == dialog.id], 5,
+             "the open dialog to close")
+    click(s, editor, EDITOR_CLOSE)
+    wait_for(lambda: not s.visible_windows(EDITOR_TITLE), 5, "the editor to close")
+    wait_for(lambda: read_bytes(patch) == list_bytes([flac, cafe]), 10,
+             "the editor's Open to take the XSPF list (patch.dat: %r)" % read_bytes(patch))
+    check(not s.error_boxes(), "an error box: %s" % s.window_titles())
+    close_program(s, s.main_window())
+
+
+def shuffle(s):
+    """Shuffle, beside Repeat and mirrored in the desktop's player controls both ways: twenty
+    tracks play each once, the first one first, in an order that is not the list's; with Repeat
+    the next pass does not begin with the track that ended the last; unchecked, the list goes
+    on in its own order from the track that plays."""
+    if shutil.which("playerctl") is None:
+        raise Skipped("playerctl is not installed")
+    freqs = [round(300 * 1.06 ** i) for i in range(20)]
+    paths = [make_tone(os.path.join(s.media, "%02d.wav" % i), f, 0.6)
+             for i, f in enumerate(freqs)]
+    write_list(os.path.join(s.cwd, "patch.dat"), paths)
+    w = s.launch()
+    wait_for(lambda: playerctl(s, "shuffle") == "Off", 10, "the player on the session bus")
+
+    def box():
+        return s.pixels(*w.at(SHUFFLE_BOX[0], SHUFFLE_BOX[1]), SHUFFLE_BOX[2], SHUFFLE_BOX[3])
+    unchecked = box()
+    playerctl(s, "shuffle", "On")
+    wait_for(lambda: box() != unchecked, 5, "the Shuffle box to be checked from the desktop")
+    click(s, w, SHUFFLE_BOX)
+    wait_for(lambda: playerctl(s, "shuffle") == "Off", 5, "the desktop to see Shuffle off")
+    check(box() == unchecked, "the Shuffle box is still checked")
+    click(s, w, SHUFFLE_BOX)
+    wait_for(lambda: playerctl(s, "shuffle") == "On", 5, "the desktop to see Shuffle on")
+    click(s, w, REPEAT_BOX)
+
+    def heard(since):
+        """[(start s, track)] of the tracks heard since the mark, once whole. The pitch of a run
+        is the median of its blocks' away from its ends: the tracks follow each other without a
+        gap, so a block at a join has a pitch of neither, and a dropout on a loaded machine
+        lowers the pitch of the block it falls in."""
+        samples = s.recorded(since)
+        pitches = harness.blocks(samples)
+        out = []
+        for start, length, _ in harness.tone_runs(samples):
+            if (start + length) * harness.RATE > len(samples) - harness.RATE // 5:
+                break  # still sounding: known once it is whole
+            inner = sorted(f for t, level, f in pitches if start + 0.05 <= t <= start + length
+                           - 0.1 and level >= harness.SILENT_RMS and f > 0)
+            f = inner[len(inner) // 2] if inner else 0.0
+            near = min(range(20), key=lambda i: abs(freqs[i] - f))
+            check(harness.same_tone(f, freqs[near]), "a tone of %.0f Hz, which no track has, at "
+                  "%.2f s: %s" % (f, start, harness.describe_runs(harness.tone_runs(samples))))
+            out.append((start, near))
+        return out
+
+    def tracks(since):
+        return [track for _, track in heard(since)]
+    since = s.mark()
+    click(s, w, PLAY)
+    order = wait_for(lambda: (lambda h: len(h) >= 22 and h)(tracks(since)), 60,
+                     "two passes to begin", interval=1.0)
+    first = order[:20]
+    print("heard: %s" % order)
+    check(sorted(first) == list(range(20)), "the first pass is no permutation: %s" % first)
+    check(first[0] == 0, "the first pass began with track %d, not the current one" % first[0])
+    check(first != list(range(20)), "the shuffled pass played in list order")
+    check(order[20] != first[19], "the next pass began with the track that ended the last")
+
+    # unchecked while a track plays (just after it began): the list's own order from that
+    # track on
+    def pitch_now():  # of the last 100 ms: cheap enough to watch for the next track
+        mark = s.mark()
+        return harness.frequency(s.recorded(mark - harness.RATE // 10, mark))
+    playing = pitch_now()
+    wait_for(lambda: not harness.same_tone(pitch_now(), playing), 5, "the next track",
+             interval=0.02)
+    time.sleep(0.15)
+    clicked = s.mark()
+    click(s, w, SHUFFLE_BOX)
+    # the entry the player has as current (what is heard lags it by the sound server's buffer)
+    url = playerctl(s, "metadata", "xesam:url")
+    current = next(i for i, p in enumerate(paths) if url == "file://" + p)
+
+    def following():
+        runs = heard(since)
+        at = [i for i, (start, track) in enumerate(runs)
+              if track == current and start * harness.RATE >= clicked - since - 2 * harness.RATE]
+        return at and len(runs) >= at[-1] + 4 and [track for _, track in runs[at[-1] + 1:]]
+    after = wait_for(following, 15, "the tracks after Shuffle was unchecked", interval=1.0)
+    # The shuffled entry queued behind the current one may have begun to sound before the box
+    # was unchecked (a join already made is not undone); the list's order comes right after it.
+    expected = [(current + 1) % 20, (current + 2) % 20]
+    check(after[:2] == expected or after[1:3] == expected,
+          "after Shuffle was unchecked during track %d came %s" % (current, after))
+    close_program(s, w)
+
+
+def play_line(s):
+    """In the editor a double-click or Return plays a line at once, from its start, and the line
+    that plays is marked, the mark following the advance; lines move with Alt+Down and with the
+    mouse, saved at once; typing finds a line; closed, the editor leaves the main window playing
+    the same track, which then goes on to the one that follows it in the new order."""
+    freqs = [330 + 55 * i for i in range(10)]
+    paths = tagged_tracks(s, [("t%02d.mp3" % i, f, 6.0, "Band", "Tone %d" % (i + 1))
+                              for i, f in enumerate(freqs)])
+    patch = os.path.join(s.cwd, "patch.dat")
+    write_list(patch, paths)
+    w = s.launch()
+    click(s, w, PLAYLIST)
+    editor = editor_window(s)
+
+    def line(row):
+        return editor.at(EDITOR_LIST[0] + 60, EDITOR_LIST[1] + 2 + row * EDITOR_ITEM_HEIGHT + 5)
+
+    def marked(row):
+        x, y = editor.at(EDITOR_LIST[0] + 2, EDITOR_LIST[1] + 1 + row * EDITOR_ITEM_HEIGHT)
+        return sum(1 for r in s.pixels(x, y, 200, EDITOR_ITEM_HEIGHT) for p in r
+                   if p[0] > 200 and p[1] > 150 and p[2] < 140) >= 10
+
+    check(not any(marked(r) for r in range(10)) or marked(0),
+          "a line other than the loaded one is marked")
+    since = s.mark()
+    s.move_pointer(*line(6))
+    s.xdotool("click", "--repeat", "2", "--delay", "80", 1)
+    runs = s.wait_for_tones([freqs[6]], since, timeout=5)
+    check(runs[0][0] < 1.5, "line 7 was heard %.2f s after the double-click" % runs[0][0])
+    wait_for(lambda: marked(6), 5, "line 7 to be marked")
+    check(not marked(0), "line 1 is still marked")
+    s.wait_for_tones([freqs[6], freqs[7]], since, timeout=12)
+    wait_for(lambda: marked(7) and not marked(6), 5, "the mark to follow to line 8")
+    check(harness.tone_runs(s.recorded(since))[0][1] >= 5.5, "line 7 did not play from its start")
+
+    # Return on a line plays it too; the lines are then moved around it while it plays
+    since = s.mark()
+    s.click(*line(2))
+    s.key(editor, "Return")
+    s.wait_for_tones([freqs[2]], since, timeout=5)
+    wait_for(lambda: marked(2), 5, "line 3 to be marked")
+
+    # lines moved, each move saved at once: line 1 two down with Alt+Down, then line 10 to the
+    # top with the mouse
+    s.click(*line(0))
+    s.key(editor, "alt+Down")
+    s.key(editor, "alt+Down")
+    order = [paths[1], paths[2], paths[0]] + paths[3:]
+    wait_for(lambda: read_bytes(patch) == list_bytes(order), 5,
+             "Alt+Down to move line 1 (patch.dat: %r)" % read_bytes(patch))
+    check(marked(1), "the mark did not move with its line")
+    # pressed once and dragged (a click just before would make the press a double click)
+    s.move_pointer(*line(9))
+    s.xdotool("mousedown", 1)
+    x, y = line(9)
+    tx, ty = line(0)
+    for i in range(1, 16):
+        s.xdotool("mousemove", x, y + (ty - 4 - y) * i // 15)
+        time.sleep(0.03)
+    time.sleep(0.3)
+    s.xdotool("mouseup", 1)
+    order = [order[9]] + order[:9]
+    wait_for(lambda: read_bytes(patch) == list_bytes(order), 5,
+             "the line dragged to the top (patch.dat: %r)" % read_bytes(patch))
+
+    # typing finds the first line that holds what was typed, wherever in the line
+    s.xdotool("windowfocus", "--sync", editor.id)
+    s.xdotool("type", "--delay", "30", "ne 5")
+    s.key(editor, "Delete")
+    order.remove(paths[4])
+    wait_for(lambda: read_bytes(patch) == list_bytes(order), 5,
+             "the line typed for to be found and deleted (patch.dat: %r)" % read_bytes(patch))
+
+    # closed: the same track plays on, and what follows it is the line after it now
+    playing = paths[2]
+    nxt = order[order.index(playing) + 1]
+    since = s.mark()
+    click(s, editor, EDITOR_CLOSE)
+    wait_for(lambda: not s.visible_windows(EDITOR_TITLE), 5, "the editor to close")
+    runs = s.wait_for_tones([freqs[2], freqs[paths.index(nxt)]], since, timeout=8)
+    check(runs[0][0] < 0.3, "the track stopped or started again when the editor closed: %s"
+          % harness.describe_runs(runs))
+    check(not s.error_boxes(), "an error box: %s" % s.window_titles())
+    close_program(s, s.main_window())
+    check(read_bytes(patch) == list_bytes(order), "patch.dat after exit: %r" % read_bytes(patch))
+
+
 SCENARIOS = {
     "first_start": (first_start, {}),
     "play_through": (play_through, {"sound": True}),
@@ -1197,6 +1650,11 @@ SCENARIOS = {
     "volume_restore_pipewire": (volume_restore, {"sound": "pipewire", "bus": True}),
     "volume_outside": (volume_outside, {"sound": True, "bus": True}),
     "volume_outside_pipewire": (volume_outside, {"sound": "pipewire", "bus": True}),
+    "drop": (drop, {"sound": True}),
+    "folders": (folders, {"sound": True, "nobody": True}),
+    "playlist_files": (playlist_files, {"sound": True}),
+    "shuffle": (shuffle, {"sound": True, "bus": True}),
+    "play_line": (play_line, {"sound": True}),
 }
 
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -531,14 +532,16 @@ void editorArt(Canvas& c) {
     recess(c, QRectF(5.5, 27.5, 527, 448), 4, QColor(4, 14, 50), QColor(10, 30, 90));
     c.p.fillRect(QRectF(8, 29, 521, 444), QColor(0, 0, 128));
 
-    // two notches cut into the top edge of the bottom bar, between the three labels
-    for (qreal x : {149.0, 390.0}) {
+    // notches cut into the top edge of the bottom bar, between the four labels, each with a
+    // groove running down from it
+    for (const auto& [x, half] :
+         {std::pair{87.0, 9.0}, std::pair{211.0, 9.0}, std::pair{390.0, 16.0}}) {
         QPainterPath notch;
-        notch.moveTo(x - 16, EditorBottomBar - 1);
-        notch.cubicTo(x - 9, EditorBottomBar - 1, x - 10, EditorBottomBar + 10, x,
-                      EditorBottomBar + 10);
-        notch.cubicTo(x + 10, EditorBottomBar + 10, x + 9, EditorBottomBar - 1, x + 16,
-                      EditorBottomBar - 1);
+        notch.moveTo(x - half, EditorBottomBar - 1);
+        notch.cubicTo(x - half * 0.5625, EditorBottomBar - 1, x - half * 0.625,
+                      EditorBottomBar + 10, x, EditorBottomBar + 10);
+        notch.cubicTo(x + half * 0.625, EditorBottomBar + 10, x + half * 0.5625,
+                      EditorBottomBar - 1, x + half, EditorBottomBar - 1);
         notch.closeSubpath();
         QLinearGradient ng(QPointF(0, EditorBottomBar), QPointF(0, EditorBottomBar + 9));
         ng.setColorAt(0.0, PanelBottom.darker(130));
@@ -550,7 +553,6 @@ void editorArt(Canvas& c) {
         c.p.drawPath(notch.translated(0, 0.6));
         c.p.setPen(QPen(BarEdge, 0.8));
         c.p.drawPath(notch);
-        // a groove running down from each notch
         c.p.setPen(QPen(QColor(110, 118, 134), 1.0));
         c.p.drawLine(QPointF(x - 0.5, EditorBottomBar + 12),
                      QPointF(x - 0.5, EditorClient.height() - 7));
@@ -558,8 +560,9 @@ void editorArt(Canvas& c) {
         c.p.drawLine(QPointF(x + 0.5, EditorBottomBar + 12),
                      QPointF(x + 0.5, EditorClient.height() - 7));
     }
-    // pads behind "Open", "Add tracks" and "Save"
+    // pads behind "Open", "Add folder", "Add tracks" and "Save"
     pad(c, QRectF(18, 487, 62, 25));
+    pad(c, QRectF(94, 487, 110, 25));
     pad(c, QRectF(218, 487, 112, 25));
     pad(c, QRectF(450, 487, 58, 25));
 }

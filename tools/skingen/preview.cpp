@@ -73,6 +73,11 @@ int main(int argc, char** argv) {
     repeat->setGeometry(8, 165, 97, 17);
     StyleLabel(repeat, QStringLiteral("MS Sans Serif"), 11, false, Qt::white);
     repeat->setFont(LayoutFont(QStringLiteral("MS Sans Serif"), 11));
+    auto* shuffle = new QCheckBox(QStringLiteral("Shuffle"), &main);
+    shuffle->setGeometry(108, 165, 97, 17);
+    StyleLabel(shuffle, QStringLiteral("MS Sans Serif"), 11, false, Qt::white);
+    shuffle->setFont(LayoutFont(QStringLiteral("MS Sans Serif"), 11));
+    shuffle->setChecked(true);
     auto* speaker = new ClickLabel(&main);
     speaker->setGeometry(440, 155, 24, 27);
     speaker->SetImage(LoadJpeg(QStringLiteral(":/skins/speaker.jpg")));
@@ -126,6 +131,7 @@ int main(int argc, char** argv) {
         list->addItem(QStringLiteral("Artist %1 - Track number %1").arg(i));
     list->setCurrentRow(2);
     label(&editor, "Open", {24, 489, 50, 22}, "Arial", 19);
+    label(&editor, "Add folder", {100, 489, 98, 22}, "Arial", 19);
     label(&editor, "Add tracks", {224, 489, 100, 22}, "Arial", 19);
     label(&editor, "Save", {456, 489, 46, 22}, "Arial", 19);
     shot(editor).save(out.filePath(QStringLiteral("tracklist.png")));
