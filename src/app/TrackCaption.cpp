@@ -1,6 +1,6 @@
 #include "app/TrackCaption.h"
 
-#include "app/FormatTags.h"
+#include "playback/FormatTags.h"
 #include "core/BoundedWait.h"
 #include "tags/ID3v2Library.h"
 

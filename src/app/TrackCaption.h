@@ -10,7 +10,7 @@ class TID3v2Tag;
 
 // What a track's tags say, read once for both the caption and the desktop's player controls.
 // Where the ID3v2 tag gives neither title nor artist, both come from the file's own tags
-// (app/FormatTags.h).
+// (playback/FormatTags.h).
 struct TTrackTags {
     QString Path;
     QString Title;  // "TIT2", empty when absent

@@ -221,7 +221,7 @@ void TfrmIndex::FormCreate() {
         throw;
     }
     if (PlayList.size() - 1 >= LastIndex) {
-        Player->SetFileName(ListItem(PlayList, CurrentIndex));
+        SetEntryFile(CurrentIndex);
         ++EntryLoads;
         ShowCaption();
         Player->Open();
@@ -323,7 +323,7 @@ void TfrmIndex::TakeChosen(bool confirmed, const QStringList& chosen) {
     // an empty list has nothing to re-open, whatever the last index recorded
     if (PlayList.isEmpty() || PlayList.size() - 1 < LastIndex)
         return;
-    Player->SetFileName(ListItem(PlayList, CurrentIndex));
+    SetEntryFile(CurrentIndex);
     ++EntryLoads;
     ShowCaption();
     Player->Open();
@@ -554,7 +554,7 @@ void TfrmIndex::ForgetDrag() {
 void TfrmIndex::PlayEntry(int32_t index, bool play) {
     NoteStateChange();
     restartPending_ = false;
-    const QString& file = ListItem(PlayList, index);
+    ListItem(PlayList, index); // raises, before anything changes, for an index out of the list
     CurrentIndex = index;
     // the shuffled order learns what plays now; what follows it is prepared once the open has
     // taken what was prepared for this entry
@@ -562,7 +562,7 @@ void TfrmIndex::PlayEntry(int32_t index, bool play) {
         shuffle_.Played(index, cbRepeat->isChecked());
         shuffle_.Prepare(cbRepeat->isChecked());
     }
-    Player->SetFileName(file);
+    SetEntryFile(index);
     ++EntryLoads;
     // Counted until the open succeeds. An entry that cannot be opened leaves the bar at its end,
     // so the next tick goes on to the entry after it. The open takes the prepared entry as it
@@ -645,8 +645,18 @@ void TfrmIndex::FollowingChanged() {
         return;
     }
     const QString path = ListItem(PlayList, following);
-    Player->Prepare(path);
+    Player->Prepare(path, Neighbour(following - 1), Neighbour(following + 1));
     PrefetchTags(path);
+}
+
+QString TfrmIndex::Neighbour(int32_t index) const {
+    return index >= 0 && index < PlayList.size() ? PlayList[index] : QString();
+}
+
+void TfrmIndex::SetEntryFile(int32_t index) {
+    Player->SetFileName(ListItem(PlayList, index));
+    // the list's neighbours decide between the album's loudness and the track's
+    Player->SetNeighbours(Neighbour(index - 1), Neighbour(index + 1));
 }
 
 void TfrmIndex::cbRepeatClick() {
@@ -781,7 +791,7 @@ void TfrmIndex::Label4Clic() {
         if (PlayList.isEmpty()) {
             lInfo->clear();
         } else {
-            Player->SetFileName(ListItem(PlayList, 0));
+            SetEntryFile(0);
             ++EntryLoads;
             Player->Open();
             TrackLoaded = true;
@@ -813,7 +823,7 @@ void TfrmIndex::Label4Clic() {
         if (!PlayList.isEmpty()) {
             TrackLoaded = true;
             Player->DropPrepared();
-            Player->SetFileName(ListItem(PlayList, CurrentIndex));
+            SetEntryFile(CurrentIndex);
             ++EntryLoads;
             Player->Open();
             ShowCaption();

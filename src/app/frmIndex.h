@@ -96,6 +96,10 @@ public:
     int32_t FollowingEntry() const;
     // The entry before the current one in the same order (the desktop's Previous), or -1.
     int32_t PrecedingEntry() const;
+    // The list's entry at `index`, empty where there is none.
+    QString Neighbour(int32_t index) const;
+    // The player's file is entry `index`, with the entries beside it.
+    void SetEntryFile(int32_t index);
     // Called wherever FollowingEntry's answer may change: Shuffle or Repeat toggled, the list
     // changed by the editor or by a line played from it, what plays (Play, each entry played,
     // a seek). The player is told, so the following entry is opened and queued behind the

@@ -19,6 +19,11 @@ QString TMediaPlayer::FileName() const {
     return mFileName;
 }
 
+void TMediaPlayer::SetNeighbours(const QString& before, const QString& after) {
+    mBefore = before;
+    mAfter = after;
+}
+
 void TMediaPlayer::RequireOpen() const {
     if (!mIsOpen)
         throw EMCIDeviceError(QStringLiteral("No MCI device open"));
@@ -36,7 +41,7 @@ void TMediaPlayer::Open() {
     if (mIsOpen)
         Close();
     uint16_t id = 0;
-    mErrorCode = MediaService::OpenDevice(mFileName, id);
+    mErrorCode = MediaService::OpenDevice(mFileName, id, {mBefore, mAfter});
     if (mErrorCode != 0)
         throw EMCIDeviceError(ErrorText());
     mIsOpen = true;
@@ -46,9 +51,9 @@ void TMediaPlayer::Open() {
     Mode();
 }
 
-void TMediaPlayer::Prepare(const QString& fileName) {
+void TMediaPlayer::Prepare(const QString& fileName, const QString& before, const QString& after) {
     if (mIsOpen)
-        MediaService::PrepareDevice(mDeviceId, fileName);
+        MediaService::PrepareDevice(mDeviceId, fileName, {before, after});
 }
 
 void TMediaPlayer::DropPrepared() {

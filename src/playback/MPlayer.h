@@ -41,13 +41,17 @@ public:
 
     void SetFileName(const QString& fileName);
     QString FileName() const;
+    // The entries beside FileName in the list (empty: none), for the next Open: while one of
+    // them is of the same album, the album's ReplayGain levels it rather than the track's.
+    void SetNeighbours(const QString& before, const QString& after);
 
     // Opens FileName stopped at its start; where the file prepared to follow the open one is
     // FileName and is heard already (the open one ended into it), it is taken as it plays.
     void Open();
     // The file that will follow the open one: opened in the background and queued behind its
-    // last frame, so the next Open and Play of it leave no gap. Empty: none.
-    void Prepare(const QString& fileName);
+    // last frame, so the next Open and Play of it leave no gap, levelled as `before` and `after`
+    // (the entries beside it) decide. Empty: none.
+    void Prepare(const QString& fileName, const QString& before = {}, const QString& after = {});
     // What was prepared is dropped, and nothing of it is heard.
     void DropPrepared();
     void Play();
@@ -81,6 +85,8 @@ private:
     void RequireOpen() const;
 
     QString mFileName;
+    QString mBefore;
+    QString mAfter;
     bool mIsOpen = false;
     uint16_t mDeviceId = 0;
     int32_t mErrorCode = 0;

@@ -6,6 +6,7 @@
 #include "playback/MPlayer.h"
 #include "playback/OutputStream.h"
 #include "playback/PlaybackDevice.h"
+#include "playback/ReplayGain.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -30,6 +31,17 @@ struct TOpenJob {
     std::shared_ptr<TMediaFile> File;
     TOpenFailure Failure;
 };
+
+// The opening thread: the decoder, levelled by the file's ReplayGain. Its tags are read only once
+// the file is known to play.
+std::unique_ptr<IDecoder> OpenLevelled(const QString& fileName, const TNeighbours& neighbours,
+                                       std::shared_ptr<TMediaFile>& file, TOpenFailure& failure) {
+    std::unique_ptr<IDecoder> decoder = OpenDecoder(fileName, file, failure);
+    if (!decoder)
+        return decoder;
+    return WithGain(std::move(decoder),
+                    ReplayGainFactor(fileName, neighbours.Before, neighbours.After));
+}
 
 std::map<uint16_t, std::unique_ptr<TPlaybackDevice>> gDevices;
 uint16_t gNextId = 1;
@@ -166,7 +178,7 @@ uint16_t TakeDeviceId(uint16_t& next, bool (*isOpen)(uint16_t)) {
     return 0;
 }
 
-int32_t OpenDevice(const QString& fileName, uint16_t& deviceId) {
+int32_t OpenDevice(const QString& fileName, uint16_t& deviceId, const TNeighbours& neighbours) {
     Relay();
     deviceId = 0;
     if (gDevices.size() >= 65535) {
@@ -179,8 +191,8 @@ int32_t OpenDevice(const QString& fileName, uint16_t& deviceId) {
     // system that stopped answering holds that thread, not the window: the open waits for as
     // long as the file is being read, and fails once nothing was read for a while.
     auto job = std::make_shared<TOpenJob>();
-    const BoundedWait::EResult waited = BoundedWait::Run("ondrix-open", [job, fileName] {
-        job->Decoder = OpenDecoder(fileName, job->File, job->Failure);
+    const BoundedWait::EResult waited = BoundedWait::Run("ondrix-open", [job, fileName, neighbours] {
+        job->Decoder = OpenLevelled(fileName, neighbours, job->File, job->Failure);
     });
     if (waited != BoundedWait::EResult::Done) {
         gLatestText[mseCannotRead] =
@@ -218,7 +230,7 @@ int32_t CloseDevice(uint16_t deviceId) {
     return mseNone;
 }
 
-void PrepareDevice(uint16_t deviceId, const QString& fileName) {
+void PrepareDevice(uint16_t deviceId, const QString& fileName, const TNeighbours& neighbours) {
     if (!fileName.isEmpty() && gPrepared.For == deviceId && gPrepared.FileName == fileName)
         return; // prepared already
     // Told at once, so its decoder thread never takes its end for the stream's meanwhile:
@@ -236,7 +248,9 @@ void PrepareDevice(uint16_t deviceId, const QString& fileName) {
     auto job = std::make_shared<TOpenJob>();
     BoundedWait::Start(
         Relay(), "ondrix-open",
-        [job, fileName] { job->Decoder = OpenDecoder(fileName, job->File, job->Failure); },
+        [job, fileName, neighbours] {
+            job->Decoder = OpenLevelled(fileName, neighbours, job->File, job->Failure);
+        },
         [job, generation, fileName](BoundedWait::EResult result) {
             if (generation != gPrepared.Generation)
                 return; // dropped meanwhile; the decoder goes with the job

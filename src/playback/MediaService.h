@@ -32,11 +32,19 @@ enum : int32_t {
     mseNoDecoder = 269,
 };
 
-// Opens a device for fileName, stopped at position 0 with its exact length known. The file is
+// The entries beside a file in the list (empty: none). Where one of them is of the file's album,
+// its album gain levels it, otherwise its track gain (ReplayGain).
+struct TNeighbours {
+    QString Before;
+    QString After;
+};
+
+// Opens a device for fileName, stopped at position 0 with its exact length known, its samples
+// levelled by the ReplayGain its tags carry (`neighbours` choose between album and track gain). The file is
 // read (probe and length) on a thread of its own while the caller waits in a local event loop
 // (core/BoundedWait.h); an open whose reads make no progress for 3 s (a file system that stopped
 // answering) fails with mseCannotRead. Never touches the output.
-int32_t OpenDevice(const QString& fileName, uint16_t& deviceId);
+int32_t OpenDevice(const QString& fileName, uint16_t& deviceId, const TNeighbours& neighbours = {});
 // Stops the device and frees it; its decoder thread ends by itself. A device prepared to follow
 // it, or one it was prepared to follow, is dropped.
 int32_t CloseDevice(uint16_t deviceId);
@@ -45,7 +53,7 @@ int32_t CloseDevice(uint16_t deviceId);
 // queued right behind deviceId's last, in the same stream, so nothing is lost or added at the
 // join. One at a time: what was prepared before is dropped. A file that cannot be opened is
 // only not prepared (the open that would adopt it says why).
-void PrepareDevice(uint16_t deviceId, const QString& fileName);
+void PrepareDevice(uint16_t deviceId, const QString& fileName, const TNeighbours& neighbours = {});
 // What was prepared is closed, and nothing of it is heard.
 void DropPrepared();
 // Where deviceId has ended into the device prepared for fileName, which is heard already:

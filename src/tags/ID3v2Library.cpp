@@ -599,6 +599,74 @@ int32_t TID3v2Tag::FindFrame(const TID3v2FrameID& id) const {
     return -1;
 }
 
+namespace {
+
+// One string of a frame in `encoding` from `p`: decoded into `out`, and the position after its
+// terminator returned (`end` when it has none). Encoding 1 takes either byte-order mark here:
+// what the string after it uses is its own.
+const uint8_t* DecodeString(uint8_t encoding, const uint8_t* p, const uint8_t* end,
+                            std::u16string& out) {
+    out.clear();
+    if (encoding == 0 || encoding == 3) {
+        const uint8_t* stop = std::find(p, end, uint8_t(0));
+        if (encoding == 0)
+            DecodeWindows1252(p, stop, out);
+        else
+            DecodeUtf8(p, stop, out);
+        return stop == end ? end : stop + 1;
+    }
+    if (encoding != 1 && encoding != 2)
+        return end;
+    const uint8_t* stop = p;
+    while (end - stop >= 2 && (stop[0] != 0 || stop[1] != 0))
+        stop += 2;
+    bool bigEndian = encoding == 2;
+    const uint8_t* text = p;
+    if (encoding == 1 && stop - p >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
+        bigEndian = p[0] == 0xFE;
+        text += 2;
+    } else if (encoding == 1) {
+        return end - stop >= 2 ? stop + 2 : end; // no mark: the string is not read
+    }
+    DecodeUtf16(text, stop, bigEndian, out);
+    return end - stop >= 2 ? stop + 2 : end;
+}
+
+bool SameAsciiText(const std::u16string& text, const std::string& ascii) {
+    if (text.size() != ascii.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+        if (lower(text[i]) != lower(char16_t(static_cast<unsigned char>(ascii[i]))))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void TID3v2Tag::GetUserText(const std::string& description, std::u16string& out) const {
+    out.clear();
+    constexpr TID3v2FrameID kUserText{'T', 'X', 'X', 'X'};
+    try {
+        for (int32_t i = 0; i < FrameCount; ++i) {
+            const TID3v2Frame& frame = *Frames[static_cast<std::size_t>(i)];
+            if (frame.ID != kUserText || frame.Data.empty() || frame.Compressed || frame.Encrypted)
+                continue;
+            const uint8_t* p = frame.Data.data() + 1;
+            const uint8_t* end = frame.Data.data() + frame.Data.size();
+            std::u16string name;
+            p = DecodeString(frame.Data[0], p, end, name);
+            if (!SameAsciiText(name, description))
+                continue;
+            DecodeString(frame.Data[0], p, end, out);
+            return;
+        }
+    } catch (const std::bad_alloc&) {
+        out.clear();
+    }
+}
+
 void TID3v2Tag::GetFrameUnicodeText(int32_t index, std::u16string& out) const {
     out.clear();
     if (index < 0 || index >= FrameCount)

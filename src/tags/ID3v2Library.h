@@ -92,6 +92,9 @@ public:
     void GetUnicodeText(const std::string& id, std::u16string& out) const;
     int32_t FindFrame(const TID3v2FrameID& id) const;
     void GetFrameUnicodeText(int32_t index, std::u16string& out) const;
+    // The value of the first user text frame (TXXX) whose description is `description`, ASCII
+    // letters compared without regard to case; empty when there is none.
+    void GetUserText(const std::string& description, std::u16string& out) const;
 
     std::array<uint8_t, 4> TagSizeBytes{};
     std::array<uint8_t, 4> ExtendedHeaderSizeBytes{};

@@ -228,6 +228,73 @@ def main():
     with open(p("two-frames.mp3"), "wb") as f:
         f.write(data[:first + second])
     os.remove(plain)
+    replaygain(p)
+
+
+# Tones levelled by ReplayGain tags of every kind: "rg-<case>.<ext>", each with the gains its
+# name says (the test's table holds what each must sound like).
+def replaygain(p):
+    source = tone(1000, 1)  # far below full scale: room for a gain of +6 dB
+    codecs = {"flac": ["-c:a", "flac"], "ogg": ["-c:a", "libvorbis", "-q:a", "6"],
+              "opus": ["-c:a", "libopus", "-b:a", "128k"]}
+    comments = {
+        "track": {"REPLAYGAIN_TRACK_GAIN": "-6.00 dB", "REPLAYGAIN_TRACK_PEAK": "0.25"},
+        "album": {"REPLAYGAIN_TRACK_GAIN": "-6.00 dB", "REPLAYGAIN_ALBUM_GAIN": "-3.00 dB",
+                  "ALBUM": "Levels", "ALBUMARTIST": "Band"},
+        "trackonly": {"replaygain_track_gain": "-6 dB", "ALBUM": "Levels", "ALBUMARTIST": "Band"},
+        "peak": {"REPLAYGAIN_TRACK_GAIN": "+12.00 dB", "REPLAYGAIN_TRACK_PEAK": "0.5"},
+        "zero": {"REPLAYGAIN_TRACK_GAIN": "0.00 dB", "REPLAYGAIN_TRACK_PEAK": "2.0"},
+        "peakonly": {"REPLAYGAIN_TRACK_PEAK": "2.0"},
+        "other": {"REPLAYGAIN_TRACK_GAIN": "-6.00 dB", "REPLAYGAIN_ALBUM_GAIN": "-3.00 dB",
+                  "ALBUM": "Levels", "ALBUMARTIST": "Another band"},
+    }
+    def tagged(name, codec, fields):
+        meta = [a for k, v in fields.items() for a in ("-metadata", f"{k}={v}")]
+        ffmpeg(p(name), source, "-ac", "2", *codecs[codec], *meta)
+    for case, fields in comments.items():
+        tagged(f"rg-{case}.flac", "flac", fields)
+    tagged("rg-none.flac", "flac", {})
+    tagged("rg-track.ogg", "ogg", comments["track"])
+    # Opus's own: -11 dB below -23 LUFS is -6 dB on ReplayGain's reference
+    tagged("rg-track.opus", "opus", {"R128_TRACK_GAIN": str(-11 * 256)})
+    tagged("rg-album.opus", "opus", {"R128_TRACK_GAIN": "0", "R128_ALBUM_GAIN": str(-8 * 256),
+                                     "ALBUM": "Levels", "ALBUMARTIST": "Band"})
+    # MP3: ID3v2 user texts (the description in any case) and an APE tag
+    plain = p("rg-plain.mp3")
+    mp3_cbr(plain, source, "192k")
+    audio = open(plain, "rb").read()
+    os.remove(plain)
+    def txxx(description, value):
+        body = b"\0" + description.encode() + b"\0" + value.encode()
+        return b"TXXX" + len(body).to_bytes(4, "big") + b"\0\0" + body
+    with open(p("rg-track.mp3"), "wb") as f:
+        f.write(id3v2(txxx("replaygain_track_gain", "-6.00 dB") +
+                      txxx("REPLAYGAIN_TRACK_PEAK", "0.25")) + audio)
+    with open(p("rg-ape.mp3"), "wb") as f:
+        f.write(audio + ape_tag({"REPLAYGAIN_TRACK_GAIN": "-6.00 dB"}) + id3v1("Song"))
+    # MP4: an iTunes freeform item, put into the item list FFmpeg wrote for the title
+    m4a = p("rg-track.m4a")
+    ffmpeg(m4a, source, "-ac", "2", "-c:a", "aac", "-b:a", "192k", "-metadata", "title=Tone")
+    data = bytearray(open(m4a, "rb").read())
+    atom = lambda name, body: (8 + len(body)).to_bytes(4, "big") + name + body
+    item = atom(b"----", atom(b"mean", bytes(4) + b"com.apple.iTunes") +
+                atom(b"name", bytes(4) + b"replaygain_track_gain") +
+                atom(b"data", (1).to_bytes(4, "big") + bytes(4) + b"-6.00 dB"))
+    path = [b"moov", b"udta", b"meta", b"ilst"]
+    at, end, starts = 0, len(data), []
+    for name in path:  # each atom of the path inside the one before
+        while data[at + 4:at + 8] != name:
+            at += int.from_bytes(data[at:at + 4], "big")
+            assert at < end, name
+        starts.append(at)
+        end = at + int.from_bytes(data[at:at + 4], "big")
+        at += 8 + (4 if name == b"meta" else 0)
+    assert data.index(b"mdat") < starts[0]  # the index comes last: no offset moves
+    data[end:end] = item
+    for s in starts:
+        data[s:s + 4] = (int.from_bytes(data[s:s + 4], "big") + len(item)).to_bytes(4, "big")
+    with open(m4a, "wb") as f:
+        f.write(data)
 
 
 def id3v2(frames):

@@ -3,6 +3,7 @@
 
 #include "playback/ChannelLayout.h"
 #include "playback/MPlayer.h"
+#include "playback/ReplayGain.h"
 
 #include <QTemporaryDir>
 #include <algorithm>
@@ -509,4 +510,106 @@ TEST(Output, JoinsLoseAndAddNothing) {
                 << "the 50 ms after join " << j;
         }
     }
+}
+
+// ReplayGain as the file's tags say it, before the volume: each kind of tag, album or track gain
+// as the neighbours in the list decide, the peak's guard against clipping, and Opus's R128 gains
+// on the same reference as everyone else's. The fixtures are one steady tone, each measured
+// against its own file decoded by a reference decoder, which applies no gain (a lossy encoder
+// changes the level by a little).
+TEST(Output, ReplayGainLevelsEachTagKind) {
+    struct TLevel {
+        const char* File;
+        const char* Before; // the list's entries beside it
+        const char* After;
+        double Db; // what it must sound like against the untagged tone
+    };
+    const std::vector<TLevel> levels = {
+        {"rg-none.flac", "", "", 0},
+        {"rg-track.flac", "", "", -6},
+        {"rg-album.flac", "", "", -6},                           // alone: its track gain
+        {"rg-album.flac", "rg-none.flac", "rg-trackonly.flac", -3}, // beside its album
+        {"rg-album.flac", "rg-other.flac", "", -6},              // same name, other artist
+        {"rg-trackonly.flac", "rg-album.flac", "", -6},          // no album gain of its own
+        {"rg-peak.flac", "", "", 20 * std::log10(2.0)},          // +12 dB held to 1 / 0.5
+        {"rg-zero.flac", "", "", -20 * std::log10(2.0)},         // 0 dB is a gain: its peak holds
+        {"rg-peakonly.flac", "", "", 0},                         // a peak alone changes nothing
+        {"rg-track.ogg", "", "", -6},
+        {"rg-track.opus", "", "", -6},
+        {"rg-album.opus", "rg-album.flac", "", -3},
+        {"rg-track.mp3", "", "", -6},
+        {"rg-ape.mp3", "", "", -6},
+        {"rg-track.m4a", "", "", -6},
+    };
+    // the power of the middle half of interleaved stereo samples, in dB
+    const auto powerDb = [](const std::vector<float>& samples, size_t from, size_t count) {
+        double power = 0;
+        for (size_t i = from; i < from + count; ++i)
+            power += static_cast<double>(samples[i]) * samples[i];
+        return 10 * std::log10(power / static_cast<double>(count));
+    };
+    QTemporaryDir dir;
+    std::map<std::string, double> heard;
+    for (const TLevel& level : levels) {
+        const std::string name = std::string(level.File) + " beside " + level.Before + "," + level.After;
+        SCOPED_TRACE(name);
+        const QString raw = dir.filePath(QString::number(heard.size()) + QStringLiteral(".raw"));
+        UseFileOutput(raw, 44100, 2);
+        const auto fixture = [](const char* file) {
+            return *file != 0 ? Fixture(QString::fromLatin1(file)) : QString();
+        };
+        {
+            TMediaPlayer player;
+            player.SetFileName(fixture(level.File));
+            player.SetNeighbours(fixture(level.Before), fixture(level.After));
+            player.Open();
+            player.Play();
+            ASSERT_TRUE(WaitFor([&] { return player.Position() == player.Length(); }, 5s));
+        }
+        MediaService::ReleaseIdleOutput();
+        const auto out = ReadSamples(raw);
+        size_t first = 0;
+        while (first < out.size() && out[first] == 0.0f)
+            ++first;
+        // the middle half second, past the codecs' first and last frames
+        const size_t from = first + 2 * 11025;
+        ASSERT_GT(out.size(), from + 2 * 22050);
+        const auto reference = DecodeWithReference(fixture(level.File));
+        ASSERT_GT(reference.size(), 4u);
+        const size_t quarter = reference.size() / 4 & ~size_t{1};
+        heard[name] = powerDb(out, from, 2 * 22050);
+        EXPECT_NEAR(heard[name] - powerDb(reference, quarter, 2 * quarter), level.Db, 0.1);
+    }
+    // an Opus file and a FLAC file of one album play equally loud
+    EXPECT_NEAR(heard["rg-album.opus beside rg-album.flac,"],
+                heard["rg-album.flac beside rg-none.flac,rg-trackonly.flac"], 0.1);
+}
+
+// What taggers write, read as they mean it; anything else is no gain at all.
+TEST(ReplayGain, ReadsTheTextsTaggersWrite) {
+    const std::vector<std::pair<const char*, std::optional<double>>> gains = {
+        {"-6.00 dB", -6.0}, {"+1.5 dB", 1.5}, {"-6.5", -6.5}, {" -3,25 dB ", -3.25},
+        {"0.00 dB", 0.0},   {"-7.1 DB", -7.1}, {"", {}},       {"dB", {}},
+        {"-6 dBFS", {}},    {"loud", {}},      {"-99 dB", {}}, {"1e3 dB", {}}};
+    for (const auto& [text, value] : gains) {
+        const auto parsed = ParseGain(text);
+        EXPECT_EQ(parsed.has_value(), value.has_value()) << text;
+        if (parsed && value) {
+            EXPECT_NEAR(*parsed, *value, 1e-9) << text;
+        }
+    }
+    EXPECT_EQ(ParsePeak("0.988"), 0.988);
+    EXPECT_EQ(ParsePeak("0"), std::nullopt); // no guard from a peak of nothing
+    EXPECT_EQ(ParsePeak("-1"), std::nullopt);
+    EXPECT_EQ(ParseR128Gain("-2816"), -6.0); // -11 dB from -23 LUFS, 5 dB under ReplayGain's
+    EXPECT_EQ(ParseR128Gain("0"), 5.0);
+    EXPECT_EQ(ParseR128Gain("-6.5"), std::nullopt);
+    EXPECT_EQ(ParseR128Gain("40000"), std::nullopt);
+    TReplayGain tags;
+    tags.TrackGain = -10;
+    tags.AlbumGain = 3;
+    tags.AlbumPeak = 1.2;
+    EXPECT_FLOAT_EQ(GainFactor(tags, false), std::pow(10.0f, -0.5f));
+    EXPECT_FLOAT_EQ(GainFactor(tags, true), 1 / 1.2f); // +3 dB would clip: the peak holds it
+    EXPECT_FLOAT_EQ(GainFactor(TReplayGain{}, true), 1.0f);
 }

@@ -1,6 +1,5 @@
-#include "app/FormatTags.h"
+#include "playback/FormatTags.h"
 
-#include "app/formattags/FormatTagsModule.h"
 #include "core/FileNames.h"
 #include "playback/ModuleLoader.h"
 
@@ -41,6 +40,12 @@ bool TitleArtist(const QString& path, QString& title, QString& artist) {
     title = QString::fromStdString(title8);
     artist = QString::fromStdString(artist8);
     return true;
+}
+
+bool Loudness(const QString& path, IFormatTags::TLoudnessTexts& texts) {
+    texts = {};
+    IFormatTags* reader = Reader();
+    return reader != nullptr && reader->Loudness(EncodeFileName(path).constData(), texts);
 }
 
 } // namespace FormatTags

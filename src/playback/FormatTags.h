@@ -1,5 +1,7 @@
 #pragma once
 
+#include "playback/formattags/FormatTagsModule.h"
+
 #include <QString>
 
 // Title and artist from a file's own tags, for the files whose ID3v2 tag (read by our reader)
@@ -11,7 +13,11 @@
 namespace FormatTags {
 
 // Of several values of one field, the first. False, with both empty, when the file names
-// neither, cannot be read, or the module cannot be loaded. Never raises. GUI thread only.
+// neither, cannot be read, or the module cannot be loaded. Never raises; any thread.
 bool TitleArtist(const QString& path, QString& title, QString& artist);
+
+// The loudness and album fields of a FLAC, Ogg, MP4 or ASF file (IFormatTags::Loudness). False,
+// all empty, where there are none or the module cannot be loaded. Never raises; any thread.
+bool Loudness(const QString& path, IFormatTags::TLoudnessTexts& texts);
 
 } // namespace FormatTags

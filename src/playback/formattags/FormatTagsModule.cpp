@@ -1,8 +1,8 @@
 // libondrix-formattags.so: title and artist from the tags our ID3v2 reader does not read, with
 // TagLib. The file is opened once, its first bytes say which of TagLib's file classes reads it
 // (TagLib's FileRef goes by the name first, so a FLAC file named .mp3 reads as MPEG without
-// tags), and that class is built without audio properties. Only the title and artist fields are
-// looked up.
+// tags), and that class is built without audio properties. Only the title and artist fields, and
+// for the player's levelling the loudness and album fields, are looked up.
 //
 // Debian's TagLib 1.13 has three faults with hostile files, each guarded here: nested MP4
 // container atoms and nested ID3v2 chapter frames recurse until the stack overflows, and a
@@ -11,10 +11,12 @@
 // are read through a frame factory that keeps only the title and artist frames, and those only
 // uncompressed. WAV files are walked here rather than by TagLib's WAV reader, which would read
 // an "id3 " chunk without that factory.
-#include "app/formattags/FormatTagsModule.h"
+#include "playback/formattags/FormatTagsModule.h"
 #include "tags/ID3v2Size.h"
 
 #include <taglib/apetag.h>
+#include <taglib/asftag.h>
+#include <taglib/mp4tag.h>
 #include <taglib/asffile.h>
 #include <taglib/flacfile.h>
 #include <taglib/id3v1tag.h>
@@ -36,6 +38,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string_view>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -111,8 +114,9 @@ bool KeyIs(const char* field, unsigned int length, std::string_view key) {
 }
 
 // A comment packet after its codec's `magic`: a vendor string, a field count, then the fields,
-// each a little-endian length and "KEY=value" in UTF-8, keys in any case.
-bool FromCommentPacket(const ByteVector& packet, std::string_view magic, TTexts& out) {
+// each a little-endian length and "KEY=value" in UTF-8, keys in any case. `take` sees each field
+// in turn; false when the packet is not one.
+template <typename F> bool ForEachComment(const ByteVector& packet, std::string_view magic, F take) {
     if (!Starts(packet, 0, magic))
         return false;
     const unsigned int size = packet.size();
@@ -124,21 +128,27 @@ bool FromCommentPacket(const ByteVector& packet, std::string_view magic, TTexts&
         return false;
     const unsigned int count = packet.toUInt(position, false);
     position += 4;
-    std::string title;
-    std::string artist;
     for (unsigned int i = 0; i < count && size - position >= 4; ++i) {
         const unsigned int length = packet.toUInt(position, false);
         position += 4;
         if (length > size - position)
             break;
-        const char* field = packet.data() + position;
+        take(packet.data() + position, length);
+        position += length;
+    }
+    return true;
+}
+
+bool FromCommentPacket(const ByteVector& packet, std::string_view magic, TTexts& out) {
+    std::string title;
+    std::string artist;
+    const bool read = ForEachComment(packet, magic, [&](const char* field, unsigned int length) {
         if (title.empty() && KeyIs(field, length, "TITLE"))
             title.assign(field + 6, length - 6);
         else if (artist.empty() && KeyIs(field, length, "ARTIST"))
             artist.assign(field + 7, length - 7);
-        position += length;
-    }
-    return Take(out, std::move(title), std::move(artist));
+    });
+    return read && Take(out, std::move(title), std::move(artist));
 }
 
 // TagLib calls updateFrame for every frame header before it builds the frame; a frame it is
@@ -441,48 +451,196 @@ bool Read(TagLib::IOStream* stream, EKind kind, TTexts& out) {
     return false;
 }
 
+using TLoudness = IFormatTags::TLoudnessTexts;
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        c = char(c >= 'a' && c <= 'z' ? c - 32 : c);
+    return text;
+}
+
+// A loudness or album field by its name in upper case; the first value that is not empty wins.
+void TakeLoudness(const std::string& name, std::string value, TLoudness& out) {
+    static const std::pair<std::string_view, std::string TLoudness::*> fields[] = {
+        {"REPLAYGAIN_TRACK_GAIN", &TLoudness::TrackGain},
+        {"REPLAYGAIN_TRACK_PEAK", &TLoudness::TrackPeak},
+        {"REPLAYGAIN_ALBUM_GAIN", &TLoudness::AlbumGain},
+        {"REPLAYGAIN_ALBUM_PEAK", &TLoudness::AlbumPeak},
+        {"R128_TRACK_GAIN", &TLoudness::R128TrackGain},
+        {"R128_ALBUM_GAIN", &TLoudness::R128AlbumGain},
+        {"ALBUM", &TLoudness::Album},
+        {"ALBUMARTIST", &TLoudness::AlbumArtist},
+        {"ALBUM ARTIST", &TLoudness::AlbumArtist},
+    };
+    if (value.empty())
+        return;
+    for (const auto& [key, field] : fields)
+        if (name == key && (out.*field).empty())
+            out.*field = std::move(value);
+}
+
+bool Any(const TLoudness& l) {
+    return !(l.TrackGain.empty() && l.TrackPeak.empty() && l.AlbumGain.empty() &&
+             l.AlbumPeak.empty() && l.R128TrackGain.empty() && l.R128AlbumGain.empty() &&
+             l.Album.empty() && l.AlbumArtist.empty());
+}
+
+void LoudnessFromXiph(const TagLib::Ogg::XiphComment* tag, TLoudness& out) {
+    if (tag == nullptr)
+        return;
+    for (const auto& [key, values] : tag->fieldListMap())
+        TakeLoudness(Upper(key.to8Bit(true)), First(values), out);
+}
+
+void LoudnessFromPacket(const ByteVector& packet, std::string_view magic, TLoudness& out) {
+    ForEachComment(packet, magic, [&out](const char* field, unsigned int length) {
+        const std::string_view text(field, length);
+        const std::size_t equals = text.find('=');
+        if (equals != std::string_view::npos)
+            TakeLoudness(Upper(std::string(text.substr(0, equals))),
+                         std::string(text.substr(equals + 1)), out);
+    });
+}
+
+// iTunes keeps what it has no atom for as "----" items, named by a mean and a name.
+void LoudnessFromMp4(const TagLib::MP4::Tag* tag, TLoudness& out) {
+    if (tag == nullptr)
+        return;
+    constexpr std::string_view freeform = "----:com.apple.iTunes:";
+    for (const auto& [key, item] : tag->itemMap()) {
+        const std::string name = key.to8Bit(true);
+        std::string value = First(item.toStringList());
+        if (value.empty() && !item.toByteVectorList().isEmpty()) {
+            const ByteVector bytes = item.toByteVectorList().front(); // data stored untyped
+            value.assign(bytes.data(), bytes.size());
+        }
+        if (key == "\251alb") // TagLib names the atom in Latin-1
+            TakeLoudness("ALBUM", value, out);
+        else if (key == "aART")
+            TakeLoudness("ALBUMARTIST", value, out);
+        else if (name.size() > freeform.size() && name.compare(0, freeform.size(), freeform) == 0)
+            TakeLoudness(Upper(name.substr(freeform.size())), value, out);
+    }
+}
+
+void LoudnessFromAsf(const TagLib::ASF::Tag* tag, TLoudness& out) {
+    if (tag == nullptr)
+        return;
+    for (const auto& [key, attributes] : tag->attributeListMap()) {
+        if (attributes.isEmpty())
+            continue;
+        const std::string name = Upper(key.to8Bit(true));
+        const std::string value = attributes.front().toString().to8Bit(true);
+        if (name == "WM/ALBUMTITLE")
+            TakeLoudness("ALBUM", value, out);
+        else if (name == "WM/ALBUMARTIST")
+            TakeLoudness("ALBUMARTIST", value, out);
+        else
+            TakeLoudness(name, value, out);
+    }
+}
+
+// The loudness fields of the formats whose tags our own readers do not read: MPEG and WAV files
+// are left to them.
+void ReadLoudness(TagLib::IOStream* stream, EKind kind, TLoudness& out) {
+    constexpr bool noProperties = false;
+    TCaptionFrameFactory factory;
+    switch (kind) {
+    case EKind::Flac: {
+        TagLib::FLAC::File file(stream, &factory, noProperties);
+        if (file.isValid())
+            LoudnessFromXiph(file.xiphComment(), out);
+        break;
+    }
+    case EKind::OggVorbis:
+    case EKind::OggOpus: {
+        TOggPackets file(stream);
+        const std::string_view magic(kind == EKind::OggOpus ? "OpusTags" : "\x03vorbis");
+        if (file.isValid())
+            LoudnessFromPacket(file.packet(1), magic, out);
+        break;
+    }
+    case EKind::OggFlac: {
+        TagLib::Ogg::FLAC::File file(stream, noProperties);
+        if (file.isValid())
+            LoudnessFromXiph(file.tag(), out);
+        break;
+    }
+    case EKind::Mp4: {
+        TagLib::MP4::File file(stream, noProperties);
+        if (file.isValid())
+            LoudnessFromMp4(file.tag(), out);
+        break;
+    }
+    case EKind::Asf: {
+        TagLib::ASF::File file(stream, noProperties);
+        if (file.isValid())
+            LoudnessFromAsf(file.tag(), out);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// Opens `path` as a regular file, without blocking (a FIFO or a device would otherwise hold
+// the reading thread, as the ID3v2 reader refuses them too), and gives `read` TagLib's stream
+// over it with the format its first bytes name. False where it cannot be opened or `read` is.
+template <typename F> bool WithFile(const char* path, F read) {
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    try {
+        // TagLib's stream owns the descriptor from here on and closes it.
+        TagLib::FileStream stream(fd, true);
+        if (!stream.isOpen()) {
+            ::close(fd);
+            return false;
+        }
+        const TBytes file(stream, info.st_size);
+        const EKind kind = Sniff(file, path);
+        stream.seek(0);
+        if (kind == EKind::Mp4 && !ShallowAtoms(file))
+            return false;
+        return read(stream, file, kind);
+    } catch (...) {
+        // TagLib raises nothing of its own; a damaged size can still end in bad_alloc
+        return false;
+    }
+}
+
 class TFormatTags final : public IFormatTags {
 public:
     bool TitleArtist(const char* path, std::string& title, std::string& artist) override {
         title.clear();
         artist.clear();
-        // Only regular files: opened without blocking, a FIFO or a device would otherwise hold
-        // the window, as the ID3v2 reader refuses them too.
-        const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
+        TTexts texts;
+        const bool found =
+            WithFile(path, [&texts](TagLib::FileStream& stream, const TBytes& file, EKind kind) {
+                return kind == EKind::Wav ? ReadWav(file, texts) : Read(&stream, kind, texts);
+            });
+        if (!found)
             return false;
-        struct stat info {};
-        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-            ::close(fd);
+        title = std::move(texts.Title);
+        artist = std::move(texts.Artist);
+        return true;
+    }
+
+    bool Loudness(const char* path, TLoudnessTexts& out) override {
+        out = {};
+        TLoudness read;
+        if (!WithFile(path, [&read](TagLib::FileStream& stream, const TBytes&, EKind kind) {
+                ReadLoudness(&stream, kind, read);
+                return Any(read);
+            }))
             return false;
-        }
-        try {
-            // TagLib's stream owns the descriptor from here on and closes it.
-            TagLib::FileStream stream(fd, true);
-            if (!stream.isOpen()) {
-                ::close(fd);
-                return false;
-            }
-            const TBytes file(stream, info.st_size);
-            const EKind kind = Sniff(file, path);
-            stream.seek(0);
-            TTexts texts;
-            bool found = false;
-            if (kind == EKind::Wav)
-                found = ReadWav(file, texts);
-            else if (kind != EKind::Mp4 || ShallowAtoms(file))
-                found = Read(&stream, kind, texts);
-            if (!found)
-                return false;
-            title = std::move(texts.Title);
-            artist = std::move(texts.Artist);
-            return true;
-        } catch (...) {
-            // TagLib raises nothing of its own; a damaged size can still end in bad_alloc
-            title.clear();
-            artist.clear();
-            return false;
-        }
+        out = std::move(read);
+        return true;
     }
 };
 
