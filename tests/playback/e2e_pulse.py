@@ -214,7 +214,12 @@ def joins_seamless(tool, pactl, parec, fixtures, runtime, env):
             [parec, "-d", "ondrix_null.monitor", "--raw", "--format=s16le", "--rate=%d" % RATE,
              "--channels=2", "--latency-msec=1000"], env=env, stdout=open(recording, "wb"))
         try:
-            time.sleep(1.0)
+            # A monitor whose sink sat unused a while (the float sink was the default) delivers
+            # nothing for its first second or two: the list starts once the recorder has data.
+            deadline = time.time() + 10
+            while os.path.getsize(recording) == 0 and time.time() < deadline:
+                time.sleep(0.05)
+            time.sleep(0.3)
             files = [os.path.join(fixtures, "join-%d.%s" % (i + 1, e)) for i, e in enumerate(exts)]
             played = subprocess.run([tool, "--list", *files], env=env, capture_output=True,
                                     text=True, timeout=60)
