@@ -133,17 +133,22 @@ SILENT_RMS = 30.0
 
 def tone_runs(samples, tolerance=0.03):
     """The sequence of steady tones in a recording: [(start s, length s, frequency Hz)].
-    A run ends at silence or where the pitch changes."""
+    A run ends at silence or where the pitch changes; its frequency is the median of its blocks',
+    so a block straddling a gapless join, with a pitch between the two tracks', does not name
+    the run it begins."""
     runs = []
+    pitches = []
     steady = False
     for t, level, freq in blocks(samples):
         if level < SILENT_RMS or freq <= 0:
             steady = False
         elif steady and abs(freq - runs[-1][2]) <= tolerance * runs[-1][2]:
             s, _, f = runs[-1]
-            runs[-1] = (s, t + BLOCK / RATE - s, f)
+            pitches[-1].append(freq)
+            runs[-1] = (s, t + BLOCK / RATE - s, sorted(pitches[-1])[len(pitches[-1]) // 2])
         else:
             runs.append((t, BLOCK / RATE, freq))
+            pitches.append([freq])
             steady = True
     # a block straddling the change between two tracks has a pitch of its own; drop such seams
     runs = [r for r in runs if r[1] >= 0.2]
