@@ -489,7 +489,6 @@ TEST_F(MainWindowTest, ActionsInTheLastSecondOfATrack) {
              Click(w.iPause);
          },
          {440, 440}},
-        // the second run of the low tone is the last second of it again
         // the second run of the low tone is its last second once more
         {"seek back", false, [](TfrmIndex& w) { w.SeekTo(1000); }, {440, 440, 880}},
         {"OPEN FILE", false, [&](TfrmIndex& w) { w.OpenFiles({other}); }, {440, 660}},
