@@ -45,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     tag.GetUnicodeText("TPE1", text);
     for (int32_t i = -1; i <= tag.FrameCount; ++i)
         tag.GetFrameUnicodeText(i, text);
+    tag.GetUserText("REPLAYGAIN_TRACK_GAIN", text); // the user texts' two strings
 
     const int fd = MemoryFile();
     if (fd >= 0 && ::ftruncate(fd, 0) == 0 &&

@@ -102,6 +102,24 @@ TEST(ID3v2Lookup, IdMatching) {
     EXPECT_EQ(tag.FindFrame({'T', 'I', 'T', '3'}), -1);
 }
 
+// A user text is found by its description in any case; its value is the string after it, in
+// the frame's encoding (each UTF-16 string with its own mark).
+TEST(ID3v2Lookup, UserTexts) {
+    TID3v2Tag tag;
+    ASSERT_EQ(LoadBytes(tag, sample::UserTexts()), 0);
+    const auto user = [&tag](const std::string& description) {
+        std::u16string out = u"x";
+        tag.GetUserText(description, out);
+        return out;
+    };
+    EXPECT_EQ(user("REPLAYGAIN_TRACK_GAIN"), u"-6.00 dB");
+    EXPECT_EQ(user("replaygain_album_gain"), u"-3 dB");
+    EXPECT_EQ(user("PEAK"), u"0.5");
+    EXPECT_EQ(user("no value"), u"");
+    EXPECT_EQ(user("REPLAYGAIN_TRACK"), u"");
+    EXPECT_EQ(user("-6.00 dB"), u""); // a value is not a description
+}
+
 // Indexes outside the list and empty bodies give an empty string.
 TEST(ID3v2Lookup, IndexOutOfRange) {
     TID3v2Tag tag;

@@ -220,6 +220,16 @@ inline Bytes VersionTwo() {
     return Cat({Header(2, 20), B("TT2"), {0x00, 0x00, 0x05}, Text(0, "Song"), Zeros(8)});
 }
 
+// User texts (TXXX): a description and a value, each terminated in its encoding.
+inline Bytes UserTexts() {
+    const Bytes le = {0xFF, 0xFE};
+    return Tag(3, {Frame(3, "TXXX", Text(0, B(std::string_view("replaygain_track_gain\0-6.00 dB", 30)))),
+                   Frame(3, "TXXX", Text(1, Cat({le, Utf16LE(u"REPLAYGAIN_ALBUM_GAIN"), {0, 0}, le,
+                                                 Utf16LE(u"-3 dB")}))),
+                   Frame(3, "TXXX", Text(2, Cat({Utf16BE(u"Peak"), {0, 0}, Utf16BE(u"0.5")}))),
+                   Frame(3, "TXXX", Text(3, "no value"))});
+}
+
 inline std::vector<std::pair<std::string, Bytes>> All() {
     return {{"title-artist-v3", TitleArtistV3()},
             {"title-artist-v4-utf8", TitleArtistV4Utf8()},
@@ -236,7 +246,8 @@ inline std::vector<std::pair<std::string, Bytes>> All() {
             {"extended-flag-but-frame-follows", ExtendedFlagButFrameFollows()},
             {"unsynchronised-v3", UnsynchronisedV3()},
             {"huge-frame-size", HugeFrameSize()},
-            {"version-two", VersionTwo()}};
+            {"version-two", VersionTwo()},
+            {"user-texts", UserTexts()}};
 }
 
 } // namespace sample
