@@ -49,6 +49,30 @@ void WriteWav(const QString& path, uint32_t rate, uint32_t frames, int16_t level
     f.write(data);
 }
 
+// `file` played to its end into the file output at `raw` (set up by UseFileOutput), with the
+// entries beside it in the list; empty when it did not end.
+std::vector<float> PlayedWhole(const QString& raw, const QString& file, const QString& before = {},
+                               const QString& after = {}) {
+    bool ended = false;
+    {
+        TMediaPlayer player;
+        player.SetFileName(file);
+        player.SetNeighbours(before, after);
+        player.Open();
+        player.Play();
+        ended = WaitFor([&] { return player.Position() == player.Length(); }, 5s);
+    }
+    MediaService::ReleaseIdleOutput();
+    return ended ? ReadSamples(raw) : std::vector<float>();
+}
+
+size_t FirstSound(const std::vector<float>& out) {
+    size_t first = 0;
+    while (first < out.size() && out[first] == 0.0f)
+        ++first;
+    return first;
+}
+
 } // namespace
 
 // Each format plays exactly its decoded samples, in 32-bit float with every bit of a 24-bit or
@@ -357,18 +381,9 @@ TEST(Output, EveryChannelLandsInItsPlace) {
                 SCOPED_TRACE(file.toStdString() + " on " + std::to_string(outChannels) + " ch");
                 const QString raw = dir.filePath(file + QString::number(outChannels));
                 UseFileOutput(raw, 48000, outChannels);
-                {
-                    TMediaPlayer player;
-                    player.SetFileName(Fixture(file.toUtf8().constData()));
-                    player.Open();
-                    player.Play();
-                    ASSERT_TRUE(WaitFor([&] { return player.Position() == player.Length(); }, 5s));
-                }
-                MediaService::ReleaseIdleOutput();
-                const auto out = ReadSamples(raw);
-                size_t first = 0;
-                while (first < out.size() && out[first] == 0.0f)
-                    ++first;
+                const auto out = PlayedWhole(raw, Fixture(file.toUtf8().constData()));
+                ASSERT_FALSE(out.empty());
+                const size_t first = FirstSound(out);
                 const size_t at = first / outChannels + 4800; // past the start's transient
                 ASSERT_GT(out.size() / outChannels, at + 19200);
                 // each channel's level as the file holds it (a lossy codec is off by a dB or
@@ -558,19 +573,10 @@ TEST(Output, ReplayGainLevelsEachTagKind) {
         const auto fixture = [](const char* file) {
             return *file != 0 ? Fixture(QString::fromLatin1(file)) : QString();
         };
-        {
-            TMediaPlayer player;
-            player.SetFileName(fixture(level.File));
-            player.SetNeighbours(fixture(level.Before), fixture(level.After));
-            player.Open();
-            player.Play();
-            ASSERT_TRUE(WaitFor([&] { return player.Position() == player.Length(); }, 5s));
-        }
-        MediaService::ReleaseIdleOutput();
-        const auto out = ReadSamples(raw);
-        size_t first = 0;
-        while (first < out.size() && out[first] == 0.0f)
-            ++first;
+        const auto out =
+            PlayedWhole(raw, fixture(level.File), fixture(level.Before), fixture(level.After));
+        ASSERT_FALSE(out.empty());
+        const size_t first = FirstSound(out);
         // the middle half second, past the codecs' first and last frames
         const size_t from = first + 2 * 11025;
         ASSERT_GT(out.size(), from + 2 * 22050);
