@@ -179,6 +179,26 @@ def main():
     ffmpeg(p("quiet-float.wav"), quiet, "-ac", "2", "-c:a", "pcm_f32le")
     encode("faststart.m4a", "source-44k.wav", "-c:a", "aac", "-b:a", "128k", "-movflags",
            "+faststart")
+    # M4A without an edit list, as older encoders wrote them: one with iTunSMPB naming FFmpeg's
+    # 1024 frames of priming and the source's length, one that says neither (played whole), and
+    # one whose AAC frames cannot be decoded
+    encode("no-edits.m4a", "source-44k.wav", "-c:a", "aac", "-b:a", "128k", "-use_editlist", "0")
+    plain = open(p("no-edits.m4a"), "rb").read()
+    moov = plain.rindex(b"moov") - 4
+    assert moov + struct.unpack(">I", plain[moov:moov + 4])[0] == len(plain)
+    box = lambda kind, body: struct.pack(">I", 8 + len(body)) + kind + body
+    smpb = " 00000000 00000400 %08X %016X" % (1000, 57368) + " 00000000" * 8
+    freeform = box(b"----", box(b"mean", b"\0" * 4 + b"com.apple.iTunes") +
+                   box(b"name", b"\0" * 4 + b"iTunSMPB") +
+                   box(b"data", b"\0\0\0\1" + b"\0" * 4 + smpb.encode()))
+    hdlr = box(b"hdlr", b"\0" * 8 + b"mdirappl" + b"\0" * 9)
+    udta = box(b"udta", box(b"meta", b"\0" * 4 + hdlr + box(b"ilst", freeform)))
+    size = struct.unpack(">I", plain[moov:moov + 4])[0] + len(udta)
+    with open(p("smpb-no-edits.m4a"), "wb") as f:
+        f.write(plain[:moov] + struct.pack(">I", size) + plain[moov + 4:] + udta)
+    mdat = plain.index(b"mdat") + 4
+    with open(p("undecodable.m4a"), "wb") as f:
+        f.write(plain[:mdat] + b"\xff" * (moov - mdat) + plain[moov:])
     flac = bytearray(open(p("tone.flac"), "rb").read())
     total = int.from_bytes(flac[21:26], "big") & 0xFFFFFFFFF  # STREAMINFO's 36-bit count
     for name, claim in (("untold-length.flac", 0), ("lying-length.flac", total * 3)):

@@ -1,6 +1,7 @@
 // TMediaPlayer against the null output, which takes samples at real-time pace.
 #include "PlaybackTest.h"
 
+#include "playback/Decoder.h"
 #include "playback/MPlayer.h"
 #include "playback/MediaFile.h"
 #include "playback/MediaService.h"
@@ -139,6 +140,45 @@ TEST(Player, NewFormatsAreExactAndSeek) {
         player.Play();
         EXPECT_TRUE(PlaysToEnd(player));
         EXPECT_EQ(player.Mode(), pmStopped);
+    }
+}
+
+// Files as real-world encoders and taggers leave them: the length a decoder reports is the
+// frames it gives to the end and what the file itself says (an M4A without an edit list: its
+// iTunSMPB, else its sample table, here the source and FFmpeg's 1024 frames of priming), and
+// audio nothing can decode is refused at Open instead of playing nothing.
+TEST(Player, RealWorldFilesDecodeTheirLength) {
+    const auto source = static_cast<int64_t>(
+                            DecodeWithReference(Fixture(QStringLiteral("source-44k.wav"))).size()) /
+                        2;
+    ASSERT_GT(source, 0);
+    const struct {
+        const char* Name;
+        int64_t Frames; // 0: refused
+        const char* Text;
+    } cases[] = {
+        {"smpb-no-edits.m4a", source, nullptr},
+        {"no-edits.m4a", source + 1024, nullptr},
+        {"undecodable.m4a", 0, "cannot be decoded"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::shared_ptr<TMediaFile> file;
+        TOpenFailure failure;
+        const auto decoder = OpenDecoder(Fixture(QString::fromUtf8(c.Name)), file, failure);
+        if (c.Frames == 0) {
+            EXPECT_EQ(decoder, nullptr);
+            EXPECT_TRUE(failure.Text.contains(QString::fromUtf8(c.Text)))
+                << failure.Text.toStdString();
+            continue;
+        }
+        ASSERT_NE(decoder, nullptr) << failure.Text.toStdString();
+        EXPECT_EQ(decoder->LengthFrames(), c.Frames);
+        std::vector<float> buffer(4096 * static_cast<size_t>(decoder->MaxChannels()));
+        int64_t decoded = 0;
+        while (const size_t got = decoder->Read(buffer.data(), 4096))
+            decoded += static_cast<int64_t>(got);
+        EXPECT_EQ(decoded, decoder->LengthFrames());
     }
 }
 

@@ -75,6 +75,64 @@ int Interrupted(void* opaque) {
     return static_cast<IByteReader*>(opaque)->Abandoned() ? 1 : 0;
 }
 
+// The size and type of the box at `at` (its payload from `body` to `end`); false past `limit` or
+// where the box does not fit.
+bool ReadBox(IByteReader& file, int64_t at, int64_t limit, char type[4], int64_t& body,
+             int64_t& end) {
+    uint8_t h[16] = {};
+    if (at + 8 > limit || file.ReadAt(at, h, sizeof h) < 8)
+        return false;
+    uint64_t size = AV_RB32(h);
+    body = at + 8;
+    if (size == 1) {
+        size = AV_RB64(h + 8);
+        body = at + 16;
+    } else if (size == 0) {
+        size = static_cast<uint64_t>(limit - at);
+    }
+    std::memcpy(type, h + 4, 4);
+    end = at + static_cast<int64_t>(size);
+    return size >= static_cast<uint64_t>(body - at) && end <= limit;
+}
+
+// Whether the MP4 track `trackId` has an edit list: only then is the encoder's priming that
+// FFmpeg finds (the edit's start, or iTunSMPB) the file's own word. A track without one (nor
+// iTunSMPB) plays whole, as its sample table has it.
+bool HasEditList(IByteReader& file, int trackId) {
+    const int64_t size = file.Size();
+    char type[4];
+    int64_t body = 0;
+    int64_t end = 0;
+    int64_t at = 0;
+    while (ReadBox(file, at, size, type, body, end) && std::memcmp(type, "moov", 4) != 0)
+        at = end;
+    if (std::memcmp(type, "moov", 4) != 0)
+        return false;
+    const int64_t moovEnd = end;
+    for (int64_t trak = body; ReadBox(file, trak, moovEnd, type, body, end); trak = end) {
+        if (std::memcmp(type, "trak", 4) != 0)
+            continue;
+        const int64_t trakEnd = end;
+        int id = -1;
+        bool edits = false;
+        for (int64_t child = body; ReadBox(file, child, trakEnd, type, body, end); child = end) {
+            if (std::memcmp(type, "tkhd", 4) == 0) {
+                uint8_t h[24] = {};
+                if (file.ReadAt(body, h, sizeof h) == sizeof h)
+                    id = static_cast<int>(h[0] == 1 ? AV_RB32(h + 20) : AV_RB32(h + 12));
+            } else if (std::memcmp(type, "edts", 4) == 0) {
+                int64_t elstBody = 0;
+                int64_t elstEnd = 0;
+                edits = ReadBox(file, body, end, type, elstBody, elstEnd) &&
+                        std::memcmp(type, "elst", 4) == 0;
+            }
+        }
+        if (id == trackId)
+            return edits;
+    }
+    return false;
+}
+
 class TFfmpegDecoder final : public IDecoder {
 public:
     static std::unique_ptr<IDecoder> Open(std::shared_ptr<IByteReader> file,
@@ -117,8 +175,12 @@ private:
     int64_t mSkip = 0; // frames still to drop after a seek
     bool mDrained = false;
     bool mMp4 = false;
+    // MP4: the priming and padding FFmpeg finds are dropped only where the file says them (an
+    // edit list or iTunSMPB); the decoder leaves them to us.
+    bool mTrimmed = false;
+    int64_t mFirstDts = 0;       // where an MP4's packets start, in frames
     std::vector<float> mPending; // decoded, not yet read
-    size_t mPendingAt = 0;         // in samples
+    size_t mPendingAt = 0;       // in samples
 };
 
 std::unique_ptr<IDecoder> TFfmpegDecoder::Open(std::shared_ptr<IByteReader> file,
@@ -198,6 +260,8 @@ bool TFfmpegDecoder::OpenStream(const QString& name, TOpenFailure& failure) {
     if (err >= 0) {
         mCodec->pkt_timebase = mFormat->streams[mStreamIndex]->time_base;
         mCodec->thread_count = 1;
+        if (std::strncmp(mFormat->iformat->name, "mov", 3) == 0)
+            mCodec->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
         err = avcodec_open2(mCodec.get(), codec, nullptr);
     }
     if (err < 0)
@@ -252,13 +316,31 @@ bool TFfmpegDecoder::MeasureLength(const QString& name, TOpenFailure& failure) {
         else if (stream->duration > 0)
             mFrames = av_rescale_q(stream->duration, stream->time_base, sampleBase);
     } else if (std::strncmp(mFormat->iformat->name, "mov", 3) == 0 && stream->duration > 0) {
-        // MP4: the demuxer applies the edit list, so the stream's duration leaves out the
-        // encoder's priming and padding (the last packet's shorter duration) and the decoder
-        // drops the priming; Read stops at the end of the edit.
+        // MP4: the demuxer applies an edit list, so the stream's duration leaves out the
+        // encoder's priming and padding (the last packet's shorter duration), and the first
+        // packet says how much priming to drop; Read stops at the end of the edit. Without an
+        // edit list, iTunSMPB names the priming (which FFmpeg then has us drop) and the frames
+        // that follow it; without either the file is played as its sample table has it.
+        mMp4 = true;
         mFrames = av_rescale_q(stream->duration, stream->time_base, sampleBase);
+        unsigned priming = 0;
+        unsigned padding = 0;
+        unsigned long long count = 0;
+        const AVDictionaryEntry* smpb = av_dict_get(mFormat->metadata, "iTunSMPB", nullptr, 0);
+        const bool told = smpb != nullptr && std::sscanf(smpb->value, "%*x %x %x %llx", &priming,
+                                                         &padding, &count) == 3;
+        if (HasEditList(*mFile, stream->id)) {
+            mTrimmed = true;
+        } else if (told && count > 0) {
+            mTrimmed = true;
+            mFrames = std::min<int64_t>(static_cast<int64_t>(count), mFrames - priming);
+        }
         // A cut file, or a header that claims more than the file holds: the sound ends where the
         // first packet that is not wholly in the file starts.
         const int entries = avformat_index_get_entries_count(stream);
+        if (entries > 0)
+            mFirstDts = av_rescale_q(avformat_index_get_entry(stream, 0)->timestamp,
+                                     stream->time_base, sampleBase);
         for (int i = 0; i < entries; ++i) {
             const AVIndexEntry* entry = avformat_index_get_entry(stream, i);
             if (entry->pos + entry->size > mFile->Size()) {
@@ -268,7 +350,11 @@ bool TFfmpegDecoder::MeasureLength(const QString& name, TOpenFailure& failure) {
                 break;
             }
         }
-        mMp4 = true;
+        // Audio the decoder cannot read is refused here rather than given a length.
+        if (mFrames > 0 && (!DecodeMore() || mPending.size() == mPendingAt))
+            return Fail(failure, MediaService::mseDecoderFailed,
+                        QStringLiteral("The audio of %1 cannot be decoded (%2).")
+                            .arg(name, QString::fromUtf8(avcodec_get_name(params->codec_id))));
     } else {
         // Other codecs: the sum of the packet durations.
         int64_t ticks = 0;
@@ -351,11 +437,17 @@ bool TFfmpegDecoder::Convert(const AVFrame* frame) {
             return false;
         }
     }
+    int64_t discard = 0;
+    if (const AVFrameSideData* skip = av_frame_get_side_data(frame, AV_FRAME_DATA_SKIP_SAMPLES);
+        mTrimmed && skip != nullptr && skip->size >= 10) {
+        mSkip += AV_RL32(skip->data);
+        discard = AV_RL32(skip->data + 4);
+    }
     mPending.resize(static_cast<size_t>(frame->nb_samples) * mChannels);
     auto* out = reinterpret_cast<uint8_t*>(mPending.data());
     const int n = swr_convert(mResampler.get(), &out, frame->nb_samples,
                               const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-    mPending.resize(static_cast<size_t>(std::max(n, 0)) * mChannels);
+    mPending.resize(static_cast<size_t>(std::max<int64_t>(n - discard, 0)) * mChannels);
     mPendingAt = 0;
     // After a seek the frames before the target are dropped.
     if (mSkip > 0) {
@@ -400,8 +492,12 @@ bool TFfmpegDecoder::Seek(int64_t frame) {
     while (av_read_frame(mFormat.get(), mPacket.get()) >= 0) {
         if (mPacket->stream_index == mStreamIndex && mPacket->pts != AV_NOPTS_VALUE) {
             int64_t at = av_rescale_q(mPacket->pts, stream->time_base, AVRational{1, mRate});
-            if (mMp4)
-                at = std::max<int64_t>(at, 0); // the demuxer has the decoder drop the priming
+            if (mMp4 && mTrimmed)
+                at = std::max<int64_t>(at, 0); // the first packet's priming is dropped
+            else if (mMp4)
+                at = std::max<int64_t>( // played whole: packets follow each other from 0
+                    0, av_rescale_q(mPacket->dts, stream->time_base, AVRational{1, mRate}) -
+                           mFirstDts);
             mSkip = std::max<int64_t>(0, frame - at);
             avcodec_send_packet(mCodec.get(), mPacket.get());
             av_packet_unref(mPacket.get());
