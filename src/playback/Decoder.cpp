@@ -4,6 +4,7 @@
 #include "playback/MediaService.h"
 #include "playback/ModuleLoader.h"
 #include "playback/Mp3Decoder.h"
+#include "playback/OggStreams.h"
 #include "playback/WavDecoder.h"
 #include "tags/ID3v2Size.h"
 
@@ -54,9 +55,8 @@ std::unique_ptr<IDecoder> OpenInModule(const char* module, const QString& name,
     return decoders->Open(std::move(file), fileName, failure);
 }
 
-std::unique_ptr<IDecoder> OpenByContent(const QString& fileName,
-                                        std::shared_ptr<TMediaFile>& opened,
-                                        TOpenFailure& failure) {
+std::unique_ptr<IDecoder>
+OpenByContent(const QString& fileName, std::shared_ptr<TMediaFile>& opened, TOpenFailure& failure) {
     const QString name = QuotedFileName(fileName);
     if (fileName.isEmpty())
         return Failed(failure, MediaService::mseNoFileName,
@@ -109,17 +109,9 @@ std::unique_ptr<IDecoder> OpenByContent(const QString& fileName,
     return TMp3Decoder::Open(file, fileName, named, failure);
 }
 
-// An Ogg stream's first packet names its codec; the Xiph module plays these three.
+// An Ogg file whose streams include Vorbis, Opus or FLAC, as the Xiph module finds them.
 bool IsPlayableOgg(IByteReader& file) {
-    uint8_t page[27 + 255 + 8] = {};
-    const int64_t got = file.ReadAt(0, page, sizeof page);
-    if (got < 28)
-        return false;
-    const int64_t packet = 27 + page[26];
-    const auto starts = [&](const char* magic, int64_t size) {
-        return packet + size <= got && std::memcmp(page + packet, magic, size_t(size)) == 0;
-    };
-    return starts("\x01vorbis", 7) || starts("OpusHead", 8) || starts("\x7F\x46LAC", 5);
+    return FindOggAudio(file).Kind != TOggAudio::EKind::None;
 }
 
 } // namespace

@@ -199,6 +199,13 @@ def main():
     mdat = plain.index(b"mdat") + 4
     with open(p("undecodable.m4a"), "wb") as f:
         f.write(plain[:mdat] + b"\xff" * (moov - mdat) + plain[moov:])
+    # a film's Theora stream before the sound (Vorbis, or FLAC)
+    for name, codec in (("video-vorbis.ogg", "libvorbis"), ("video-flac.ogg", "flac")):
+        subprocess.run([FFMPEG, "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                        "testsrc=size=32x32:rate=5:duration=1.3", "-i", p("source-44k.wav"),
+                        "-map", "0:v", "-map", "1:a", "-map_metadata", "-1", "-fflags",
+                        "+bitexact", "-c:v", "libtheora", "-c:a", codec, "-f", "ogg", p(name)],
+                       check=True)
     flac = bytearray(open(p("tone.flac"), "rb").read())
     total = int.from_bytes(flac[21:26], "big") & 0xFFFFFFFFF  # STREAMINFO's 36-bit count
     for name, claim in (("untold-length.flac", 0), ("lying-length.flac", total * 3)):

@@ -146,7 +146,8 @@ TEST(Player, NewFormatsAreExactAndSeek) {
 // Files as real-world encoders and taggers leave them: the length a decoder reports is the
 // frames it gives to the end and what the file itself says (an M4A without an edit list: its
 // iTunSMPB, else its sample table, here the source and FFmpeg's 1024 frames of priming), and
-// audio nothing can decode is refused at Open instead of playing nothing.
+// audio nothing can decode is refused at Open instead of playing nothing. The sound of an Ogg
+// film is found behind its video stream.
 TEST(Player, RealWorldFilesDecodeTheirLength) {
     const auto source = static_cast<int64_t>(
                             DecodeWithReference(Fixture(QStringLiteral("source-44k.wav"))).size()) /
@@ -157,9 +158,9 @@ TEST(Player, RealWorldFilesDecodeTheirLength) {
         int64_t Frames; // 0: refused
         const char* Text;
     } cases[] = {
-        {"smpb-no-edits.m4a", source, nullptr},
-        {"no-edits.m4a", source + 1024, nullptr},
-        {"undecodable.m4a", 0, "cannot be decoded"},
+        {"smpb-no-edits.m4a", source, nullptr},      {"no-edits.m4a", source + 1024, nullptr},
+        {"undecodable.m4a", 0, "cannot be decoded"}, {"video-vorbis.ogg", source, nullptr},
+        {"video-flac.ogg", source, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -3,6 +3,7 @@
 // of their libraries. It reads the file only through the program's IByteReader.
 #include "playback/Decoder.h"
 #include "playback/MediaService.h"
+#include "playback/OggStreams.h"
 
 #include <FLAC/stream_decoder.h>
 #include <algorithm>
@@ -11,8 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <opus/opusfile.h>
+#include <strings.h>
 #include <vector>
 #include <vorbis/vorbisfile.h>
 
@@ -32,7 +33,8 @@ struct TFlacDeleter {
 class TFlacDecoder final : public IDecoder {
 public:
     static std::unique_ptr<IDecoder> Open(std::shared_ptr<IByteReader> file, bool ogg,
-                                          const QString& name, TOpenFailure& failure);
+                                          uint32_t serial, const QString& name,
+                                          TOpenFailure& failure);
     int Rate() const override { return mRate; }
     const TLayout& Layout() const override { return mLayout; }
     int MaxChannels() const override { return 8; }
@@ -66,6 +68,7 @@ private:
     std::unique_ptr<TByteCursor> mCursor;
     std::unique_ptr<FLAC__StreamDecoder, TFlacDeleter> mDecoder;
     bool mOgg = false;
+    uint32_t mSerial = 0; // in Ogg: the FLAC stream's, as other streams may come first
     bool mInfo = false;
     int mRate = 0;
     int mChannels = 0;
@@ -164,8 +167,8 @@ void TFlacDecoder::OnMetadata(const FLAC__StreamDecoder*, const FLAC__StreamMeta
         for (FLAC__uint32 i = 0; i < comments.num_comments; ++i) {
             const auto& entry = comments.comments[i];
             if (entry.length > sizeof kMask - 1 &&
-                strncasecmp(reinterpret_cast<const char*>(entry.entry), kMask,
-                            sizeof kMask - 1) == 0)
+                strncasecmp(reinterpret_cast<const char*>(entry.entry), kMask, sizeof kMask - 1) ==
+                    0)
                 d->mChannelMask = static_cast<uint32_t>(std::strtoul(
                     reinterpret_cast<const char*>(entry.entry) + sizeof kMask - 1, nullptr, 0));
         }
@@ -186,6 +189,8 @@ bool TFlacDecoder::Start() {
     if (!mDecoder)
         return false;
     FLAC__stream_decoder_set_md5_checking(mDecoder.get(), false);
+    if (mOgg)
+        FLAC__stream_decoder_set_ogg_serial_number(mDecoder.get(), static_cast<long>(mSerial));
     FLAC__stream_decoder_set_metadata_respond(mDecoder.get(), FLAC__METADATA_TYPE_VORBIS_COMMENT);
     const auto init =
         mOgg ? &FLAC__stream_decoder_init_ogg_stream : &FLAC__stream_decoder_init_stream;
@@ -230,10 +235,12 @@ bool TFlacDecoder::MeasureLength() {
 }
 
 std::unique_ptr<IDecoder> TFlacDecoder::Open(std::shared_ptr<IByteReader> file, bool ogg,
-                                             const QString& name, TOpenFailure& failure) {
+                                             uint32_t serial, const QString& name,
+                                             TOpenFailure& failure) {
     std::unique_ptr<TFlacDecoder> d(new TFlacDecoder());
     d->mFile = std::move(file);
     d->mOgg = ogg;
+    d->mSerial = serial;
     d->mCursor = std::make_unique<TByteCursor>(*d->mFile, 0, d->mFile->Size());
     if (!d->Start() || !d->mInfo)
         return Failed(failure, MediaService::mseUnsupportedFile, Unsupported(name, "FLAC"));
@@ -464,10 +471,10 @@ std::unique_ptr<IDecoder> TOpusDecoder::Open(std::shared_ptr<IByteReader> file, 
     // Family 0 is mono or stereo, family 1 Vorbis's order; the others name no speakers.
     const OpusHead* head = op_head(d->mOpus.get(), 0);
     const int family = head != nullptr ? head->mapping_family : 0;
-    d->mLayout = family == 1                       ? VorbisLayout(d->mChannels)
-                 : family == 0 || d->mChannels <= 2 ? DefaultLayout(d->mChannels)
-                                                    : TLayout(static_cast<size_t>(d->mChannels),
-                                                              ESpeaker::None);
+    d->mLayout = family == 1 ? VorbisLayout(d->mChannels)
+                 : family == 0 || d->mChannels <= 2
+                     ? DefaultLayout(d->mChannels)
+                     : TLayout(static_cast<size_t>(d->mChannels), ESpeaker::None);
     if (d->mFrames <= 0)
         return Failed(failure, MediaService::mseNoAudio, NoAudioText(name));
     return d;
@@ -505,30 +512,28 @@ public:
     std::unique_ptr<IDecoder> Open(std::shared_ptr<IByteReader> file, const QString& fileName,
                                    TOpenFailure& failure) override {
         const QString name = QuotedFileName(fileName);
-        // An Ogg file's first packet names its codec; FLAC may follow an ID3v2 tag, which
-        // libFLAC skips.
-        uint8_t head[27 + 255 + 8] = {};
-        const int64_t got = file->ReadAt(0, head, sizeof head);
-        if (got >= 27 && std::memcmp(head, "OggS", 4) == 0) {
-            const size_t packet = 27 + size_t{head[26]};
-            const auto starts = [&](const char* magic, size_t size) {
-                return static_cast<size_t>(got) >= packet + size &&
-                       std::memcmp(head + packet, magic, size) == 0;
-            };
-            if (starts("OpusHead", 8))
+        // An Ogg file's streams' first packets name their codecs (a film's video may come
+        // first); FLAC may follow an ID3v2 tag, which libFLAC skips.
+        uint8_t head[4] = {};
+        if (file->ReadAt(0, head, sizeof head) == sizeof head &&
+            std::memcmp(head, "OggS", 4) == 0) {
+            const TOggAudio audio = FindOggAudio(*file);
+            switch (audio.Kind) {
+            case TOggAudio::EKind::Opus:
                 return TOpusDecoder::Open(std::move(file), name, failure);
-            if (starts("\x01vorbis", 7))
+            case TOggAudio::EKind::Vorbis:
                 return TVorbisDecoder::Open(std::move(file), name, failure);
-            if (starts("\x7F"
-                       "FLAC",
-                       5))
-                return TFlacDecoder::Open(std::move(file), true, name, failure);
+            case TOggAudio::EKind::Flac:
+                return TFlacDecoder::Open(std::move(file), true, audio.Serial, name, failure);
+            case TOggAudio::EKind::None:
+                break;
+            }
             return Failed(failure, MediaService::mseUnsupportedFile,
                           QStringLiteral("The file %1 uses an audio format that cannot be played "
                                          "(an Ogg stream that is not Vorbis, Opus or FLAC).")
                               .arg(name));
         }
-        return TFlacDecoder::Open(std::move(file), false, name, failure);
+        return TFlacDecoder::Open(std::move(file), false, 0, name, failure);
     }
 };
 
