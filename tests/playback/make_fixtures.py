@@ -199,6 +199,9 @@ def main():
     mdat = plain.index(b"mdat") + 4
     with open(p("undecodable.m4a"), "wb") as f:
         f.write(plain[:mdat] + b"\xff" * (moov - mdat) + plain[moov:])
+    # WMA of fewer packets than a trial decode reads
+    encode("short.wma", "source-44k.wav", "-af", "atrim=end_sample=3000", "-c:a", "wmav2",
+           "-b:a", "128k")
     # a film's Theora stream before the sound (Vorbis, or FLAC)
     for name, codec in (("video-vorbis.ogg", "libvorbis"), ("video-flac.ogg", "flac")):
         subprocess.run([FFMPEG, "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",

@@ -282,28 +282,45 @@ bool TFfmpegDecoder::MeasureLength(const QString& name, TOpenFailure& failure) {
     const AVCodecParameters* params = stream->codecpar;
     const AVRational sampleBase{1, mRate};
     if (params->codec_id == AV_CODEC_ID_WMAV1 || params->codec_id == AV_CODEC_ID_WMAV2) {
-        // Each packet holds one frame of fixed length unless the bit reservoir is on, and the
-        // decoder drops part of what the first packets give. Decoding the first few packets to
-        // the end of a stream tells both.
+        // A packet holds blocks of block_align bytes (several to an ASF packet), each one frame
+        // of fixed length, or with the bit reservoir on as many as its first byte's low four bits
+        // say (the first frame of the stream is given with the next block's); the
+        // decoder drops part of what the first blocks give. Decoding the first few packets to
+        // the end of a stream tells both; a file of no more packets is decoded whole.
         const int flagsAt = params->codec_id == AV_CODEC_ID_WMAV2 ? 4 : 2;
         const bool reservoir = params->extradata_size >= flagsAt + 2 &&
                                (AV_RL16(params->extradata + flagsAt) & 0x0002) != 0;
+        const int64_t align = params->block_align;
         constexpr int64_t kTrial = 4;
         int64_t packets = 0;
+        int64_t frames = 0;      // the frames the blocks name
+        int64_t trialFrames = 0; // of them in the trial
         int64_t trialOutput = 0;
-        int64_t frameLength = 0;
+        // the codec's frame length at this rate (a decoded block gives all its frames at once)
+        const bool v1 = params->codec_id == AV_CODEC_ID_WMAV1;
+        const int64_t frameLength = mRate <= 16000                               ? 512
+                                    : (mRate <= 22050 || (v1 && mRate <= 32000)) ? 1024
+                                                                                 : 2048;
+        bool named = align > 0;
         const auto receive = [&] {
             while (avcodec_receive_frame(mCodec.get(), mFrame.get()) >= 0) {
                 trialOutput += mFrame->nb_samples;
-                frameLength = std::max<int64_t>(frameLength, mFrame->nb_samples);
                 av_frame_unref(mFrame.get());
             }
         };
         while (av_read_frame(mFormat.get(), mPacket.get()) >= 0) {
             if (mPacket->stream_index == mStreamIndex) {
                 ++packets;
-                if (packets <= kTrial && avcodec_send_packet(mCodec.get(), mPacket.get()) >= 0)
-                    receive();
+                int64_t here = 0;
+                for (int64_t at = 0; named && at < mPacket->size; at += align)
+                    here += reservoir ? (mPacket->data[at] & 0x0F) : 1;
+                named = named && mPacket->size % align == 0;
+                frames += here;
+                if (packets <= kTrial) {
+                    trialFrames += here;
+                    if (avcodec_send_packet(mCodec.get(), mPacket.get()) >= 0)
+                        receive();
+                }
                 if (packets == kTrial) {
                     avcodec_send_packet(mCodec.get(), nullptr);
                     receive();
@@ -311,8 +328,14 @@ bool TFfmpegDecoder::MeasureLength(const QString& name, TOpenFailure& failure) {
             }
             av_packet_unref(mPacket.get());
         }
-        if (!reservoir && frameLength > 0 && packets >= kTrial)
-            mFrames = packets * frameLength - (kTrial * frameLength - trialOutput);
+        if (packets < kTrial) {
+            avcodec_send_packet(mCodec.get(), nullptr);
+            receive();
+        }
+        if (packets <= kTrial)
+            mFrames = trialOutput;
+        else if (named && trialOutput > 0)
+            mFrames = frames * frameLength - (trialFrames * frameLength - trialOutput);
         else if (stream->duration > 0)
             mFrames = av_rescale_q(stream->duration, stream->time_base, sampleBase);
     } else if (std::strncmp(mFormat->iformat->name, "mov", 3) == 0 && stream->duration > 0) {
@@ -356,14 +379,28 @@ bool TFfmpegDecoder::MeasureLength(const QString& name, TOpenFailure& failure) {
                         QStringLiteral("The audio of %1 cannot be decoded (%2).")
                             .arg(name, QString::fromUtf8(avcodec_get_name(params->codec_id))));
     } else {
-        // Other codecs: the sum of the packet durations.
-        int64_t ticks = 0;
+        // WMA Pro, Lossless and Voice: their packets' frame counts vary and ASF's times are in
+        // milliseconds, so the frames are counted by decoding them (only for these codecs).
+        int64_t counted = 0;
+        bool changed = false; // Read ends where the format changes
+        const auto receive = [&] {
+            while (avcodec_receive_frame(mCodec.get(), mFrame.get()) >= 0) {
+                changed = changed || mFrame->ch_layout.nb_channels != mChannels ||
+                          mFrame->sample_rate != mRate;
+                if (!changed)
+                    counted += mFrame->nb_samples;
+                av_frame_unref(mFrame.get());
+            }
+        };
         while (av_read_frame(mFormat.get(), mPacket.get()) >= 0) {
-            if (mPacket->stream_index == mStreamIndex)
-                ticks += mPacket->duration;
+            if (mPacket->stream_index == mStreamIndex &&
+                avcodec_send_packet(mCodec.get(), mPacket.get()) >= 0)
+                receive();
             av_packet_unref(mPacket.get());
         }
-        mFrames = av_rescale_q(ticks, stream->time_base, sampleBase);
+        avcodec_send_packet(mCodec.get(), nullptr);
+        receive();
+        mFrames = counted;
     }
     if (mFrames <= 0)
         return Fail(failure, MediaService::mseNoAudio, NoAudioText(name));
