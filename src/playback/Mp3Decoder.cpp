@@ -21,7 +21,9 @@ struct THeader {
     int Length = 0;
     bool Mono = false;
 
-    int SamplesPerFrame() const { return Layer == 1 ? 384 : Layer == 3 && Version != 3 ? 576 : 1152; }
+    int SamplesPerFrame() const {
+        return Layer == 1 ? 384 : Layer == 3 && Version != 3 ? 576 : 1152;
+    }
 };
 
 bool ParseHeader(const uint8_t* h, THeader& out) {
@@ -234,6 +236,9 @@ bool FindFrames(IByteReader& file, int64_t& begin, int64_t& end) {
     return begin >= 0;
 }
 
+// Streams up to this size are decoded whole at Open (about 16 s at 128 kb/s).
+constexpr int64_t kDecodedWhole = 256 * 1024;
+
 ssize_t ReadCallback(void* handle, void* buffer, size_t size) {
     return static_cast<ssize_t>(static_cast<TByteCursor*>(handle)->Read(buffer, size));
 }
@@ -307,7 +312,8 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
     uint8_t h[4] = {};
     THeader first;
     ReadExactly(*file, begin, h, sizeof h);
-    const TVbrHeader vbr = ParseHeader(h, first) ? ReadVbrHeader(*file, begin, first) : TVbrHeader{};
+    const TVbrHeader vbr =
+        ParseHeader(h, first) ? ReadVbrHeader(*file, begin, first) : TVbrHeader{};
     const int64_t streamBytes = end - begin;
     if (vbr.Vbri && first.Length < streamBytes)
         begin += first.Length;
@@ -352,6 +358,25 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
     if (frames <= 0)
         return Failed(failure, MediaService::mseNoAudio, NoAudioText(name));
     mp3->mFrames = frames;
+    // A short stream is decoded whole to measure it, since the decoder may drop a damaged frame
+    // the count included or find less after its gapless skip than a tiny file's header claims
+    // (milliseconds of work at this size); what it gives is what plays.
+    if (streamBytes <= kDecodedWhole) {
+        std::vector<float> buffer(4096 * 2);
+        int64_t counted = 0;
+        while (const size_t got = mp3->Read(buffer.data(), 4096))
+            counted += static_cast<int64_t>(got);
+        if (counted == 0)
+            return undecodable();
+        mp3->mCursor = std::make_unique<TByteCursor>(*file, begin, end);
+        mp3->mHandle = OpenHandle(*mp3->mCursor, MPG123_GAPLESS);
+        if (!mp3->mHandle)
+            return undecodable();
+        mp3->mFrames = counted;
+        mp3->mPosition = 0;
+        mp3->mEnded = false;
+        mp3->mStreamChannels = channels;
+    }
     mp3->mFile = std::move(file);
     return mp3;
 }

@@ -257,7 +257,14 @@ def main():
         f.write(data[:first])
     with open(p("two-frames.mp3"), "wb") as f:
         f.write(data[:first + second])
-    os.remove(plain)
+    # the same stream with a frame of another rate after it, as junk at a file's end may look:
+    # the decoder ends the stream there, so the length leaves it out
+    ffmpeg(p("tail-48k.mp3"), tone(440, 0.2, 48000), "-ac", "2", "-c:a", "libmp3lame", "-b:a",
+           "128k", "-write_xing", "0", "-id3v2_version", "0", "-write_id3v1", "0")
+    tail = open(p("tail-48k.mp3"), "rb").read()
+    with open(p("other-rate-tail.mp3"), "wb") as f:
+        f.write(data + tail[:144 * 128000 // 48000 + ((tail[2] >> 1) & 1)])
+    os.remove(p("tail-48k.mp3"))
     replaygain(p)
 
 
