@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-TShuffleOrder::TShuffleOrder(uint32_t seed) : rng_(seed) {}
+TShuffleOrder::TShuffleOrder(uint32_t start) : rng_(start) {}
 
 std::vector<int32_t> TShuffleOrder::Draw(int32_t count, int32_t first, int32_t avoid) {
     std::vector<int32_t> order(size_t(std::max(count, 0)));

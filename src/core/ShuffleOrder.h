@@ -13,7 +13,7 @@
 // every change of the list; Following and Preceding only read it.
 class TShuffleOrder {
 public:
-    explicit TShuffleOrder(uint32_t seed = std::random_device{}());
+    explicit TShuffleOrder(uint32_t start = std::random_device{}());
 
     // A new pass over `count` entries, beginning with `current`; none when count is 0.
     void Start(int32_t count, int32_t current);

@@ -117,11 +117,11 @@ inline void ApplyGain(float* samples, size_t count, int32_t volume) {
 
 // 16 bits for an output that takes nothing else, with triangular dither of one step, so the
 // low bits of a 24-bit or quiet signal are heard as a signal in noise, not as distortion.
-// `seed` is the caller's own state.
-inline void ToS16Dithered(const float* in, int16_t* out, size_t count, uint32_t& seed) {
-    const auto next = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return static_cast<float>(seed >> 8) * (1.0f / 16777216.0f);
+// `state` is the caller's own generator state.
+inline void ToS16Dithered(const float* in, int16_t* out, size_t count, uint32_t& state) {
+    const auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<float>(state >> 8) * (1.0f / 16777216.0f);
     };
     for (size_t i = 0; i < count; ++i) {
         const float dither = next() - next();

@@ -259,8 +259,8 @@ TEST(PlayListFormats, WrittenListsReadBackAsTheSameList) {
 // it, the next pass (with Repeat) is drawn ahead and never begins with the entry that ends this
 // one; a jump keeps what was played; a changed list keeps the order of what is left.
 TEST(ShuffleOrder, EveryEntryOncePerPass) {
-    for (uint32_t seed = 0; seed < 200; ++seed) {
-        TShuffleOrder order(seed);
+    for (uint32_t start = 0; start < 200; ++start) {
+        TShuffleOrder order(start);
         order.Start(20, 7);
         ASSERT_EQ(order.Order().front(), 7);
         std::vector<int32_t> heard{7};
@@ -275,7 +275,7 @@ TEST(ShuffleOrder, EveryEntryOncePerPass) {
         std::vector<int32_t> sorted = heard;
         std::sort(sorted.begin(), sorted.end());
         for (int32_t i = 0; i < 20; ++i)
-            ASSERT_EQ(sorted[size_t(i)], i) << "seed " << seed;
+            ASSERT_EQ(sorted[size_t(i)], i) << "start " << start;
 
         // with Repeat: a new pass, drawn before the last entry ends
         bool newPass = false;
@@ -284,7 +284,7 @@ TEST(ShuffleOrder, EveryEntryOncePerPass) {
         EXPECT_FALSE(order.Prepare(true));
         const int32_t first = order.Following(true, &newPass);
         EXPECT_TRUE(newPass);
-        EXPECT_NE(first, current) << "seed " << seed;
+        EXPECT_NE(first, current) << "start " << start;
         order.Played(first, true);
         EXPECT_EQ(order.Position(), 0);
         EXPECT_EQ(order.Count(), 20);

@@ -132,7 +132,7 @@ private:
         ApplyGain(out, got * channels, self->mVolume.load());
         std::fill(out + got * channels, out + frames * channels, 0.0f);
         if (!floats)
-            ToS16Dithered(out, reinterpret_cast<int16_t*>(stream), frames * channels, self->mSeed);
+            ToS16Dithered(out, reinterpret_cast<int16_t*>(stream), frames * channels, self->mDither);
         self->mPulled.fetch_add(static_cast<int64_t>(got));
         // The end is heard once the device has played the buffer it was written into.
         if (const uint64_t token = self->mSource->EndToken()) {
@@ -153,7 +153,7 @@ private:
     bool mTouched = false;
     std::atomic<int32_t> mVolume{1000};
     std::vector<float> mScratch; // the callback's floats, for a device of 16 bits
-    uint32_t mSeed = 1;          // the dither's, SDL's audio thread only
+    uint32_t mDither = 1;        // the dither generator, SDL's audio thread only
     std::atomic<int64_t> mPulled{0};
     // SDL's audio thread only
     int64_t mOutput = 0; // frames handed to the device, silence included
