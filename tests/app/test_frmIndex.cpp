@@ -426,34 +426,15 @@ TEST_F(MainWindowTest, PlusLabelMovesTheWindowWithTheCursor) {
 
 namespace {
 
-// The steady tones of a recording's left channel, in 50 ms blocks: (start s, length s, Hz).
+// The steady tones of a recording's left channel: (start s, length s, Hz).
 struct TRun {
     double Start, Length, Hz;
 };
 std::vector<TRun> ToneRuns(const std::vector<float>& output, int rate) {
     std::vector<TRun> runs;
-    const size_t block = static_cast<size_t>(rate / 20);
-    const size_t frames = output.size() / 2;
-    for (size_t b = 0; b + block <= frames; b += block) {
-        size_t crossings = 0;
-        float peak = 0;
-        for (size_t f = b + 1; f < b + block; ++f) {
-            crossings += output[2 * (f - 1)] < 0 && output[2 * f] >= 0;
-            peak = std::max(peak, std::abs(output[2 * f]));
-        }
-        const double hz = static_cast<double>(crossings) * 20;
-        const double at = static_cast<double>(b) / rate;
-        if (peak < 0.01f || hz < 100) {
-            continue;
-        } else if (!runs.empty() && std::abs(runs.back().Hz - hz) < 40 &&
-                   runs.back().Start + runs.back().Length + 0.06 >= at) {
-            runs.back().Length = at + 0.05 - runs.back().Start;
-        } else {
-            runs.push_back({at, 0.05, hz});
-        }
-    }
-    runs.erase(std::remove_if(runs.begin(), runs.end(), [](const TRun& r) { return r.Length < 0.2; }),
-               runs.end());
+    for (const TToneRun& r : ::ToneRuns(output, static_cast<size_t>(rate / 20), 0.01f, 40))
+        runs.push_back({static_cast<double>(r.First) / rate,
+                        static_cast<double>(r.Last - r.First) / rate, r.Hz});
     return runs;
 }
 

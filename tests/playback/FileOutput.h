@@ -66,3 +66,34 @@ inline ::testing::AssertionResult RestIsSilent(const std::vector<float>& output,
                    << "sound after the end, " << i - at << " samples after it";
     return ::testing::AssertionSuccess();
 }
+
+// The steady tones of a stereo recording's left channel, from 50 ms blocks (`block` frames):
+// blocks of one pitch (within `sameHz`) a block apart at most are one run; blocks quieter than
+// `minPeak` or below 100 Hz are no tone; runs shorter than four blocks (a block across a change
+// of tone has a pitch of its own) are dropped.
+struct TToneRun {
+    size_t First, Last; // frames
+    double Hz;
+};
+inline std::vector<TToneRun> ToneRuns(const std::vector<float>& output, size_t block,
+                                      float minPeak, double sameHz) {
+    std::vector<TToneRun> runs;
+    const size_t frames = output.size() / 2;
+    for (size_t b = 0; b + block <= frames; b += block) {
+        size_t crossings = 0;
+        float peak = 0;
+        for (size_t f = b + 1; f < b + block; ++f) {
+            crossings += output[2 * (f - 1)] < 0 && output[2 * f] >= 0;
+            peak = std::max(peak, std::abs(output[2 * f]));
+        }
+        const double hz = static_cast<double>(crossings) * 20;
+        if (peak < minPeak || hz < 100)
+            continue;
+        if (!runs.empty() && runs.back().Last + block >= b && std::abs(runs.back().Hz - hz) < sameHz)
+            runs.back().Last = b + block;
+        else
+            runs.push_back({b, b + block, hz});
+    }
+    std::erase_if(runs, [&](const TToneRun& run) { return run.Last - run.First < 4 * block; });
+    return runs;
+}

@@ -237,40 +237,16 @@ TEST(Output, FormatChangesBetweenTracks) {
 
     // The recording's left channel in 50 ms blocks, joined into runs of one pitch.
     const auto output = ReadSamples(raw);
-    const size_t frames = output.size() / 2;
     const size_t block = 2205;
-    struct TRun {
-        size_t First, Last; // frames
-        double Hz;
-    };
-    std::vector<TRun> runs;
-    for (size_t b = 0; b + block <= frames; b += block) {
-        size_t crossings = 0;
-        float peak = 0;
-        for (size_t f = b + 1; f < b + block; ++f) {
-            crossings += output[2 * (f - 1)] < 0 && output[2 * f] >= 0;
-            peak = std::max(peak, std::abs(output[2 * f]));
-        }
-        const double hz = static_cast<double>(crossings) * 20;
-        if (peak < 0.03f || hz < 100)
-            continue;
-        if (!runs.empty() && runs.back().Last + block >= b && std::abs(runs.back().Hz - hz) < 60)
-            runs.back().Last = b + block;
-        else
-            runs.push_back({b, b + block, hz});
-    }
-    // a block across the change from one track to the next has a pitch of its own: dropped
-    runs.erase(std::remove_if(runs.begin(), runs.end(),
-                              [&](const TRun& run) { return run.Last - run.First < 4 * block; }),
-               runs.end());
+    const auto runs = ToneRuns(output, block, 0.03f, 60);
     std::string found;
-    for (const TRun& run : runs)
+    for (const TToneRun& run : runs)
         found += std::to_string(run.Hz) + " Hz from " + std::to_string(run.First) + " to " +
                  std::to_string(run.Last) + "; ";
     ASSERT_EQ(runs.size(), std::size(tracks)) << found;
     for (size_t i = 0; i < runs.size(); ++i) {
         SCOPED_TRACE(tracks[i].Name);
-        const TRun run = runs[i];
+        const TToneRun run = runs[i];
         EXPECT_NEAR(static_cast<double>(run.Last - run.First) * 1000 / 44100, lengths[i], 110);
         // the pitch over the run's inside, away from the blocks shared with its neighbours
         size_t crossings = 0;
