@@ -28,9 +28,9 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "tests", "e2e"))
 import harness  # noqa: E402
+from harness import PLAY  # noqa: E402
 
 ROUNDS = int(os.environ.get("ROUNDS", "10"))
-PLAY = (216, 76, 105, 88)
 
 
 class Listener:

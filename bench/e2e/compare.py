@@ -30,6 +30,7 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "tests", "e2e"))
 import harness  # noqa: E402
+from harness import PAUSE, PLAY, STOP  # noqa: E402
 
 RUNS = int(os.environ.get("RUNS", "7"))
 PLAY_SECONDS = float(os.environ.get("PLAY_SECONDS", "30"))
@@ -38,10 +39,6 @@ IDLE_MEASURE_SECONDS = float(os.environ.get("IDLE_MEASURE_SECONDS", "30"))
 PARTS = os.environ.get("PARTS", "players,idle,gaps").split(",")
 FORMATS = os.environ.get("FORMATS", "mp3,wma,wav,flac,ogg,opus,m4a").split(",")
 SETTLE_SECONDS = 5.0
-# the main window's controls, client coordinates (left, top, width, height)
-PLAY = (216, 76, 105, 88)
-PAUSE = (140, 94, 70, 59)
-STOP = (325, 94, 68, 56)
 TICKS = os.sysconf("SC_CLK_TCK")
 
 

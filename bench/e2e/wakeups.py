@@ -34,15 +34,13 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "tests", "e2e"))
 import harness  # noqa: E402
+from harness import PAUSE, PLAY, STOP  # noqa: E402
 
 RUNS = int(os.environ.get("RUNS", "3"))
 SECONDS = float(os.environ.get("SECONDS", "30"))
 SERVERS = os.environ.get("SERVERS", "pulse,pipewire").split(",")
 PARTS = os.environ.get("PARTS", "wakeups,latency").split(",")
 SETTLE = 4.0
-PLAY = (216, 76, 105, 88)
-PAUSE = (140, 94, 70, 59)
-STOP = (325, 94, 68, 56)
 BAR_Y = 216  # the position bar's row; a click at x seeks to x / 534 of the track
 BAR_WIDTH = 534
 

@@ -27,6 +27,10 @@ SKIP = 77
 
 MAIN_TITLE = "Ondrix 3"
 MAIN_SIZE = (534, 227)
+# the main window's transport controls, client coordinates (left, top, width, height)
+PAUSE = (140, 94, 70, 59)
+PLAY = (216, 76, 105, 88)
+STOP = (325, 94, 68, 56)
 
 
 class Failure(Exception):
@@ -315,11 +319,9 @@ class Session:
         """From here on every process runs as "nobody", in the test's folder handed to it."""
         self.user = (65534, 65534)
         closed = closed_to_others(self.folder)
-        check(closed is None, "%s is closed to other users, so the program, which runs as "
-              "nobody, cannot reach the test's folder" % closed)
-        for root, dirs, files in os.walk(self.folder):
-            for name in [root] + [os.path.join(root, n) for n in dirs + files]:
-                os.chown(name, *self.user)
+        check(closed is None, "%s is closed to other users, so what runs as nobody cannot reach "
+              "the test's folder" % closed)
+        self.hand_over(self.folder)
         os.chown(self.runtime, *self.user)
 
     def hand_over(self, path):
@@ -353,14 +355,7 @@ class Session:
             if shutil.which(tool) is None:
                 raise Skipped("%s is not installed" % tool)
         if os.getuid() == 0:
-            self.user = (65534, 65534)
-            closed = closed_to_others(self.folder)
-            check(closed is None, "%s is closed to other users, so sway and the program, which "
-                  "run as nobody, cannot reach the test's folder" % closed)
-            for root, dirs, files in os.walk(self.folder):
-                for name in [root] + [os.path.join(root, n) for n in dirs + files]:
-                    os.chown(name, *self.user)
-            os.chown(self.runtime, *self.user)
+            self.become_nobody()
             self.env["HOME"] = self.home
         config = os.path.join(self.folder, "sway.conf")
         with open(config, "w") as f:

@@ -18,16 +18,13 @@ import urllib.parse
 # the harness is imported from the source tree, which must stay clean
 sys.dont_write_bytecode = True
 import harness
-from harness import Skipped, check, read_bytes, wait_for, write_list, make_tone
+from harness import PAUSE, PLAY, STOP, Skipped, check, read_bytes, wait_for, write_list, make_tone
 
 # Controls of the main window, client coordinates (left, top, width, height).
 CLOSE = (512, 0, 12, 23)
 MOVE = (8, 0, 11, 23)
 ABOUT = (25, 0, 12, 22)
 HIDE = (493, 8, 13, 22)
-PAUSE = (140, 94, 70, 59)
-PLAY = (216, 76, 105, 88)
-STOP = (325, 94, 68, 56)
 REPEAT_BOX = (8, 165, 13, 17)  # the box at the left of "Repeat"
 SPEAKER = (440, 155, 24, 27)
 PLAYLIST = (432, 188, 92, 22)
