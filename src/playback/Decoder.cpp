@@ -10,9 +10,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -39,6 +41,57 @@ bool IsMp4(const uint8_t* head, int64_t size) {
         return false;
     for (const char* box : {"ftyp", "moov", "mdat", "wide"})
         if (std::memcmp(head + 4, box, 4) == 0)
+            return true;
+    return false;
+}
+
+// A FLAC frame header at `p` (its up to 16 bytes, `n` of them there): every field legal and its
+// CRC-8 right.
+bool IsFlacFrameHeader(const uint8_t* p, size_t n) {
+    if (n < 6 || p[0] != 0xFF || (p[1] & 0xFE) != 0xF8)
+        return false;
+    const int block = p[2] >> 4;
+    const int rate = p[2] & 0x0F;
+    const int assignment = p[3] >> 4;
+    const int bits = (p[3] >> 1) & 7;
+    if (block == 0 || rate == 15 || assignment > 10 || bits == 3 || (p[3] & 1) != 0)
+        return false;
+    // the frame's (or its first sample's) number, UTF-8 coded in up to 7 bytes
+    size_t more = 0;
+    while (more < 8 && (p[4] & (0x80 >> more)) != 0)
+        ++more;
+    if (more == 1 || more == 8)
+        return false;
+    size_t at = 5;
+    for (size_t i = 1; i < more; ++i, ++at)
+        if (at >= n || (p[at] & 0xC0) != 0x80)
+            return false;
+    at += block == 6 ? 1 : block == 7 ? 2 : 0;
+    at += rate == 12 ? 1 : rate == 13 || rate == 14 ? 2 : 0;
+    if (at >= n)
+        return false;
+    uint8_t crc = 0;
+    for (size_t i = 0; i < at; ++i) {
+        crc ^= p[i];
+        for (int b = 0; b < 8; ++b)
+            crc = static_cast<uint8_t>((crc & 0x80) != 0 ? (crc << 1) ^ 0x07 : crc << 1);
+    }
+    return crc == p[at];
+}
+
+// FLAC frames without the "fLaC" and metadata before them (a stream cut from a broadcast): a
+// frame header at the start, or in a file named .flac one in its first 64 KiB, after junk.
+bool HasBareFlacFrames(IByteReader& file, const QString& fileName) {
+    const bool named =
+        QFileInfo(fileName).suffix().compare(QStringLiteral("flac"), Qt::CaseInsensitive) == 0;
+    std::vector<uint8_t> head(named ? 64 * 1024 : 16);
+    const int64_t got = file.ReadAt(0, head.data(), head.size());
+    if (got <= 0)
+        return false;
+    const auto size = static_cast<size_t>(got);
+    for (size_t at = 0; at < (named ? size : 1); ++at)
+        if (head[at] == 0xFF &&
+            IsFlacFrameHeader(head.data() + at, std::min<size_t>(16, size - at)))
             return true;
     return false;
 }
@@ -104,6 +157,8 @@ OpenByContent(const QString& fileName, std::shared_ptr<TMediaFile>& opened, TOpe
                       : file->ReadAt(content, magic, sizeof magic) == sizeof magic &&
                             std::memcmp(magic, "fLaC", 4) == 0))
         return OpenInModule(kXiphModuleFile, name, file, fileName, failure);
+    if (content == 0 && HasBareFlacFrames(*file, fileName))
+        return OpenInModule(kXiphModuleFile, name, file, fileName, failure);
     const bool named =
         QFileInfo(fileName).suffix().compare(QStringLiteral("mp3"), Qt::CaseInsensitive) == 0;
     return TMp3Decoder::Open(file, fileName, named, failure);
@@ -136,6 +191,8 @@ bool IsPlayableFile(const QString& fileName) {
     if (content == 0 ? std::memcmp(head, "fLaC", 4) == 0
                      : file->ReadAt(content, magic, sizeof magic) == sizeof magic &&
                            std::memcmp(magic, "fLaC", 4) == 0)
+        return true;
+    if (content == 0 && HasBareFlacFrames(*file, fileName))
         return true;
     return TMp3Decoder::Probe(*file);
 }

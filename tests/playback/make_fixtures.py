@@ -216,6 +216,19 @@ def main():
             5, "big")
         with open(p(name), "wb") as f:
             f.write(flac)
+    # tone.flac's frames without its "fLaC" and metadata (a stream cut from a broadcast), and
+    # the same after bytes that hold no frame header
+    flac = open(p("tone.flac"), "rb").read()
+    at = 4
+    while True:
+        last, size = flac[at] & 0x80, int.from_bytes(flac[at + 1:at + 4], "big")
+        at += 4 + size
+        if last:
+            break
+    with open(p("frames-only.flac"), "wb") as f:
+        f.write(flac[at:])
+    with open(p("junk-then-frames.flac"), "wb") as f:
+        f.write(bytes((i * 37 + 11) % 255 for i in range(3000)) + flac[at:])
     # cut inside a frame; an Ogg file inside its last page (a page holds up to a second here), an
     # M4A file whose index comes last loses it
     for name, keep in (("tone.flac", 0.6), ("tone.ogg", 0.9), ("tone.opus", 0.9),

@@ -167,6 +167,8 @@ TEST(Player, RealWorldFilesDecodeTheirLength) {
         {"undecodable.m4a", 0, "cannot be decoded"},
         {"video-vorbis.ogg", source, nullptr},
         {"video-flac.ogg", source, nullptr},
+        {"frames-only.flac", source, nullptr},
+        {"junk-then-frames.flac", source, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);

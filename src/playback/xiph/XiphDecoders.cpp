@@ -80,6 +80,8 @@ private:
     int64_t mPosition = 0;
     bool mCounting = false; // measuring: frames are counted, not kept
     int64_t mCounted = 0;
+    bool mSkipping = false; // seeking by decoding from the start: frames before mSkipTo dropped
+    int64_t mSkipTo = 0;
     std::vector<float> mPending; // the frames of one FLAC frame, so of one channel count
     int mPendingChannels = 0;
     size_t mPendingAt = 0;
@@ -134,7 +136,14 @@ FLAC__StreamDecoderWriteStatus TFlacDecoder::OnWrite(const FLAC__StreamDecoder*,
     const unsigned bits = frame->header.bits_per_sample;
     if (channels == 0 || channels > 8 || bits < 4 || bits > 32)
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
-    if (d->mCounting) {
+    if (!d->mInfo) {
+        // no STREAMINFO: the first frame says what the stream holds
+        d->mInfo = true;
+        d->mRate = static_cast<int>(frame->header.sample_rate);
+        d->mChannels = static_cast<int>(channels);
+        d->mBits = static_cast<int>(bits);
+    }
+    if (d->mCounting || (d->mSkipping && d->mCounted + blocksize <= d->mSkipTo)) {
         d->mCounted += blocksize;
         return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
     }
@@ -155,6 +164,10 @@ FLAC__StreamDecoderWriteStatus TFlacDecoder::OnWrite(const FLAC__StreamDecoder*,
     for (unsigned i = 0; i < blocksize; ++i)
         for (size_t c = 0; c < channels; ++c)
             *out++ = static_cast<float>(buffer[c][i]) * scale;
+    if (d->mSkipping) {
+        d->mPendingAt = static_cast<size_t>(d->mSkipTo - d->mCounted) * channels;
+        d->mSkipping = false;
+    }
     return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
 }
 
@@ -242,8 +255,20 @@ std::unique_ptr<IDecoder> TFlacDecoder::Open(std::shared_ptr<IByteReader> file, 
     d->mOgg = ogg;
     d->mSerial = serial;
     d->mCursor = std::make_unique<TByteCursor>(*d->mFile, 0, d->mFile->Size());
-    if (!d->Start() || !d->mInfo)
+    if (!d->Start())
         return Failed(failure, MediaService::mseUnsupportedFile, Unsupported(name, "FLAC"));
+    // Frames without the metadata before them (libFLAC finds their sync): what the first one
+    // that decodes says is taken, and the length is what decodes to the end.
+    if (!d->mInfo) {
+        d->mCounting = true;
+        while (!d->mInfo && FLAC__stream_decoder_get_state(d->mDecoder.get()) !=
+                                FLAC__STREAM_DECODER_END_OF_STREAM)
+            if (!FLAC__stream_decoder_process_single(d->mDecoder.get()))
+                break;
+        d->mCounting = false;
+        if (!d->mInfo)
+            return Failed(failure, MediaService::mseUnsupportedFile, Unsupported(name, "FLAC"));
+    }
     if (d->mRate <= 0 || d->mChannels <= 0 || d->mChannels > 8 || d->mBits < 4 || d->mBits > 32)
         return Failed(failure, MediaService::mseUnsupportedFile, Unsupported(name, "FLAC"));
     d->mLayout = d->mChannelMask != 0 ? LayoutOfMask(d->mChannelMask, d->mChannels)
@@ -301,6 +326,24 @@ bool TFlacDecoder::Seek(int64_t frame) {
         return true;
     FLAC__stream_decoder_flush(mDecoder.get());
     mPending.clear();
+    if (mClaimed > 0)
+        return false;
+    // libFLAC seeks only where STREAMINFO gives the count: else decode from the start to there
+    if (!FLAC__stream_decoder_reset(mDecoder.get()) ||
+        !FLAC__stream_decoder_process_until_end_of_metadata(mDecoder.get()))
+        return false;
+    mSkipping = true;
+    mSkipTo = frame;
+    mCounted = 0;
+    while (mSkipping &&
+           FLAC__stream_decoder_get_state(mDecoder.get()) != FLAC__STREAM_DECODER_END_OF_STREAM)
+        if (!FLAC__stream_decoder_process_single(mDecoder.get()))
+            break;
+    if (!mSkipping)
+        return true;
+    mSkipping = false;
+    mPending.clear();
+    mPendingAt = 0;
     return false;
 }
 
