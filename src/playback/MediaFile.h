@@ -57,20 +57,29 @@ private:
 };
 
 // Sequential reads over a window [begin, end) of a reader, through a buffer, for libraries that
-// want read and seek callbacks. Header-only, so the decoder modules compile it in as well.
+// want read and seek callbacks; `zeros` more bytes of 0 may follow the window. Header-only, so
+// the decoder modules compile it in as well.
 class TByteCursor {
 public:
-    TByteCursor(IByteReader& reader, int64_t begin, int64_t end)
-        : mReader(reader), mBegin(begin), mEnd(end), mBuffer(64 * 1024) {}
+    TByteCursor(IByteReader& reader, int64_t begin, int64_t end, int64_t zeros = 0)
+        : mReader(reader), mBegin(begin), mEnd(end), mZeros(zeros), mBuffer(64 * 1024) {}
 
     // Like read(2): the count, 0 at the window's end, -1 on an error.
     int64_t Read(void* out, size_t size) {
         auto* dst = static_cast<uint8_t*>(out);
         size_t done = 0;
         while (done < size && mPos < Length()) {
+            if (mPos >= mEnd - mBegin) {
+                const size_t n = static_cast<size_t>(
+                    std::min<int64_t>(static_cast<int64_t>(size - done), Length() - mPos));
+                std::memset(dst + done, 0, n);
+                done += n;
+                mPos += static_cast<int64_t>(n);
+                break;
+            }
             if (mPos < mBufferAt || mPos >= mBufferAt + mBufferLength) {
                 const size_t want = static_cast<size_t>(
-                    std::min<int64_t>(static_cast<int64_t>(mBuffer.size()), Length() - mPos));
+                    std::min<int64_t>(static_cast<int64_t>(mBuffer.size()), mEnd - mBegin - mPos));
                 const int64_t got = mReader.ReadAt(mBegin + mPos, mBuffer.data(), want);
                 if (got < 0)
                     return done > 0 ? static_cast<int64_t>(done) : -1;
@@ -104,13 +113,14 @@ public:
     }
 
     int64_t Position() const { return mPos; }
-    int64_t Length() const { return mEnd - mBegin; }
+    int64_t Length() const { return mEnd - mBegin + mZeros; }
     IByteReader& Reader() { return mReader; }
 
 private:
     IByteReader& mReader;
     int64_t mBegin;
     int64_t mEnd;
+    int64_t mZeros;
     int64_t mPos = 0;
     std::vector<uint8_t> mBuffer;
     int64_t mBufferAt = 0;

@@ -79,6 +79,7 @@ bool ReadExactly(IByteReader& file, int64_t at, void* out, size_t size) {
 // What a Xing/Info (LAME) or VBRI header in the first frame says: the audio frames after it
 // and the bytes of the whole stream, its own frame included; -1 where it says nothing.
 struct TVbrHeader {
+    bool Found = false;
     bool Vbri = false;
     int64_t Frames = -1;
     int64_t Bytes = -1;
@@ -93,6 +94,7 @@ TVbrHeader ReadVbrHeader(IByteReader& file, int64_t at, const THeader& first) {
     uint8_t x[16];
     if (first.Length >= 4 + side + 16 && ReadExactly(file, at + 4 + side, x, sizeof x) &&
         (std::memcmp(x, "Xing", 4) == 0 || std::memcmp(x, "Info", 4) == 0)) {
+        vbr.Found = true;
         const uint32_t flags = Be32(x + 4);
         const uint8_t* field = x + 8;
         if ((flags & 1) != 0) {
@@ -106,7 +108,7 @@ TVbrHeader ReadVbrHeader(IByteReader& file, int64_t at, const THeader& first) {
     uint8_t v[18];
     if (first.Length >= 36 + 18 && ReadExactly(file, at + 36, v, sizeof v) &&
         std::memcmp(v, "VBRI", 4) == 0) {
-        vbr.Vbri = true;
+        vbr.Found = vbr.Vbri = true;
         vbr.Bytes = Be32(v + 10);
         vbr.Frames = Be32(v + 14);
     }
@@ -227,6 +229,15 @@ bool FindFrames(IByteReader& file, int64_t& begin, int64_t& end) {
         afterTags += size;
     }
     end = AudioEnd(file, afterTags, file.Size());
+    // A Xing, Info or VBRI frame right after the tags starts the stream even when a damaged
+    // frame follows it (the decoder skips that): its delay and padding are the stream's.
+    uint8_t h[4];
+    THeader first;
+    if (afterTags < end && ReadExactly(file, afterTags, h, sizeof h) && ParseHeader(h, first) &&
+        afterTags + first.Length < end && ReadVbrHeader(file, afterTags, first).Found) {
+        begin = afterTags;
+        return true;
+    }
     begin = afterTags < end ? FirstFrame(file, afterTags, end) : -1;
     // A tag whose size is wrong hides the frames behind it: look again from the start.
     if (begin < 0 && afterTags > 0) {
@@ -234,6 +245,69 @@ bool FindFrames(IByteReader& file, int64_t& begin, int64_t& end) {
         begin = FirstFrame(file, 0, end);
     }
     return begin >= 0;
+}
+
+// The bytes of zeros that complete a layer III frame cut short by a tag written over its tail
+// when all the audio data it needs lies before the tag: the bit reservoir lets a frame's data
+// sit in the frames before it, and the rest of its bytes then belong to frames that never came.
+// The decoder drops an incomplete frame at the end; padded, it plays what the frame holds. 0
+// when there is no such frame.
+int64_t CutFrameZeros(IByteReader& file, int64_t begin, int64_t end, const THeader& first) {
+    constexpr int64_t kMaxFrame = 1441 + 4; // layer III at 320 kb/s and 32 kHz, and a header
+    const int64_t from = std::max(begin, end - 2 * kMaxFrame);
+    std::vector<uint8_t> block(static_cast<size_t>(end - from));
+    if (first.Layer != 3 || block.size() < 8 ||
+        !ReadExactly(file, from, block.data(), block.size()))
+        return 0;
+    const auto alike = [&](int64_t at, THeader& header) {
+        return at >= from && at + 4 <= end && ParseHeader(block.data() + (at - from), header) &&
+               header.Version == first.Version && header.Layer == 3 && header.Rate == first.Rate;
+    };
+    for (int64_t at = end - 4; at >= from; --at) {
+        THeader cut;
+        if (block[static_cast<size_t>(at - from)] != 0xFF || !alike(at, cut) ||
+            at + cut.Length < end)
+            continue;
+        if (at + cut.Length == end)
+            return 0; // the last frame is whole
+        // a frame must end exactly where this one starts, or it is junk that looks like one
+        bool joined = at == begin;
+        for (int64_t before = at - 5; !joined && before >= std::max(from, at - kMaxFrame);
+             --before) {
+            THeader previous;
+            joined = alike(before, previous) && before + previous.Length == at;
+        }
+        const uint8_t* h = block.data() + (at - from);
+        const bool mpeg1 = cut.Version == 3;
+        const int side = (mpeg1 ? (cut.Mono ? 17 : 32) : (cut.Mono ? 9 : 17)) +
+                         ((h[1] & 1) == 0 ? 2 : 0); // the CRC
+        if (!joined || at + 4 + side > end)
+            continue;
+        // the side information: where the frame's data begins and how many bits it takes
+        const uint8_t* bits = h + 4 + ((h[1] & 1) == 0 ? 2 : 0);
+        size_t pos = 0;
+        const auto take = [&](int count) {
+            uint32_t value = 0;
+            for (int i = 0; i < count; ++i, ++pos)
+                value = value << 1 | ((bits[pos >> 3] >> (7 - (pos & 7))) & 1u);
+            return value;
+        };
+        const int channels = cut.Mono ? 1 : 2;
+        const int64_t reservoir = take(mpeg1 ? 9 : 8);
+        take(mpeg1 ? (cut.Mono ? 5 : 3) + 4 * channels : (cut.Mono ? 1 : 2));
+        int64_t needed = 0;
+        for (int granule = 0; granule < (mpeg1 ? 2 : 1); ++granule) {
+            for (int channel = 0; channel < channels; ++channel) {
+                needed += take(12);
+                take(9 + 8 + (mpeg1 ? 4 : 9));
+                take(take(1) != 0 ? 2 + 1 + 2 * 5 + 3 * 3 : 3 * 5 + 4 + 3);
+                take(mpeg1 ? 3 : 2);
+            }
+        }
+        const int64_t present = end - (at + 4 + side);
+        return (needed + 7) / 8 <= reservoir + present ? at + cut.Length - end : 0;
+    }
+    return 0;
 }
 
 // Streams up to this size are decoded whole at Open (about 16 s at 128 kb/s).
@@ -317,11 +391,13 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
     const int64_t streamBytes = end - begin;
     if (vbr.Vbri && first.Length < streamBytes)
         begin += first.Length;
+    // A file that simply ends inside a frame is damaged there, and that frame is not played.
+    const int64_t zeros = end < file->Size() ? CutFrameZeros(*file, begin, end, first) : 0;
     int64_t raw = 0;
     if (vbr.Frames > 0 && vbr.Bytes == streamBytes) {
         raw = vbr.Frames * first.SamplesPerFrame();
     } else {
-        TByteCursor cursor(*file, begin, end);
+        TByteCursor cursor(*file, begin, end, zeros);
         TMpg123Ptr scan = OpenHandle(cursor, 0);
         if (!scan || mpg123_scan(scan.get()) != MPG123_OK)
             return undecodable();
@@ -329,7 +405,7 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
     }
 
     std::unique_ptr<TMp3Decoder> mp3(new TMp3Decoder());
-    mp3->mCursor = std::make_unique<TByteCursor>(*file, begin, end);
+    mp3->mCursor = std::make_unique<TByteCursor>(*file, begin, end, zeros);
     mp3->mHandle = OpenHandle(*mp3->mCursor, MPG123_GAPLESS);
     long rate = 0;
     int channels = 0;
@@ -368,7 +444,7 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
             counted += static_cast<int64_t>(got);
         if (counted == 0)
             return undecodable();
-        mp3->mCursor = std::make_unique<TByteCursor>(*file, begin, end);
+        mp3->mCursor = std::make_unique<TByteCursor>(*file, begin, end, zeros);
         mp3->mHandle = OpenHandle(*mp3->mCursor, MPG123_GAPLESS);
         if (!mp3->mHandle)
             return undecodable();

@@ -278,6 +278,26 @@ def main():
     with open(p("other-rate-tail.mp3"), "wb") as f:
         f.write(data + tail[:144 * 128000 // 48000 + ((tail[2] >> 1) & 1)])
     os.remove(p("tail-48k.mp3"))
+    # an APE tag written over the tail of the last frame, whose data all lies before the tag (a
+    # silent end leaves the frame's data in the bit reservoir): that frame still plays;
+    quiet = p("quiet-end.mp3")
+    ffmpeg(quiet, tone(440, 0.5) + ",apad=pad_dur=0.5", "-ac", "2", "-c:a", "libmp3lame",
+           "-b:a", "128k", "-write_xing", "0", "-id3v2_version", "0", "-write_id3v1", "0")
+    data = open(quiet, "rb").read()
+    at = 0
+    while at + mpeg1_frame_length(data, at) < len(data):
+        at += mpeg1_frame_length(data, at)
+    with open(p("ape-over-frame.mp3"), "wb") as f:
+        # a tag longer than the frame's lost tail, so the reference decoder reads it as that
+        # tail and plays the frame too
+        f.write(data[:at + 4 + 32 + 8] + ape_tag({"Title": "Song", "Comment": "x" * 500}))
+    os.remove(quiet)
+    # an Info frame followed by a damaged frame: the encoder delay it states still applies
+    data = open(p("track1.mp3"), "rb").read()
+    info = mpeg1_frame_length(data, 0)
+    damaged = mpeg1_frame_length(data, info)
+    with open(p("info-damaged-next.mp3"), "wb") as f:
+        f.write(data[:info] + data[info:info + damaged // 2] + data[info + damaged:])
     replaygain(p)
 
 

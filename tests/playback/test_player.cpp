@@ -147,7 +147,9 @@ TEST(Player, NewFormatsAreExactAndSeek) {
 // frames it gives to the end and what the file itself says (an M4A without an edit list: its
 // iTunSMPB, else its sample table, here the source and FFmpeg's 1024 frames of priming; WMA:
 // what FFmpeg decodes, also from a file shorter than the trial decode that measures it; a short
-// MP3 whose last frame the decoder does not play: without it), and
+// MP3 whose last frame the decoder does not play: without it; one whose last frame a tag cuts
+// short but leaves its data whole: with it; an Info frame before a damaged one: its delay
+// applies), and
 // audio nothing can decode is refused at Open instead of playing nothing. The sound of an Ogg
 // film is found behind its video stream.
 TEST(Player, RealWorldFilesDecodeTheirLength) {
@@ -162,6 +164,8 @@ TEST(Player, RealWorldFilesDecodeTheirLength) {
     } cases[] = {
         {"short.wma", -1, nullptr},
         {"other-rate-tail.mp3", -1, "plain.mp3"},
+        {"ape-over-frame.mp3", -1, nullptr},
+        {"info-damaged-next.mp3", -1, nullptr},
         {"smpb-no-edits.m4a", source, nullptr},
         {"no-edits.m4a", source + 1024, nullptr},
         {"undecodable.m4a", 0, "cannot be decoded"},
