@@ -134,7 +134,7 @@ def main():
         os.makedirs(media)
         joinlist.make(media)
         left = joinlist.source(media)[0::2]
-        rows = {}
+        rows, windows = {}, {}
         for name in LISTS:
             files = joinlist.files(media, exts_of(name))
             for player, binary in players:
@@ -143,6 +143,7 @@ def main():
                 found = joinlist.offsets(out, left, reach=joinlist.RATE // 2)
                 errors = joinlist.join_errors(found)
                 rows[(name, player)] = errors
+                windows[(name, player)] = found
                 print("  %s, %s: %s (windows at %s)" % (label_of(name), player, errors, found),
                       flush=True)
         print()
@@ -155,6 +156,19 @@ def main():
                 for p, _ in players)))
         print()
         print("samples at 44.1 kHz: positive inserted, negative lost, 0 seamless")
+        print()
+        print("| list | %s |" % " | ".join("%s, where the 50 ms before and after each join lie"
+                                           % p for p, _ in players))
+        print("|---|%s" % ("---|" * len(players)))
+        for name in LISTS:
+            print("| %s | %s |" % (label_of(name), " | ".join(
+                "; ".join("%s/%s" % tuple("%+d" % e if e else "0" for e in
+                                         windows[(name, p)][k: k + 2]) for k in (0, 2, 4))
+                for p, _ in players)))
+        print()
+        print("samples later than the signal has them, counted from the middle of the first "
+              "track; a change between one join's after and the next one's before is inside "
+              "a track")
     finally:
         shutil.rmtree(work_root, ignore_errors=True)
     return 0
