@@ -19,6 +19,9 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True  # the source tree stays clean
+import joinlist  # noqa: E402
+
 RATE = 44100
 SKIP = 77
 
@@ -176,22 +179,6 @@ def low_bits_kept(tool, pactl, parec, runtime, env):
     return True
 
 
-def locate(output, window, around, reach, step=1):
-    """Where `window` best matches `output`, within `reach` of `around` (normalised
-    cross-correlation), looked at every `step` samples."""
-    energy = math.sqrt(sum(x * x for x in window)) or 1.0
-    best, best_at = -2.0, -1
-    for at in range(max(0, around - reach), around + reach + 1, step):
-        part = output[at: at + len(window)]
-        if len(part) < len(window):
-            break
-        power = math.sqrt(sum(x * x for x in part))
-        score = sum(a * b for a, b in zip(part, window)) / (power * energy) if power else -1
-        if score > best:
-            best, best_at = score, at
-    return best_at
-
-
 def joins_seamless(tool, pactl, parec, fixtures, runtime, env):
     """Four tracks cut at odd positions from one signal, played as the window plays a list
     (each next one prepared): from the middle of the first track on, the WAV and FLAC lists
@@ -199,15 +186,11 @@ def joins_seamless(tool, pactl, parec, fixtures, runtime, env):
     48 kHz Opus track among them) the 50 ms before and after each join lie where the signal has
     them. (The recorder may miss the very start of a stream, so that is not looked at.)"""
     subprocess.run([pactl, "set-default-sink", "ondrix_null"], env=env, check=True)
-    cuts = [0, 30135, 63357, 88935, 114660]
-    raw = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i",
-                          os.path.join(fixtures, "join-source.wav"), "-f", "s16le", "-"],
-                         check=True, capture_output=True).stdout
-    source = struct.unpack("<%dh" % (len(raw) // 2), raw)
+    source = joinlist.source(fixtures)
     left = source[0::2]
-    anchor = cuts[1] // 2
+    anchor = joinlist.CUTS[1] // 2
     ok = True
-    for exts in (["wav"] * 4, ["flac"] * 4, ["mp3"] * 4, ["wav", "mp3", "opus", "flac"]):
+    for exts in (["wav"] * 4, ["flac"] * 4, ["mp3"] * 4, joinlist.MIXED):
         recording = os.path.join(runtime, "joins-%s.raw" % "-".join(exts))
         # a recorder with a long buffer, which loses nothing on a loaded machine
         recorder = subprocess.Popen(
@@ -220,7 +203,7 @@ def joins_seamless(tool, pactl, parec, fixtures, runtime, env):
             while os.path.getsize(recording) == 0 and time.time() < deadline:
                 time.sleep(0.05)
             time.sleep(0.3)
-            files = [os.path.join(fixtures, "join-%d.%s" % (i + 1, e)) for i, e in enumerate(exts)]
+            files = joinlist.files(fixtures, exts)
             played = subprocess.run([tool, "--list", *files], env=env, capture_output=True,
                                     text=True, timeout=60)
             time.sleep(2.5)  # the recorder's buffer has reached the file
@@ -251,16 +234,7 @@ def joins_seamless(tool, pactl, parec, fixtures, runtime, env):
                 print("FAILED: the lossless list did not arrive sample for sample")
                 ok = False
             continue
-        # where the signal starts, from the middle of the first track: roughly over a long
-        # reach on every fourth sample, then to the sample
-        out = got[0::2]
-        first = next((i for i, x in enumerate(out) if x != 0), 0)
-        rough = locate(out[::4], left[anchor: anchor + 8820: 4], (first + anchor) // 4, 1500)
-        start = locate(out, left[anchor: anchor + 4410], 4 * rough, 8) - anchor
-        errors = []
-        for j in (1, 2, 3):
-            for at in (cuts[j] - 2205, cuts[j]):
-                errors.append(locate(out, left[at: at + 2205], start + at, 300) - (start + at))
+        errors = joinlist.offsets(got[0::2], left)
         print("%s on the sink: join errors %s samples" % (what, errors))
         if any(errors):
             print("FAILED: samples lost or added at a join")

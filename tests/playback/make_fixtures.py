@@ -8,6 +8,9 @@ import struct
 import subprocess
 import sys
 
+sys.dont_write_bytecode = True  # the source tree stays clean
+import joinlist  # noqa: E402
+
 FFMPEG = shutil.which("ffmpeg") or "/usr/bin/ffmpeg"
 
 
@@ -137,31 +140,8 @@ def main():
     encode("opus-named.ogg", "source-48k.wav", "-c:a", "libopus", "-b:a", "64k", "-f", "ogg")
     encode("tone-aac.m4a", "source-44k.wav", "-c:a", "aac", "-b:a", "128k")
     encode("tone-alac.m4a", "source-44k.wav", "-c:a", "alac")
-    # One signal cut at odd sample positions into four tracks, each encoded on its own, for the
-    # joins between tracks: join-1..4 in every format, and join-source.wav whole. The cuts are
-    # multiples of 147 frames, so they fall on whole frames at 48 kHz too, where the Opus tracks
-    # are cut from the same signal; M4A's edit list counts in frames, not milliseconds.
-    signal = ("aevalsrc='0.3*sin(2*PI*(220+300*t)*t)+0.2*sin(2*PI*97*t*t)"
-              "|0.3*sin(2*PI*(330+200*t)*t)+0.1*sin(2*PI*1234*t)':s=%d:d=2.6")
-    ffmpeg(p("join-source.wav"), signal % 44100, "-c:a", "pcm_s16le")
-    ffmpeg(p("join-source-48k.wav"), signal % 48000, "-c:a", "pcm_s16le")
-    cuts = [0, 30135, 63357, 88935, 114660]
-    for i in range(4):
-        name = lambda ext: "join-%d.%s" % (i + 1, ext)
-        for source, rate, piece in (("join-source.wav", 44100, name("wav")),
-                                    ("join-source-48k.wav", 48000, "join48-%d.wav" % (i + 1))):
-            at = [c * rate // 44100 for c in cuts]
-            subprocess.run([FFMPEG, "-nostdin", "-v", "error", "-y", "-i", p(source), "-af",
-                            "atrim=start_sample=%d:end_sample=%d" % (at[i], at[i + 1]),
-                            "-map_metadata", "-1", "-fflags", "+bitexact", "-flags:a",
-                            "+bitexact", "-c:a", "pcm_s16le", p(piece)], check=True)
-        encode(name("flac"), name("wav"), "-c:a", "flac")
-        encode(name("mp3"), name("wav"), "-c:a", "libmp3lame", "-b:a", "192k",
-               "-id3v2_version", "0", "-write_id3v1", "0")
-        encode(name("m4a"), name("wav"), "-c:a", "aac", "-b:a", "192k", "-movie_timescale",
-               "44100")
-        encode(name("ogg"), name("wav"), "-c:a", "libvorbis", "-q:a", "6")
-        encode(name("opus"), "join48-%d.wav" % (i + 1), "-c:a", "libopus", "-b:a", "160k")
+    # one signal cut at odd sample positions into four tracks, for the joins between tracks
+    joinlist.make(out)
     # every channel of 5.1 and 7.1 in each format that carries them, and two odd WAV masks
     for layout in ("5.1", "7.1"):
         name = "ch" + layout.replace(".", "")
