@@ -151,11 +151,13 @@ OpenByContent(const QString& fileName, std::shared_ptr<TMediaFile>& opened, TOpe
         return OpenInModule(kFfmpegModuleFile, name, file, fileName, failure);
     if (got >= 4 && std::memcmp(head, "OggS", 4) == 0)
         return OpenInModule(kXiphModuleFile, name, file, fileName, failure);
-    uint8_t magic[4] = {};
+    uint8_t magic[12] = {};
     const int64_t content = std::memcmp(head, "ID3", 3) == 0 ? AfterId3v2(*file) : 0;
+    if (content > 0 && file->ReadAt(content, magic, sizeof magic) == sizeof magic &&
+        TWavDecoder::Probe(magic, sizeof magic))
+        return TWavDecoder::Open(file, fileName, failure, content);
     if ((content == 0 ? std::memcmp(head, "fLaC", 4) == 0
-                      : file->ReadAt(content, magic, sizeof magic) == sizeof magic &&
-                            std::memcmp(magic, "fLaC", 4) == 0))
+                      : file->ReadAt(content, magic, 4) == 4 && std::memcmp(magic, "fLaC", 4) == 0))
         return OpenInModule(kXiphModuleFile, name, file, fileName, failure);
     if (content == 0 && HasBareFlacFrames(*file, fileName))
         return OpenInModule(kXiphModuleFile, name, file, fileName, failure);
@@ -186,11 +188,13 @@ bool IsPlayableFile(const QString& fileName) {
         return true;
     if (got >= 4 && std::memcmp(head, "OggS", 4) == 0)
         return IsPlayableOgg(*file);
-    uint8_t magic[4] = {};
+    uint8_t magic[12] = {};
     const int64_t content = std::memcmp(head, "ID3", 3) == 0 ? AfterId3v2(*file) : 0;
+    if (content > 0 && file->ReadAt(content, magic, sizeof magic) == sizeof magic &&
+        TWavDecoder::Probe(magic, sizeof magic))
+        return true;
     if (content == 0 ? std::memcmp(head, "fLaC", 4) == 0
-                     : file->ReadAt(content, magic, sizeof magic) == sizeof magic &&
-                           std::memcmp(magic, "fLaC", 4) == 0)
+                     : file->ReadAt(content, magic, 4) == 4 && std::memcmp(magic, "fLaC", 4) == 0)
         return true;
     if (content == 0 && HasBareFlacFrames(*file, fileName))
         return true;

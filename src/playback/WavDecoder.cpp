@@ -11,31 +11,45 @@ constexpr uint16_t kFormatFloat = 0x0003;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
 constexpr int kMaxChannels = 64;
 
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
+// RIFF stores every number little-endian, RIFX big-endian.
+uint16_t Get16(const uint8_t* p, bool big) {
+    return static_cast<uint16_t>(big ? p[0] << 8 | p[1] : p[0] | p[1] << 8);
 }
 
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-// Signed integer samples of 1 to 4 bytes, valid bits left-justified as WAVE stores them.
-float IntSample(const uint8_t* p, int bytes) {
+uint32_t Get32(const uint8_t* p, bool big) {
     uint32_t value = 0;
-    for (int i = 0; i < bytes; ++i)
-        value |= static_cast<uint32_t>(p[i]) << (8 * (4 - bytes + i));
+    for (int i = 0; i < 4; ++i)
+        value |= static_cast<uint32_t>(p[big ? 3 - i : i]) << (8 * i);
+    return value;
+}
+
+uint64_t Get64(const uint8_t* p, bool big) {
+    return big ? static_cast<uint64_t>(Get32(p, true)) << 32 | Get32(p + 4, true)
+               : Get32(p, false) | static_cast<uint64_t>(Get32(p + 4, false)) << 32;
+}
+
+// Signed integer samples of 1 to 8 bytes, valid bits left-justified as WAVE stores them; the
+// four most significant bytes are more than a float holds.
+float IntSample(const uint8_t* p, int bytes, bool big) {
+    uint32_t value = 0;
+    const int used = std::min(bytes, 4);
+    for (int i = 0; i < used; ++i) {
+        const int byte = big ? used - 1 - i : bytes - used + i; // i-th from the least significant
+        value |= static_cast<uint32_t>(p[byte]) << (8 * (4 - used + i));
+    }
     return static_cast<float>(static_cast<int32_t>(value)) * (1.0f / 2147483648.0f);
 }
 
 } // namespace
 
 bool TWavDecoder::Probe(const uint8_t* head, size_t size) {
-    return size >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
+    return size >= 12 && (std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RIFX", 4) == 0) &&
+           std::memcmp(head + 8, "WAVE", 4) == 0;
 }
 
 std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
-                                            const QString& fileName, TOpenFailure& failure) {
+                                            const QString& fileName, TOpenFailure& failure,
+                                            int64_t start) {
     std::unique_ptr<TWavDecoder> wav(new TWavDecoder());
     const QString name = QuotedFileName(fileName);
     const auto damaged = [&](const QString& why) {
@@ -44,7 +58,11 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
             QStringLiteral("The file %1 is not a supported audio file: %2.").arg(name, why));
     };
     const int64_t size = file->Size();
-    int64_t at = 12;
+    uint8_t riff[4] = {};
+    file->ReadAt(start, riff, sizeof riff);
+    const bool big = std::memcmp(riff, "RIFX", 4) == 0;
+    wav->mBigEndian = big;
+    int64_t at = start + 12;
     bool haveFormat = false;
     uint16_t format = 0;
     int bits = 0;
@@ -56,21 +74,21 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
         uint8_t chunk[8];
         if (file->ReadAt(at, chunk, sizeof chunk) != sizeof chunk)
             break;
-        const uint32_t declared = Le32(chunk + 4);
+        const uint32_t declared = Get32(chunk + 4, big);
         const int64_t body = at + 8;
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             uint8_t fmt[40] = {};
             const int64_t want = std::min<int64_t>(declared, sizeof fmt);
             if (declared < 16 || file->ReadAt(body, fmt, static_cast<size_t>(want)) != want)
                 return damaged(QStringLiteral("its WAV format header is damaged"));
-            format = Le16(fmt);
-            wav->mChannels = Le16(fmt + 2);
-            wav->mRate = static_cast<int>(std::min<uint32_t>(Le32(fmt + 4), INT32_MAX));
-            blockAlign = Le16(fmt + 12);
-            bits = Le16(fmt + 14);
+            format = Get16(fmt, big);
+            wav->mChannels = Get16(fmt + 2, big);
+            wav->mRate = static_cast<int>(std::min<uint32_t>(Get32(fmt + 4, big), INT32_MAX));
+            blockAlign = Get16(fmt + 12, big);
+            bits = Get16(fmt + 14, big);
             if (format == kFormatExtensible && declared >= 40) {
-                mask = Le32(fmt + 20);
-                format = Le16(fmt + 24); // the sub-format GUID starts with the format code
+                mask = Get32(fmt + 20, big);
+                format = Get16(fmt + 24, big); // the sub-format GUID starts with the format code
             }
             haveFormat = true;
         } else if (std::memcmp(chunk, "data", 4) == 0) {
@@ -92,7 +110,7 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
     // Integer samples of any depth are stored in whole bytes (12 bits in two, 20 in three).
     if (format == kFormatPcm && bits >= 1 && bits <= 8)
         wav->mSample = ESample::U8;
-    else if (format == kFormatPcm && bits > 8 && bits <= 32)
+    else if (format == kFormatPcm && bits > 8 && bits <= 64)
         wav->mSample = ESample::Int;
     else if (format == kFormatFloat && bits == 32)
         wav->mSample = ESample::F32;
@@ -108,12 +126,16 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
     }
     wav->mBytesPerSample = (bits + 7) / 8;
     wav->mLayout = LayoutOfMask(mask, wav->mChannels);
-    // The header's block size is trusted only when it fits the sample size.
-    const int frameBytes = wav->mBytesPerSample * wav->mChannels;
-    if (blockAlign < frameBytes)
-        blockAlign = frameBytes;
-    if (blockAlign != frameBytes)
+    // The header's block size is trusted only when it fits the sample size. A larger one that
+    // gives each sample a wider container (24 bits in four bytes) holds it in the low bytes.
+    const int sampleBytes = wav->mBytesPerSample * wav->mChannels;
+    if (blockAlign < sampleBytes)
+        blockAlign = sampleBytes;
+    if (blockAlign % wav->mChannels != 0 || blockAlign / wav->mChannels > 8 ||
+        (blockAlign != sampleBytes && wav->mSample != ESample::Int))
         return damaged(QStringLiteral("its WAV block size does not match its samples"));
+    wav->mContainerBytes = blockAlign / wav->mChannels;
+    const int frameBytes = blockAlign;
     wav->mFrames = dataSize / frameBytes;
     if (wav->mFrames <= 0)
         return Failed(failure, MediaService::mseNoAudio, NoAudioText(name));
@@ -122,7 +144,7 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
 }
 
 size_t TWavDecoder::Read(float* out, size_t frames) {
-    const size_t frameBytes = static_cast<size_t>(mBytesPerSample) * mChannels;
+    const size_t frameBytes = static_cast<size_t>(mContainerBytes) * mChannels;
     frames =
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(frames), mFrames - mPosition));
     if (frames == 0)
@@ -142,11 +164,13 @@ size_t TWavDecoder::Read(float* out, size_t frames) {
         break;
     case ESample::Int:
         for (size_t i = 0; i < samples; ++i)
-            out[i] = IntSample(in + static_cast<size_t>(mBytesPerSample) * i, mBytesPerSample);
+            out[i] = IntSample(in + static_cast<size_t>(mContainerBytes) * i +
+                                   (mBigEndian ? mContainerBytes - mBytesPerSample : 0),
+                               mBytesPerSample, mBigEndian);
         break;
     case ESample::F32:
         for (size_t i = 0; i < samples; ++i) {
-            const uint32_t bitsOf = Le32(in + 4 * i);
+            const uint32_t bitsOf = Get32(in + 4 * i, mBigEndian);
             float value;
             std::memcpy(&value, &bitsOf, sizeof value);
             out[i] = std::isfinite(value) ? value : 0.0f;
@@ -154,8 +178,7 @@ size_t TWavDecoder::Read(float* out, size_t frames) {
         break;
     case ESample::F64:
         for (size_t i = 0; i < samples; ++i) {
-            const uint64_t bitsOf = Le32(in + 8 * i) | static_cast<uint64_t>(Le32(in + 8 * i + 4))
-                                                           << 32;
+            const uint64_t bitsOf = Get64(in + 8 * i, mBigEndian);
             double value;
             std::memcpy(&value, &bitsOf, sizeof value);
             out[i] = std::isfinite(value) ? static_cast<float>(value) : 0.0f;

@@ -279,6 +279,41 @@ def main():
     with open(p("info-damaged-next.mp3"), "wb") as f:
         f.write(data[:info] + data[info:info + damaged // 2] + data[info + damaged:])
     replaygain(p)
+    wav_layouts(p)
+
+
+# The same five 16-bit values (multiples of 16, so that 12 bits hold them) stored as WAV files
+# keep them in every layout: "wavs-<case>.wav" must all decode to WAV_VALUES / 32768.
+WAV_VALUES = [0x1230, -0x4000, 0x7FF0, -0x8000, 0]
+
+
+def wav_layouts(p):
+    def riff(data, big=False, bits=16, block=2):
+        e = ">" if big else "<"
+        fmt_body = struct.pack(e + "HHIIHH", 1, 1, 8000, 8000 * block, block, bits)
+        body = (b"WAVE" + b"fmt " + struct.pack(e + "I", 16) + fmt_body + b"data" +
+                struct.pack(e + "I", len(data)) + data)
+        return (b"RIFX" if big else b"RIFF") + struct.pack(e + "I", len(body)) + body
+
+    def samples(width, shift, big=False, container=None):
+        out = b""
+        for v in WAV_VALUES:
+            word = (v << shift).to_bytes(width, "big" if big else "little", signed=True)
+            pad = bytes((container or width) - width)
+            out += pad + word if big else word + pad
+        return out
+
+    cases = {
+        "rifx-16": riff(samples(2, 0, big=True), big=True),
+        "rifx-24": riff(samples(3, 8, big=True), big=True, bits=24, block=3),
+        "int-64": riff(samples(8, 48), bits=64, block=8),
+        "int-12": riff(samples(2, 0), bits=12),
+        "24-in-4": riff(samples(3, 8, container=4), bits=24, block=4),
+        "id3-first": id3v2(b"TIT2" + struct.pack(">I", 4) + b"\0\0\0abc") + riff(samples(2, 0)),
+    }
+    for name, data in cases.items():
+        with open(p(f"wavs-{name}.wav"), "wb") as f:
+            f.write(data)
 
 
 # Tones levelled by ReplayGain tags of every kind: "rg-<case>.<ext>", each with the gains its

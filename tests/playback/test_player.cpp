@@ -202,6 +202,25 @@ TEST(Player, RealWorldFilesDecodeTheirLength) {
     }
 }
 
+// WAV as other writers store it: big-endian RIFX, 12 bits in two bytes, 64-bit integers, 24 bits
+// in four-byte containers, an ID3v2 tag before the RIFF header. Each holds the same values.
+TEST(Player, WavLayoutsGiveTheirSamples) {
+    const float expected[] = {0x1230, -0x4000, 0x7FF0, -0x8000, 0};
+    for (const char* name : {"rifx-16", "rifx-24", "int-64", "int-12", "24-in-4", "id3-first"}) {
+        SCOPED_TRACE(name);
+        std::shared_ptr<TMediaFile> file;
+        TOpenFailure failure;
+        const auto decoder = OpenDecoder(
+            Fixture(QStringLiteral("wavs-%1.wav").arg(QString::fromUtf8(name))), file, failure);
+        ASSERT_NE(decoder, nullptr) << failure.Text.toStdString();
+        ASSERT_EQ(decoder->LengthFrames(), 5);
+        float got[8] = {};
+        ASSERT_EQ(decoder->Read(got, 8), 5u);
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(got[i], expected[i] / 32768.0f) << "sample " << i;
+    }
+}
+
 // Play returns while the sound goes on; Length after Play is what it was before.
 TEST(Player, PlayReturnsAtOnceAndPositionAdvances) {
     TMediaPlayer player;
