@@ -146,12 +146,11 @@ TEST(Player, NewFormatsAreExactAndSeek) {
 // Files as real-world encoders and taggers leave them: the length a decoder reports is the
 // frames it gives to the end and what the file itself says (an M4A without an edit list: its
 // iTunSMPB, else its sample table, here the source and FFmpeg's 1024 frames of priming; WMA:
-// what FFmpeg decodes, also from a file shorter than the trial decode that measures it; a short
-// MP3 whose last frame the decoder does not play: without it; one whose last frame a tag cuts
-// short but leaves its data whole: with it; an Info frame before a damaged one: its delay
-// applies), and
-// audio nothing can decode is refused at Open instead of playing nothing. The sound of an Ogg
-// film is found behind its video stream.
+// what FFmpeg decodes, also from a file shorter than the trial decode that measures it or cut
+// inside its last packet; a short MP3 whose last frame the decoder does not play: without it;
+// one whose last frame a tag cuts short but leaves its data whole: with it; an Info frame before
+// a damaged one: its delay applies), and audio nothing can decode is refused at Open instead of
+// playing nothing. The sound of an Ogg film is found behind its video stream.
 TEST(Player, RealWorldFilesDecodeTheirLength) {
     const auto source = static_cast<int64_t>(
                             DecodeWithReference(Fixture(QStringLiteral("source-44k.wav"))).size()) /
@@ -163,6 +162,7 @@ TEST(Player, RealWorldFilesDecodeTheirLength) {
         const char* Text;
     } cases[] = {
         {"short.wma", -1, nullptr},
+        {"cut-packet.wma", -1, nullptr},
         {"other-rate-tail.mp3", -1, "plain.mp3"},
         {"ape-over-frame.mp3", -1, nullptr},
         {"info-damaged-next.mp3", -1, nullptr},

@@ -302,6 +302,7 @@ bool TFfmpegDecoder::MeasureLength(const QString& name, TOpenFailure& failure) {
                                     : (mRate <= 22050 || (v1 && mRate <= 32000)) ? 1024
                                                                                  : 2048;
         bool named = align > 0;
+        bool cut = false; // a packet short of whole blocks: only a cut file's last may be
         const auto receive = [&] {
             while (avcodec_receive_frame(mCodec.get(), mFrame.get()) >= 0) {
                 trialOutput += mFrame->nb_samples;
@@ -312,9 +313,11 @@ bool TFfmpegDecoder::MeasureLength(const QString& name, TOpenFailure& failure) {
             if (mPacket->stream_index == mStreamIndex) {
                 ++packets;
                 int64_t here = 0;
-                for (int64_t at = 0; named && at < mPacket->size; at += align)
+                named = named && !cut;
+                // the decoder refuses a block the file cuts short, so it counts for nothing
+                for (int64_t at = 0; named && at + align <= mPacket->size; at += align)
                     here += reservoir ? (mPacket->data[at] & 0x0F) : 1;
-                named = named && mPacket->size % align == 0;
+                cut = named && mPacket->size % align != 0;
                 frames += here;
                 if (packets <= kTrial) {
                     trialFrames += here;
