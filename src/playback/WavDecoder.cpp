@@ -87,6 +87,9 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
             blockAlign = Get16(fmt + 12, big);
             bits = Get16(fmt + 14, big);
             if (format == kFormatExtensible && declared >= 40) {
+                // a writer that left the container size 0 still names the valid bits
+                if (bits == 0)
+                    bits = Get16(fmt + 18, big);
                 mask = Get32(fmt + 20, big);
                 format = Get16(fmt + 24, big); // the sub-format GUID starts with the format code
             }

@@ -292,10 +292,14 @@ WAV_VALUES = [0x1230, -0x4000, 0x7FF0, -0x8000, 0]
 
 
 def wav_layouts(p):
-    def riff(data, big=False, bits=16, block=2):
+    def riff(data, big=False, bits=16, block=2, valid=None):
         e = ">" if big else "<"
-        fmt_body = struct.pack(e + "HHIIHH", 1, 1, 8000, 8000 * block, block, bits)
-        body = (b"WAVE" + b"fmt " + struct.pack(e + "I", 16) + fmt_body + b"data" +
+        fmt_body = struct.pack(e + "HHIIHH", 1 if valid is None else 0xFFFE, 1, 8000,
+                               8000 * block, block, bits)
+        if valid is not None:  # extensible: valid bits, mask, the PCM sub-format's GUID
+            fmt_body += struct.pack(e + "HHI", 22, valid, 4) + bytes.fromhex(
+                "0100000000001000800000aa00389b71")
+        body = (b"WAVE" + b"fmt " + struct.pack(e + "I", len(fmt_body)) + fmt_body + b"data" +
                 struct.pack(e + "I", len(data)) + data)
         return (b"RIFX" if big else b"RIFF") + struct.pack(e + "I", len(body)) + body
 
@@ -313,6 +317,7 @@ def wav_layouts(p):
         "int-64": riff(samples(8, 48), bits=64, block=8),
         "int-12": riff(samples(2, 0), bits=12),
         "24-in-4": riff(samples(3, 8, container=4), bits=24, block=4),
+        "ext-no-size": riff(samples(2, 0), bits=0, block=0, valid=16),
         "id3-first": id3v2(b"TIT2" + struct.pack(">I", 4) + b"\0\0\0abc") + riff(samples(2, 0)),
     }
     for name, data in cases.items():

@@ -203,10 +203,12 @@ TEST(Player, RealWorldFilesDecodeTheirLength) {
 }
 
 // WAV as other writers store it: big-endian RIFX, 12 bits in two bytes, 64-bit integers, 24 bits
-// in four-byte containers, an ID3v2 tag before the RIFF header. Each holds the same values.
+// in four-byte containers, an extensible header whose only sample size is its valid bits, an
+// ID3v2 tag before the RIFF header. Each holds the same values.
 TEST(Player, WavLayoutsGiveTheirSamples) {
     const float expected[] = {0x1230, -0x4000, 0x7FF0, -0x8000, 0};
-    for (const char* name : {"rifx-16", "rifx-24", "int-64", "int-12", "24-in-4", "id3-first"}) {
+    for (const char* name :
+         {"rifx-16", "rifx-24", "int-64", "int-12", "24-in-4", "ext-no-size", "id3-first"}) {
         SCOPED_TRACE(name);
         std::shared_ptr<TMediaFile> file;
         TOpenFailure failure;
