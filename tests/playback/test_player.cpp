@@ -143,6 +143,27 @@ TEST(Player, NewFormatsAreExactAndSeek) {
     }
 }
 
+// An AAC track played from its start sounds as FFmpeg's own decode of it from the first sample:
+// its priming frame is decoded (and dropped) again after Open measured the file, not skipped,
+// which left the first frame half silent and fading in.
+TEST(Player, AacTrackStartsWithItsSound) {
+    for (const char* name : {"tone-aac.m4a", "faststart.m4a"}) {
+        SCOPED_TRACE(name);
+        const std::vector<float> reference = DecodeWithReference(Fixture(name));
+        std::shared_ptr<TMediaFile> file;
+        TOpenFailure failure;
+        const auto decoder = OpenDecoder(Fixture(name), file, failure);
+        ASSERT_NE(decoder, nullptr) << failure.Text.toStdString();
+        std::vector<float> got(4096 * 2);
+        ASSERT_EQ(decoder->Read(got.data(), 4096), 4096u);
+        ASSERT_GE(reference.size(), got.size());
+        float worst = 0;
+        for (size_t i = 0; i < got.size(); ++i)
+            worst = std::max(worst, std::abs(got[i] - reference[i]));
+        EXPECT_LT(worst, 1e-6f);
+    }
+}
+
 // Files as real-world encoders and taggers leave them: the length a decoder reports is the
 // frames it gives to the end and what the file itself says (an M4A without an edit list: its
 // iTunSMPB, else its sample table, here the source and FFmpeg's 1024 frames of priming; WMA:

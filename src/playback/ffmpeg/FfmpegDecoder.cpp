@@ -154,6 +154,7 @@ private:
     }
     bool OpenStream(const QString& name, TOpenFailure& failure);
     bool MeasureLength(const QString& name, TOpenFailure& failure);
+    int OpenCodec();
     bool Rewind();
     bool DecodeMore();
     bool Convert(const AVFrame* frame);
@@ -251,19 +252,11 @@ bool TFfmpegDecoder::OpenStream(const QString& name, TOpenFailure& failure) {
         return Fail(failure, MediaService::mseUnsupportedFile,
                     QStringLiteral("The file %1 uses an audio format that cannot be played (%2).")
                         .arg(name, QString::fromUtf8(avcodec_get_name(params->codec_id))));
-    mCodec.reset(avcodec_alloc_context3(codec));
     mPacket.reset(av_packet_alloc());
     mFrame.reset(av_frame_alloc());
-    if (!mCodec || !mPacket || !mFrame)
+    err = OpenCodec();
+    if (err == AVERROR(ENOMEM) || !mPacket || !mFrame)
         return Fail(failure, MediaService::mseOutOfMemory, QStringLiteral("Out of memory."));
-    err = avcodec_parameters_to_context(mCodec.get(), params);
-    if (err >= 0) {
-        mCodec->pkt_timebase = mFormat->streams[mStreamIndex]->time_base;
-        mCodec->thread_count = 1;
-        if (std::strncmp(mFormat->iformat->name, "mov", 3) == 0)
-            mCodec->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
-        err = avcodec_open2(mCodec.get(), codec, nullptr);
-    }
     if (err < 0)
         return Fail(
             failure, MediaService::mseDecoderFailed,
@@ -413,16 +406,40 @@ bool TFfmpegDecoder::MeasureLength(const QString& name, TOpenFailure& failure) {
     return true;
 }
 
+// A decoder as new: after a flush FFmpeg's AAC decoder gives the first frames a little
+// differently from a fresh one.
+int TFfmpegDecoder::OpenCodec() {
+    const AVCodecParameters* params = mFormat->streams[mStreamIndex]->codecpar;
+    const AVCodec* codec = avcodec_find_decoder(params->codec_id);
+    mCodec.reset(avcodec_alloc_context3(codec));
+    if (!mCodec)
+        return AVERROR(ENOMEM);
+    int err = avcodec_parameters_to_context(mCodec.get(), params);
+    if (err < 0)
+        return err;
+    mCodec->pkt_timebase = mFormat->streams[mStreamIndex]->time_base;
+    mCodec->thread_count = 1;
+    if (std::strncmp(mFormat->iformat->name, "mov", 3) == 0)
+        mCodec->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
+    return avcodec_open2(mCodec.get(), codec, nullptr);
+}
+
 bool TFfmpegDecoder::Rewind() {
-    const AVStream* stream = mFormat->streams[mStreamIndex];
-    // Not start_time: after a long encoder delay it lies past the first packet, whose samples
-    // (and the skip that trims them) would then be lost.
-    const int64_t start =
+    AVStream* stream = mFormat->streams[mStreamIndex];
+    // The first packet, where the index knows it: an MP4's start_time is 0 though its priming
+    // packet lies before it, and a start past that packet leaves the first frame without what
+    // it overlaps (half a frame of silence, then a fade in). Not start_time either way: after a
+    // long encoder delay it lies past the first packet, whose samples (and the skip that trims
+    // them) would then be lost.
+    int64_t start =
         stream->start_time != AV_NOPTS_VALUE ? std::min<int64_t>(stream->start_time, 0) : 0;
+    if (mMp4 && avformat_index_get_entries_count(stream) > 0)
+        start = std::min(start, avformat_index_get_entry(stream, 0)->timestamp);
     int err = av_seek_frame(mFormat.get(), mStreamIndex, start, AVSEEK_FLAG_BACKWARD);
     if (err < 0)
         err = avformat_seek_file(mFormat.get(), -1, INT64_MIN, 0, 0, 0);
-    avcodec_flush_buffers(mCodec.get());
+    if (OpenCodec() < 0)
+        return false;
     mResampler.reset();
     mPending.clear();
     mPendingAt = 0;
