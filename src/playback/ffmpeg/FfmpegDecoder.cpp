@@ -535,12 +535,18 @@ bool TFfmpegDecoder::Seek(int64_t frame) {
     frame = std::clamp<int64_t>(frame, 0, mFrames);
     if (!Rewind())
         return false;
-    if (frame == 0)
+    // A frame of these codecs overlaps the one before it, so decoding starts some frames early
+    // and drops them; near the start it starts at the first packet.
+    constexpr int64_t kPreroll = 4096;
+    if (frame <= kPreroll) {
+        mSkip = frame;
+        mPosition = frame;
         return true;
-    // The packet at or before the target, then decoded forward to it: within one frame of the
+    }
+    // The packet at or before that, then decoded forward to the target: within one frame of the
     // exact place, as ASF time stamps are in milliseconds.
     const AVStream* stream = mFormat->streams[mStreamIndex];
-    const int64_t target = av_rescale_q(frame, AVRational{1, mRate}, stream->time_base);
+    const int64_t target = av_rescale_q(frame - kPreroll, AVRational{1, mRate}, stream->time_base);
     if (av_seek_frame(mFormat.get(), mStreamIndex, target, AVSEEK_FLAG_BACKWARD) < 0)
         return false;
     avcodec_flush_buffers(mCodec.get());
