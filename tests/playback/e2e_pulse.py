@@ -182,7 +182,7 @@ def low_bits_kept(tool, pactl, parec, runtime, env):
 def joins_seamless(tool, pactl, parec, fixtures, runtime, env):
     """Four tracks cut at odd positions from one signal, played as the window plays a list
     (each next one prepared): from the middle of the first track on, the WAV and FLAC lists
-    arrive on the sink sample for sample, and in an MP3 list and one that mixes formats (a
+    arrive on the sink sample for sample, and in the lossy lists and one that mixes formats (a
     48 kHz Opus track among them) the 50 ms before and after each join lie where the signal has
     them. (The recorder may miss the very start of a stream, so that is not looked at.)"""
     subprocess.run([pactl, "set-default-sink", "ondrix_null"], env=env, check=True)
@@ -190,7 +190,7 @@ def joins_seamless(tool, pactl, parec, fixtures, runtime, env):
     left = source[0::2]
     anchor = joinlist.CUTS[1] // 2
     ok = True
-    for exts in (["wav"] * 4, ["flac"] * 4, ["mp3"] * 4, joinlist.MIXED):
+    for exts in [[ext] * 4 for ext in joinlist.FORMATS] + [joinlist.MIXED]:
         recording = os.path.join(runtime, "joins-%s.raw" % "-".join(exts))
         # a recorder with a long buffer, which loses nothing on a loaded machine
         recorder = subprocess.Popen(
