@@ -79,6 +79,13 @@ bool IsFlacFrameHeader(const uint8_t* p, size_t n) {
     return crc == p[at];
 }
 
+// A RIFF or RIFX WAVE header at `at`: some taggers put ID3v2 tags before it.
+bool IsWavAt(IByteReader& file, int64_t at) {
+    uint8_t head[12] = {};
+    return file.ReadAt(at, head, sizeof head) == sizeof head &&
+           TWavDecoder::Probe(head, sizeof head);
+}
+
 // FLAC frames without the "fLaC" and metadata before them (a stream cut from a broadcast): a
 // frame header at the start, or in a file named .flac one in its first 64 KiB, after junk.
 bool HasBareFlacFrames(IByteReader& file, const QString& fileName) {
@@ -151,13 +158,13 @@ OpenByContent(const QString& fileName, std::shared_ptr<TMediaFile>& opened, TOpe
         return OpenInModule(kFfmpegModuleFile, name, file, fileName, failure);
     if (got >= 4 && std::memcmp(head, "OggS", 4) == 0)
         return OpenInModule(kXiphModuleFile, name, file, fileName, failure);
-    uint8_t magic[12] = {};
+    uint8_t magic[4] = {};
     const int64_t content = std::memcmp(head, "ID3", 3) == 0 ? AfterId3v2(*file) : 0;
-    if (content > 0 && file->ReadAt(content, magic, sizeof magic) == sizeof magic &&
-        TWavDecoder::Probe(magic, sizeof magic))
+    if (content > 0 && IsWavAt(*file, content))
         return TWavDecoder::Open(file, fileName, failure, content);
     if ((content == 0 ? std::memcmp(head, "fLaC", 4) == 0
-                      : file->ReadAt(content, magic, 4) == 4 && std::memcmp(magic, "fLaC", 4) == 0))
+                      : file->ReadAt(content, magic, sizeof magic) == sizeof magic &&
+                            std::memcmp(magic, "fLaC", 4) == 0))
         return OpenInModule(kXiphModuleFile, name, file, fileName, failure);
     if (content == 0 && HasBareFlacFrames(*file, fileName))
         return OpenInModule(kXiphModuleFile, name, file, fileName, failure);
@@ -188,13 +195,13 @@ bool IsPlayableFile(const QString& fileName) {
         return true;
     if (got >= 4 && std::memcmp(head, "OggS", 4) == 0)
         return IsPlayableOgg(*file);
-    uint8_t magic[12] = {};
+    uint8_t magic[4] = {};
     const int64_t content = std::memcmp(head, "ID3", 3) == 0 ? AfterId3v2(*file) : 0;
-    if (content > 0 && file->ReadAt(content, magic, sizeof magic) == sizeof magic &&
-        TWavDecoder::Probe(magic, sizeof magic))
+    if (content > 0 && IsWavAt(*file, content))
         return true;
     if (content == 0 ? std::memcmp(head, "fLaC", 4) == 0
-                     : file->ReadAt(content, magic, 4) == 4 && std::memcmp(magic, "fLaC", 4) == 0)
+                     : file->ReadAt(content, magic, sizeof magic) == sizeof magic &&
+                           std::memcmp(magic, "fLaC", 4) == 0)
         return true;
     if (content == 0 && HasBareFlacFrames(*file, fileName))
         return true;

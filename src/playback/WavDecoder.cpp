@@ -138,8 +138,7 @@ std::unique_ptr<IDecoder> TWavDecoder::Open(std::shared_ptr<IByteReader> file,
         (blockAlign != sampleBytes && wav->mSample != ESample::Int))
         return damaged(QStringLiteral("its WAV block size does not match its samples"));
     wav->mContainerBytes = blockAlign / wav->mChannels;
-    const int frameBytes = blockAlign;
-    wav->mFrames = dataSize / frameBytes;
+    wav->mFrames = dataSize / blockAlign;
     if (wav->mFrames <= 0)
         return Failed(failure, MediaService::mseNoAudio, NoAudioText(name));
     wav->mFile = std::move(file);

@@ -549,8 +549,7 @@ bool TFfmpegDecoder::Seek(int64_t frame) {
     const int64_t target = av_rescale_q(frame - kPreroll, AVRational{1, mRate}, stream->time_base);
     if (av_seek_frame(mFormat.get(), mStreamIndex, target, AVSEEK_FLAG_BACKWARD) < 0)
         return false;
-    avcodec_flush_buffers(mCodec.get());
-    mPosition = frame;
+    mPosition = frame; // the decoder is new from Rewind: nothing to flush
     // Where the first packet after the seek starts decides how much to drop.
     while (av_read_frame(mFormat.get(), mPacket.get()) >= 0) {
         if (mPacket->stream_index == mStreamIndex && mPacket->pts != AV_NOPTS_VALUE) {
