@@ -459,6 +459,7 @@ TEST_F(MainWindowTest, ActionsInTheLastSecondOfATrack) {
         bool OnLast; // in the last second of the list's last entry, else of its first
         std::function<void(TfrmIndex&)> Act;
         std::vector<double> Heard; // the tones, in order (with Repeat: the first of them)
+        double FirstLasts = 0;     // else: runs of the first tone are one, this long at least
     };
     const std::vector<TCase> cases = {
         {"Stop", false, [](TfrmIndex& w) { Click(w.iStop); }, {440}},
@@ -470,8 +471,9 @@ TEST_F(MainWindowTest, ActionsInTheLastSecondOfATrack) {
              Click(w.iPause);
          },
          {440, 440}},
-        // the second run of the low tone is its last second once more
-        {"seek back", false, [](TfrmIndex& w) { w.SeekTo(1000); }, {440, 440, 880}},
+        // the low tone's last second once more; whether the seek leaves a gap between its two
+        // runs depends on how soon the decoder refills, so they are counted together
+        {"seek back", false, [](TfrmIndex& w) { w.SeekTo(1000); }, {440, 880}, 2.15},
         {"OPEN FILE", false, [&](TfrmIndex& w) { w.OpenFiles({other}); }, {440, 660}},
         {"Repeat checked", true, [](TfrmIndex& w) { w.cbRepeat->setChecked(true); },
          {440, 880, 440, 880}},
@@ -501,7 +503,15 @@ TEST_F(MainWindowTest, ActionsInTheLastSecondOfATrack) {
             Click(w->iStop);
         }
         MediaService::ReleaseIdleOutput();
-        const auto runs = ToneRuns(ReadSamples(raw), 44100);
+        auto runs = ToneRuns(ReadSamples(raw), 44100);
+        if (c.FirstLasts > 0) {
+            while (runs.size() > 1 && std::abs(runs[1].Hz - runs[0].Hz) < 30) {
+                runs[0].Length = runs[1].Start + runs[1].Length - runs[0].Start;
+                runs.erase(runs.begin() + 1);
+            }
+            ASSERT_FALSE(runs.empty());
+            EXPECT_GE(runs[0].Length, c.FirstLasts) << Describe(runs);
+        }
         if (std::string(c.Name) == "Repeat checked")
             ASSERT_GE(runs.size(), c.Heard.size()) << Describe(runs);
         else
