@@ -3,11 +3,13 @@
 // so a start-up never maps libpulse's libraries.
 //
 // One playback stream, named "Ondrix 3" with the program's icon and the role "music", in the
-// default sink's rate and channel map, in 32-bit floats. The server holds 1.2 s of it and asks for half a second at a time,
-// so libpulse's thread wakes about twice a second; the sink itself is asked for (1.2 - 2 x 0.5)/2
-// = 0.1 s of latency, so the end of a track is heard, and the next one starts, about as soon as
-// with a small buffer. Pause corks, Stop flushes and the volume is the stream's own, all heard
-// at once. The stream's volume is one, whoever sets it: a change from outside (the desktop's
+// default sink's rate and channel map, in 32-bit floats. The server holds 2 s of it and asks for
+// 0.9 s at a time, and the sink may buffer the 0.2 s left (2 - 2 x 0.9; a longer sink buffer
+// would take a short track whole before the window queued the one after it), so neither
+// libpulse's thread nor the server is woken more than a few times a second. Timing reports are
+// asked for with each write and after a cork or a flush, not on a timer. Pause corks, Stop
+// flushes and the volume is the stream's own; a sink that rewinds (a sound card) hears them at
+// once. The stream's volume is one, whoever sets it: a change from outside (the desktop's
 // per-application slider or mute, a volume the server restored) is told to the output, and the
 // player's own volume is sent whenever the server's differs from it, not only when the player's
 // changed. What was heard comes from the server's timing reports, carried on by the clock; the
@@ -35,10 +37,11 @@ namespace {
 
 constexpr char kName[] = "Ondrix 3";
 constexpr char kIcon[] = "io.github.ondrix.Ondrix3";
-constexpr auto kServerBuffer = 1200ms;
-constexpr auto kRequestSize = 500ms;
-// After an underrun the stream starts again once this much is queued.
-constexpr auto kRestartAfter = 200ms;
+constexpr auto kServerBuffer = 2000ms;
+constexpr auto kRequestSize = 900ms;
+// The stream starts, and starts again after an underrun or a flush, once this much is queued:
+// more than the sink takes at once, so its first read does not run it dry.
+constexpr auto kRestartAfter = 500ms;
 // How long the server may take to answer while the output opens.
 constexpr auto kAnswerWithin = 3s;
 // How long the server has to move the stream along with a new default sink itself (WirePlumber
@@ -158,17 +161,21 @@ private:
     }
     // Waits (main loop locked) until `done` or the server took too long.
     template <typename F> bool WaitUntil(F done);
-    void Write();
+    void Write(bool asked);
     void ApplyVolume();
     bool AskVolume();
     void Counted(pa_operation* op);
     void CheckDefaultSink();
     void StopFollowTimer();
+    void StopEndTimer();
+    void AskTiming(bool now = false);
+    void FinishWhenHeard();
 
     static void OnContextState(pa_context* context, void* self);
     static void OnStreamState(pa_stream* stream, void* self);
     static void OnWrite(pa_stream* stream, size_t bytes, void* self);
     static void OnDrained(pa_stream* stream, int success, void* self);
+    static void OnTiming(pa_stream* stream, int success, void* self);
     static void OnEvent(pa_context* context, pa_subscription_event_type_t type, uint32_t index,
                         void* self);
     static void OnServerInfo(pa_context* context, const pa_server_info* info, void* self);
@@ -176,6 +183,8 @@ private:
     static void OnInputInfo(pa_context* context, const pa_sink_input_info* info, int eol,
                             void* self);
     static void OnVolumeSet(pa_context* context, int success, void* self);
+    static void OnEndDue(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
+                         void* self);
     static void OnFollowDue(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
                             void* self);
 
@@ -186,8 +195,9 @@ private:
     IFrameSource* mSource = nullptr;
     TOutputFormat mFormat;
     size_t mFrameBytes = 0;
-    bool mReady = false; // open and playing through the stream
-    bool mLost = false;  // told the output once
+    size_t mRequestBytes = 0; // what the server asks for at a time
+    bool mReady = false;      // open and playing through the stream
+    bool mLost = false;       // told the output once
     int32_t mVolume = 1000;
     int32_t mHeard = -1;       // the server's volume of the stream on our scale (-1: not known)
     bool mServerMuted = false; // the server's own mute of the stream (the desktop's mixer)
@@ -200,6 +210,12 @@ private:
     // The default sink changed while the stream was on this one: looked at again by the timer.
     std::string mFollowFrom;
     pa_time_event* mFollowTimer = nullptr;
+    pa_time_event* mEndTimer = nullptr; // the end of a drained device, once heard
+    int mEndLooks = 0;
+    uint64_t mTimingAsks = 0;
+    uint64_t mTimingAnswers = 0;
+    uint64_t mFreshFrom = 0; // the first report made after the last flush
+    int64_t mFlushedAt = -1; // mWritten at the last flush, until its report came
     std::atomic<uint64_t> mDrainToken{0};
     int64_t mPlayed = 0;
     int64_t mWritten = 0; // frames pulled and written into the stream
@@ -296,11 +312,11 @@ bool TPulseSink::Open(IFrameSource* source, TOutputFormat& format, QString& reas
     attr.tlength = bytes(kServerBuffer);
     attr.prebuf = bytes(kRestartAfter);
     attr.minreq = bytes(kRequestSize);
+    mRequestBytes = attr.minreq;
     attr.fragsize = static_cast<uint32_t>(-1);
     pa_cvolume volume;
     pa_cvolume_set(&volume, sampleFormat.channels, PulseVolume(mVolume));
-    const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE);
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED);
     if (pa_stream_connect_playback(mStream, nullptr, &attr, flags, &volume, nullptr) < 0) {
         reason = QStringLiteral("the sound server refused a stream: %1").arg(ContextError());
         return false;
@@ -335,6 +351,7 @@ void TPulseSink::Close() {
         TLoopLock lock(mLoop);
         mReady = false;
         StopFollowTimer();
+        StopEndTimer();
         if (mStream != nullptr) {
             pa_stream_set_state_callback(mStream, nullptr, nullptr);
             pa_stream_set_write_callback(mStream, nullptr, nullptr);
@@ -365,8 +382,9 @@ void TPulseSink::SetCorked(bool corked) {
     if (!mReady)
         return;
     Forget(pa_stream_cork(mStream, corked ? 1 : 0, nullptr, nullptr));
+    AskTiming();
     if (!corked)
-        Write();
+        Write(true);
 }
 
 void TPulseSink::Flush() {
@@ -382,7 +400,11 @@ void TPulseSink::Flush() {
         mDropped += mWritten - played;
         mPlayed = mWritten;
     }
+    StopEndTimer();
     Forget(pa_stream_flush(mStream, nullptr, nullptr));
+    AskTiming(true);
+    mFreshFrom = mTimingAsks;
+    mFlushedAt = mWritten;
 }
 
 // Main loop locked: the player's volume on the stream, heard (a mute from the desktop is lifted,
@@ -433,24 +455,37 @@ int64_t TPulseSink::PlayedFrames() {
 // returned a time days ahead now and then after a flush, and keeps a time it returned: every
 // later position then ran a server's buffer ahead of the sound.
 int64_t TPulseSink::PlayedFramesLocked() {
-    const pa_timing_info* info = mReady ? pa_stream_get_timing_info(mStream) : nullptr;
+    // a report from before the last flush knows nothing of what was written since
+    const pa_timing_info* info =
+        mReady && mTimingAnswers >= mFreshFrom ? pa_stream_get_timing_info(mStream) : nullptr;
     if (info == nullptr || info->read_index_corrupt || info->read_index < 0)
         return mPlayed;
     const auto usecOf = [&](int64_t bytes) {
-        return static_cast<int64_t>(pa_bytes_to_usec(static_cast<uint64_t>(bytes),
-                                                     pa_stream_get_sample_spec(mStream)));
+        return static_cast<int64_t>(
+            pa_bytes_to_usec(static_cast<uint64_t>(bytes), pa_stream_get_sample_spec(mStream)));
     };
-    int64_t usec = usecOf(info->read_index);
+    const int64_t read = usecOf(info->read_index);
+    int64_t usec = read;
     if (pa_stream_is_corked(mStream) == 0) {
-        // what the server read is heard once it passed the sink's own buffer
-        usec = std::max<int64_t>(0, usec + static_cast<int64_t>(info->transport_usec) -
-                                        static_cast<int64_t>(info->sink_usec));
-        if (info->playing != 0)
-            usec += static_cast<int64_t>(pa_timeval_age(&info->timestamp));
-        if (!info->write_index_corrupt && info->write_index >= 0)
+        // What the server read is heard once it passed the sink's own buffer, which plays out
+        // also when the stream ran dry: then no more than what was read is heard; else no more
+        // than what was written.
+        usec = std::max<int64_t>(0, read + static_cast<int64_t>(info->transport_usec) -
+                                        static_cast<int64_t>(info->sink_usec)) +
+               static_cast<int64_t>(pa_timeval_age(&info->timestamp));
+        if (info->playing == 0)
+            usec = std::min(usec, read);
+        else if (!info->write_index_corrupt && info->write_index >= 0)
             usec = std::min(usec, usecOf(info->write_index));
     }
     const auto frames = usec * mFormat.Rate / 1000000;
+    if (mFlushedAt >= 0) {
+        // The first report after a flush says where the server's time line stands now: what
+        // was dropped is measured from it, not from the estimate the flush was made at, which
+        // may have been a few milliseconds behind and would put the next track ahead.
+        mDropped = mFlushedAt - read * mFormat.Rate / 1000000;
+        mFlushedAt = -1;
+    }
     mPlayed = std::max(mPlayed, frames + mDropped);
     return mPlayed;
 }
@@ -460,31 +495,48 @@ void TPulseSink::Wake() {
     if (mLoop == nullptr)
         return;
     TLoopLock lock(mLoop);
-    Write();
+    Write(false);
 }
 
 // Main loop locked: hands the server what it asked for, as far as the device has decoded it.
-void TPulseSink::Write() {
+// Between the server's requests (`asked` false: the decoder caught up) only a request's worth
+// is written: smaller pieces would each wake the server, and it asks again before it runs low.
+void TPulseSink::Write(bool asked) {
     if (!mReady)
         return;
     size_t writable = pa_stream_writable_size(mStream);
-    while (writable != static_cast<size_t>(-1) && writable >= mFrameBytes) {
+    if (writable == static_cast<size_t>(-1) || (!asked && writable < mRequestBytes))
+        writable = 0;
+    bool wrote = false;
+    while (writable >= mFrameBytes) {
         void* data = nullptr;
         size_t bytes = writable;
         if (pa_stream_begin_write(mStream, &data, &bytes) < 0 || data == nullptr)
             break;
         const size_t wanted = bytes / mFrameBytes;
-        const size_t frames = mSource->Pull(static_cast<float*>(data), wanted);
+        auto* out = static_cast<float*>(data);
+        size_t frames = 0;
+        // the ring may hand its frames in two pieces (where it wraps)
+        while (frames < wanted) {
+            const size_t got = mSource->Pull(out + frames * static_cast<size_t>(mFormat.Channels),
+                                             wanted - frames);
+            if (got == 0)
+                break;
+            frames += got;
+        }
         if (frames == 0) {
             pa_stream_cancel_write(mStream);
             break;
         }
         pa_stream_write(mStream, data, frames * mFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
         mWritten += static_cast<int64_t>(frames);
+        wrote = true;
         writable -= frames * mFrameBytes;
         if (frames < wanted)
             break;
     }
+    if (wrote)
+        AskTiming();
     // The device's last frame is written: the drain tells when it has been heard.
     if (const uint64_t token = mSource->EndToken()) {
         mDrainToken.store(token);
@@ -494,6 +546,27 @@ void TPulseSink::Write() {
 
 void TPulseSink::CheckDefaultSink() {
     Forget(pa_context_get_server_info(mContext, &OnServerInfo, this));
+}
+
+void TPulseSink::StopEndTimer() {
+    if (mEndTimer != nullptr)
+        pa_threaded_mainloop_get_api(mLoop)->time_free(mEndTimer);
+    mEndTimer = nullptr;
+}
+
+// One report asked for at a time, unless `now`: a report answers for every write made before
+// it. The server answers in order.
+void TPulseSink::AskTiming(bool now) {
+    if (!now && mTimingAnswers != mTimingAsks)
+        return;
+    pa_operation* op = pa_stream_update_timing_info(mStream, &OnTiming, this);
+    if (op != nullptr)
+        ++mTimingAsks;
+    Forget(op);
+}
+
+void TPulseSink::OnTiming(pa_stream*, int, void* self) {
+    ++static_cast<TPulseSink*>(self)->mTimingAnswers;
 }
 
 void TPulseSink::StopFollowTimer() {
@@ -523,14 +596,40 @@ void TPulseSink::OnStreamState(pa_stream* stream, void* self) {
 }
 
 void TPulseSink::OnWrite(pa_stream*, size_t, void* self) {
-    static_cast<TPulseSink*>(self)->Write();
+    static_cast<TPulseSink*>(self)->Write(true);
 }
 
+// A drain ends once the sink has taken the last frame into its own buffer, up to that buffer's
+// length before it is heard: the end waits for the time line.
 void TPulseSink::OnDrained(pa_stream*, int success, void* self) {
     auto* sink = static_cast<TPulseSink*>(self);
-    const uint64_t token = sink->mDrainToken.exchange(0);
-    if (success != 0 && token != 0 && sink->mReady)
-        sink->mSource->Finished(token);
+    if (success == 0 || sink->mDrainToken.load() == 0 || !sink->mReady)
+        return;
+    sink->mEndLooks = 0;
+    sink->FinishWhenHeard();
+}
+
+void TPulseSink::FinishWhenHeard() {
+    StopEndTimer();
+    const int64_t left = mWritten - PlayedFramesLocked();
+    // within 10 ms, or a time line that stopped short (a server that no longer reports)
+    if (left <= mFormat.Rate / 100 || ++mEndLooks > 20) {
+        if (const uint64_t token = mDrainToken.exchange(0))
+            mSource->Finished(token);
+        return;
+    }
+    // a report of the server's, then a look again once the rest should have been heard
+    AskTiming();
+    const auto usec = static_cast<pa_usec_t>(left * 1000000 / mFormat.Rate) + 5000;
+    mEndTimer = pa_context_rttime_new(mContext, pa_rtclock_now() + usec, &OnEndDue, this);
+}
+
+void TPulseSink::OnEndDue(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+    auto* sink = static_cast<TPulseSink*>(self);
+    if (sink->mReady && sink->mDrainToken.load() != 0)
+        sink->FinishWhenHeard();
+    else
+        sink->StopEndTimer();
 }
 
 void TPulseSink::OnEvent(pa_context*, pa_subscription_event_type_t type, uint32_t index,
