@@ -4,6 +4,8 @@
 // - Decoder thread (TDeviceCore::Run): started with the first feed. It owns the decoder from
 //   then on: seeks where a new feed starts, reads, converts to the output's format and writes
 //   into the feed's ring; it sleeps on the doorbell while the ring is full or nothing is asked.
+//   Where the file's rate changes part-way it flushes the resampler into the ring and goes on
+//   with one for the new rate.
 //   At the end of the file it hands the feed to the next device, if one is set, by a request to
 //   that device's own decoder thread (Continue), with its resampler when the next file has the
 //   same rate, so the next file's frames follow its last ones in the same ring and nothing is
