@@ -8,6 +8,7 @@
 // PARTS lists each run of one rate and layout as FRAMES@RATE/CHANNELS, joined by "+"; the
 // decoded milliseconds are the parts' own, each at its rate.
 #include "playback/Decoder.h"
+#include "playback/TimeLine.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -30,7 +31,8 @@ void Measure(const QString& fileName) {
     const int rate = decoder->Rate();
     const int channels = decoder->Channels();
     const int64_t length = decoder->LengthFrames();
-    const int64_t lengthMs = (length * 1000 + rate / 2) / rate;
+    // as the player reports it: each rate part at its own rate
+    const int64_t lengthMs = TTimeLine(decoder->RateParts(), length).LengthMs();
     std::vector<float> buffer(4096 * static_cast<size_t>(decoder->MaxChannels()));
     int64_t decoded = 0;
     double decodedSeconds = 0;

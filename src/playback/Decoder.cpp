@@ -214,11 +214,14 @@ std::unique_ptr<IDecoder> OpenDecoder(const QString& fileName, std::shared_ptr<T
     // Every rate up to this plays, resampled to the stream's; a header that names more is
     // taken for damage rather than played as a blip.
     constexpr int kHighestRate = 768000;
-    if (decoder && decoder->Rate() > kHighestRate)
-        return Failed(failure, MediaService::mseUnsupportedFile,
-                      QStringLiteral("The file %1 has a sample rate of %2 Hz; rates up to "
-                                     "768 kHz can be played.")
-                          .arg(QuotedFileName(fileName))
-                          .arg(decoder->Rate()));
+    if (!decoder)
+        return decoder;
+    for (const TRatePart& part : decoder->RateParts())
+        if (part.Rate > kHighestRate)
+            return Failed(failure, MediaService::mseUnsupportedFile,
+                          QStringLiteral("The file %1 has a sample rate of %2 Hz; rates up to "
+                                         "768 kHz can be played.")
+                              .arg(QuotedFileName(fileName))
+                              .arg(part.Rate));
     return decoder;
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 // Why an open failed: one of the MediaService codes and a text that names the file.
 struct TOpenFailure {
@@ -15,14 +16,26 @@ struct TOpenFailure {
     QString Text;
 };
 
-// One format's decoder over an open file: its exact length, rate and channel layout are known
+// A run of a stream's frames at one rate: from frame First to the next part's First (or the end).
+struct TRatePart {
+    int64_t First = 0;
+    int Rate = 0;
+};
+
+// One format's decoder over an open file: its exact length, rates and channel layout are known
 // once it is open. Used by one thread at a time: the opening thread, then the device's decoder
 // thread. A new format is one more class behind this interface and one more probe in Decoder.cpp.
 class IDecoder {
 public:
     virtual ~IDecoder() = default;
 
+    // The rate of the frames the last Read gave (before the first, of the first frames). A
+    // stream whose rate changes part-way gives the frames of one rate at a time: Read stops at
+    // the change.
     virtual int Rate() const = 0;
+    // Every part of the stream at one rate, in order from frame 0, known once open (so its
+    // length and positions are known in time). A stream of one rate is one part.
+    virtual std::vector<TRatePart> RateParts() const { return {{0, Rate()}}; }
     // Where each channel of the frames the last Read gave (before the first, of the first
     // frames) is meant to sound. A stream whose layout changes part-way gives the frames of one
     // layout at a time: Read stops at the change.
@@ -79,7 +92,7 @@ protected:
 };
 
 // Raised when the boundary changes, so a stale module is refused rather than misused.
-inline constexpr int kDecoderModuleVersion = 2;
+inline constexpr int kDecoderModuleVersion = 3;
 inline constexpr char kFfmpegModuleFile[] = "libondrix-ffmpeg.so";
 inline constexpr char kXiphModuleFile[] = "libondrix-xiph.so";
 inline constexpr char kDecoderModuleEntry[] = "OndrixDecoderModule";

@@ -173,11 +173,19 @@ void TFormatConverter::SetInLayout(const TLayout& in) {
         MakeResampler();
 }
 
+void TFormatConverter::SetInRate(int inRate) {
+    if (inRate == mInRate)
+        return;
+    mInRate = inRate;
+    MakeResampler();
+}
+
 void TFormatConverter::MakeResampler() {
     if (mResampler != nullptr) {
         soxr_delete(mResampler);
         mResampler = nullptr;
     }
+    mValid = true;
     if (mInRate == mOutRate)
         return;
     soxr_error_t error = nullptr;

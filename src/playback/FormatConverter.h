@@ -34,6 +34,9 @@ public:
     // or the flush.
     int64_t Delay() const;
     const TLayout& InLayout() const { return mInLayout; }
+    // The input's rate changes part-way (a FLAC stream's): a resampler from the new rate from
+    // here on. The caller flushes the old one first, so nothing it held is lost.
+    void SetInRate(int inRate);
     // The input's layout changes part-way (a FLAC stream's channel count): the mix follows,
     // the resampler (which sees the output's channels or fewer) goes on where it can.
     void SetInLayout(const TLayout& in);

@@ -4,6 +4,8 @@
 // - Decoder thread (TDeviceCore::Run): started with the first feed. It owns the decoder from
 //   then on: seeks where a new feed starts, reads, converts to the output's format and writes
 //   into the feed's ring; it sleeps on the doorbell while the ring is full or nothing is asked.
+//   Where the file's rate changes part-way it flushes the resampler into the ring and goes on
+//   with one for the new rate.
 //   At the end of the file it hands the feed to the next device, if one is set, by a request to
 //   that device's own decoder thread (Continue), with its resampler when the next file has the
 //   same rate, so the next file's frames follow its last ones in the same ring and nothing is
@@ -35,19 +37,14 @@ constexpr auto kWaitForNext = std::chrono::seconds(5);
 
 std::atomic<uint64_t> gNextFeedId{1};
 
-int64_t ToFileFrames(int64_t outputFrames, int fileRate, int outputRate) {
-    if (fileRate == outputRate)
-        return outputFrames;
-    return outputFrames * fileRate / outputRate;
-}
-
 } // namespace
 
 TDeviceCore::TDeviceCore(uint16_t id, QString fileName, std::unique_ptr<IDecoder> decoder,
                          std::shared_ptr<TMediaFile> file)
-    : mId(id), mFileName(std::move(fileName)), mRate(decoder->Rate()),
-      mLength(decoder->LengthFrames()), mFile(std::move(file)),
-      mDoorbell(std::make_shared<TDoorbell>()), mDecoder(std::move(decoder)) {}
+    : mId(id), mFileName(std::move(fileName)),
+      mTimeLine(decoder->RateParts(), decoder->LengthFrames()), mLength(mTimeLine.Frames()),
+      mFile(std::move(file)), mDoorbell(std::make_shared<TDoorbell>()),
+      mDecoder(std::move(decoder)) {}
 
 TDeviceCore::~TDeviceCore() = default;
 
@@ -62,10 +59,8 @@ std::shared_ptr<TFeed> TDeviceCore::NewFeed(const TOutputFormat& format) {
         if (mFeed) {
             const int64_t heard = mFeed->Heard.load();
             const bool ended = mFeedEnd >= 0 ? heard >= mFeedEnd : mFeed->HeardEnd.load();
-            mBase = ended ? mLength
-                          : std::min(mLength,
-                                     mBase + ToFileFrames(std::max<int64_t>(0, heard - mFeedStart),
-                                                          mRate, mFeed->Format.Rate));
+            mBase =
+                ended ? mLength : mTimeLine.Advance(mBase, heard - mFeedStart, mFeed->Format.Rate);
         }
         mFeed = feed;
         mFeedStart = 0;
@@ -145,8 +140,7 @@ int64_t TDeviceCore::PositionFrames(bool& ended) {
         return mLength;
     }
     ended = end < 0 && feed->HeardEnd.load();
-    const int64_t own = std::max<int64_t>(0, heard - start);
-    return std::min(mLength, base + ToFileFrames(own, mRate, feed->Format.Rate));
+    return mTimeLine.Advance(base, heard - start, feed->Format.Rate);
 }
 
 void TDeviceCore::MoveTo(int64_t frame) {
@@ -248,7 +242,7 @@ bool TDeviceCore::Finish(TFeed& feed, std::unique_ptr<TFormatConverter>& convert
         }
         if (!next)
             break;
-        const bool sameRate = next->Rate() == converter->InRate();
+        const bool sameRate = next->mTimeLine.RateAt(0) == converter->InRate();
         if (!sameRate) {
             size_t flushed = 0;
             const float* out = converter->Convert(nullptr, 0, flushed);
@@ -306,12 +300,13 @@ void TDeviceCore::Run() {
             feed = std::move(request);
             finished = false;
             // The previous device's resampler goes on with this file's frames, as one stream.
-            if (handed && handed->InRate() == mRate) {
+            const int rate = mTimeLine.RateAt(at);
+            if (handed && handed->InRate() == rate) {
                 converter = std::move(handed);
                 converter->SetInLayout(mDecoder->Layout());
             } else {
                 converter = std::make_unique<TFormatConverter>(
-                    mRate, mDecoder->Layout(), feed->Format.Rate, feed->Format.Layout);
+                    rate, mDecoder->Layout(), feed->Format.Rate, feed->Format.Layout);
             }
             if (!mDecoder->Seek(at) || !converter->Valid()) {
                 Finish(*feed, converter); // nothing of it can be played
@@ -327,11 +322,11 @@ void TDeviceCore::Run() {
         // once half is free: a file of a low rate is read a few frames at a time (at 1 Hz one
         // frame is a second of output).
         const auto outRate = static_cast<size_t>(feed->Format.Rate);
+        const auto inRate = static_cast<size_t>(converter->InRate());
         const size_t half = feed->Ring.Capacity() / 2;
-        const size_t chunk =
-            std::clamp<size_t>(half * static_cast<size_t>(mRate) / outRate, 1, kChunk);
+        const size_t chunk = std::clamp<size_t>(half * inRate / outRate, 1, kChunk);
         // Room for it and what the resampler may add, so a read is seldom held back.
-        const size_t room = std::min(half, chunk * outRate / static_cast<size_t>(mRate) + 1024);
+        const size_t room = std::min(half, chunk * outRate / inRate + 1024);
         if (feed->Ring.Free() < room) {
             const uint32_t roomSeen = feed->Doorbell->Seen();
             feed->WantsRoom.store(true);
@@ -349,6 +344,20 @@ void TDeviceCore::Run() {
             finished = true;
             continue;
         }
+        if (mDecoder->Rate() != converter->InRate()) {
+            // The file's rate changes here: what the resampler holds of the part before goes
+            // out first, then the new part is its input, in the same feed.
+            size_t flushed = 0;
+            const float* tail = converter->Convert(nullptr, 0, flushed);
+            if (!Push(*feed, tail, flushed))
+                continue;
+            converter->SetInRate(mDecoder->Rate());
+            if (!converter->Valid()) {
+                Finish(*feed, converter); // the rest cannot be played
+                finished = true;
+                continue;
+            }
+        }
         if (mDecoder->Layout() != converter->InLayout())
             converter->SetInLayout(mDecoder->Layout());
         size_t converted = 0;
@@ -360,12 +369,9 @@ void TDeviceCore::Run() {
 TPlaybackDevice::TPlaybackDevice(uint16_t id, QString fileName, std::unique_ptr<IDecoder> decoder,
                                  std::shared_ptr<TMediaFile> file, int32_t volume)
     : mVolume(std::clamp(volume, 0, 1000)) {
-    const int rate = decoder->Rate();
-    const int64_t frames = decoder->LengthFrames();
     mCore =
         std::make_shared<TDeviceCore>(id, std::move(fileName), std::move(decoder), std::move(file));
-    const int64_t ms = (frames * 1000 + rate / 2) / rate;
-    mLengthMs = static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX));
+    mLengthMs = static_cast<int32_t>(std::min<int64_t>(mCore->TimeLine().LengthMs(), INT32_MAX));
 }
 
 TPlaybackDevice::~TPlaybackDevice() {
@@ -445,8 +451,7 @@ void TPlaybackDevice::Resume() {
 void TPlaybackDevice::Seek(int64_t ms) {
     CheckEnded();
     // Rounded up, so the position read back right after is the millisecond asked for.
-    const int64_t frame = (std::clamp<int64_t>(ms, 0, mLengthMs) * mCore->Rate() + 999) / 1000;
-    mCore->MoveTo(frame);
+    mCore->MoveTo(mCore->TimeLine().FrameAt(std::clamp<int64_t>(ms, 0, mLengthMs)));
     if (mState != EState::Stopped)
         TOutputStream::Instance().Replace(mCore.get());
 }
@@ -470,7 +475,7 @@ int32_t TPlaybackDevice::PositionMs() {
     const int64_t frames = mCore->PositionFrames(ended);
     if (ended)
         return mLengthMs;
-    const int64_t ms = frames * 1000 / mCore->Rate();
+    const int64_t ms = mCore->TimeLine().MsAt(frames);
     // Length is reached only at the real end: the main window advances on that equality.
     return static_cast<int32_t>(std::clamp<int64_t>(ms, 0, std::max(0, mLengthMs - 1)));
 }

@@ -2,6 +2,7 @@
 
 #include "playback/Decoder.h"
 #include "playback/OutputStream.h"
+#include "playback/TimeLine.h"
 
 #include <QObject>
 #include <QPointer>
@@ -20,7 +21,8 @@ public:
                 std::shared_ptr<TMediaFile> file);
     ~TDeviceCore();
 
-    int Rate() const { return mRate; }
+    // The file's frames in time: its rate parts (most files have one).
+    const TTimeLine& TimeLine() const { return mTimeLine; }
     int64_t LengthFrames() const { return mLength; }
 
     std::shared_ptr<TFeed> NewFeed(const TOutputFormat& format) override;
@@ -58,7 +60,7 @@ private:
 
     const uint16_t mId;
     const QString mFileName;
-    const int mRate;
+    const TTimeLine mTimeLine;
     const int64_t mLength;
     const std::shared_ptr<TMediaFile> mFile;
     const std::shared_ptr<TDoorbell> mDoorbell;

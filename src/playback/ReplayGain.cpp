@@ -146,6 +146,7 @@ public:
     TGainDecoder(std::unique_ptr<IDecoder> decoder, float factor)
         : mDecoder(std::move(decoder)), mFactor(factor) {}
     int Rate() const override { return mDecoder->Rate(); }
+    std::vector<TRatePart> RateParts() const override { return mDecoder->RateParts(); }
     const TLayout& Layout() const override { return mDecoder->Layout(); }
     int MaxChannels() const override { return mDecoder->MaxChannels(); }
     int64_t LengthFrames() const override { return mDecoder->LengthFrames(); }

@@ -284,6 +284,7 @@ def main():
         f.write(data[:-1000])
     replaygain(p)
     wav_layouts(p)
+    two_rates(p)
 
 
 # The same five 16-bit values (multiples of 16, so that 12 bits hold them) stored as WAV files
@@ -389,6 +390,87 @@ def replaygain(p):
         data[s:s + 4] = (int.from_bytes(data[s:s + 4], "big") + len(item)).to_bytes(4, "big")
     with open(m4a, "wb") as f:
         f.write(data)
+
+
+# A FLAC stream whose rate changes part-way, as frames of two encodes joined: 24576 frames of
+# 440 Hz at 44.1 kHz, then 29672 of 880 Hz at 48 kHz. The second part's frames are numbered on
+# from the first's and the stream info counts both, at the first part's rate.
+TWO_RATES = ((44100, 440, 24576), (48000, 880, 29672))
+
+
+def two_rates(p):
+    frames = []
+    for rate, hz, count in TWO_RATES:
+        part = p(f"part-{rate}.flac")
+        ffmpeg(part, tone(hz, 1, rate) + f",atrim=end_sample={count}", "-ac", "2", "-c:a",
+               "flac", "-sample_fmt", "s16", "-frame_size", "4096")
+        data = open(part, "rb").read()
+        os.remove(part)
+        if not frames:
+            head = bytearray(flac_metadata(data))
+        frames += flac_frames(data[len(flac_metadata(data)):])
+    total = sum(count for _, _, count in TWO_RATES)
+    info = 8  # STREAMINFO's body, after "fLaC" and its block header
+    head[info + 4:info + 10] = bytes(6)  # frame sizes: unknown
+    fields = int.from_bytes(head[info + 10:info + 18], "big")
+    head[info + 10:info + 18] = ((fields & ~0xFFFFFFFFF) | total).to_bytes(8, "big")
+    head[info + 18:info + 34] = bytes(16)  # no MD5
+    out = bytes(head)
+    for number, (header, body) in enumerate(frames):
+        frame = header + bytes([number]) + body[0]  # numbers below 128 are one byte
+        frame += bytes([crc8(frame)]) + body[1]
+        out += frame + crc16(frame).to_bytes(2, "big")
+    with open(p("two-rates.flac"), "wb") as f:
+        f.write(out)
+
+
+def flac_metadata(data):
+    at = 4
+    while True:
+        last, size = data[at] & 0x80, int.from_bytes(data[at + 1:at + 4], "big")
+        at += 4 + size
+        if last:
+            return data[:at]
+
+
+def crc8(data):
+    crc = 0
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x07 if crc & 0x80 else crc << 1) & 0xFF
+    return crc
+
+
+def crc16(data):
+    crc = 0
+    for byte in data:
+        crc ^= byte << 8
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x8005 if crc & 0x8000 else crc << 1) & 0xFFFF
+    return crc
+
+
+def flac_frames(audio):
+    """A fixed-block FLAC stream's frames, each as its header's first four bytes and, around
+    where its number goes, (the header's extra bytes, the rest before the CRC-16). A frame starts
+    at a sync code whose header's CRC-8 holds and whose number is the next one."""
+    starts = []
+    at = 0
+    while at < len(audio):
+        if audio[at] == 0xFF and audio[at + 1] == 0xF8 and audio[at + 4] == len(starts):
+            extra = {6: 1, 7: 2}.get(audio[at + 2] >> 4, 0) + {12: 1, 13: 2, 14: 2}.get(
+                audio[at + 2] & 15, 0)
+            if crc8(audio[at:at + 5 + extra]) == audio[at + 5 + extra]:
+                starts.append((at, extra))
+        at += 1
+    frames = []
+    for i, (start, extra) in enumerate(starts):
+        end = starts[i + 1][0] if i + 1 < len(starts) else len(audio)
+        assert crc16(audio[start:end - 2]) == int.from_bytes(audio[end - 2:end], "big")
+        frames.append((audio[start:start + 4],
+                       (audio[start + 5:start + 5 + extra], audio[start + 6 + extra:end - 2])))
+    return frames
 
 
 def id3v2(frames):

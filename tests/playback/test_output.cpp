@@ -501,6 +501,76 @@ TEST(Output, JoinsLoseAndAddNothing) {
     }
 }
 
+// A FLAC stream whose rate changes part-way (440 Hz for 24576 frames at 44.1 kHz, then 880 Hz for
+// 29672 at 48 kHz) plays each part at its own rate, the second right after the first: Length is
+// the two parts' durations, the output holds as many frames as they last and each tone at its
+// pitch, and a seek into the second part plays from that moment of it.
+TEST(Output, FlacRatePartsPlayEachAtItsRate) {
+    const double seconds = 24576.0 / 44100 + 29672.0 / 48000;
+    QTemporaryDir dir;
+    // the sound's frames in the output, from its first to its last sample that is not silence,
+    // with nothing silent between them
+    const auto sounding = [](const std::vector<float>& output, size_t& first) {
+        first = FirstSound(output) / 2;
+        size_t last = output.size() / 2;
+        while (last > first && output[2 * last - 2] == 0.0f && output[2 * last - 1] == 0.0f)
+            --last;
+        size_t silent = 0;
+        for (size_t f = first; f < last; ++f) {
+            silent = output[2 * f] == 0.0f && output[2 * f + 1] == 0.0f ? silent + 1 : 0;
+            EXPECT_LT(silent, 3u) << "a gap at frame " << f;
+            if (silent >= 3)
+                break;
+        }
+        return static_cast<double>(last - first);
+    };
+    // the pitch of the left channel over frames [from, to)
+    const auto pitch = [](const std::vector<float>& output, size_t from, size_t to) {
+        size_t crossings = 0;
+        for (size_t f = from + 1; f < to; ++f)
+            crossings += output[2 * (f - 1)] < 0 && output[2 * f] >= 0;
+        return static_cast<double>(crossings) * 44100 / static_cast<double>(to - from);
+    };
+
+    const QString whole = dir.filePath(QStringLiteral("whole.raw"));
+    UseFileOutput(whole, 44100, 2);
+    {
+        TMediaPlayer player;
+        player.SetFileName(Fixture("two-rates.flac"));
+        ASSERT_NO_THROW(player.Open());
+        EXPECT_EQ(player.Length(), std::lround(seconds * 1000));
+        player.Play();
+        ASSERT_TRUE(WaitFor([&] { return player.Position() == player.Length(); }, 5s))
+            << "stalled at " << player.Position();
+    }
+    MediaService::ReleaseIdleOutput();
+    auto output = ReadSamples(whole);
+    size_t first = 0;
+    EXPECT_NEAR(sounding(output, first), seconds * 44100, 22);
+    // the first part needs no resampler: its frames come out as they are
+    const size_t change = first + 24576;
+    EXPECT_NEAR(pitch(output, first + 2205, change - 2205), 440, 4.4);
+    EXPECT_NEAR(pitch(output, change + 2205, change + 27261 - 2205), 880, 8.8);
+
+    const QString seek = dir.filePath(QStringLiteral("seek.raw"));
+    UseFileOutput(seek, 44100, 2);
+    {
+        TMediaPlayer player;
+        player.SetFileName(Fixture("two-rates.flac"));
+        ASSERT_NO_THROW(player.Open());
+        player.Seek(900);
+        EXPECT_EQ(player.Position(), 900);
+        player.Play();
+        ASSERT_TRUE(WaitFor([&] { return player.Position() == player.Length(); }, 5s))
+            << "stalled at " << player.Position();
+    }
+    MediaService::ReleaseIdleOutput();
+    output = ReadSamples(seek);
+    const double rest = sounding(output, first);
+    EXPECT_NEAR(rest, (seconds - 0.9) * 44100, 22);
+    EXPECT_NEAR(pitch(output, first + 1000, first + static_cast<size_t>(rest) - 1000), 880, 8.8);
+}
+
 // ReplayGain as the file's tags say it, before the volume: each kind of tag, album or track gain
 // as the neighbours in the list decide, the peak's guard against clipping, and Opus's R128 gains
 // on the same reference as everyone else's. The fixtures are one steady tone, each measured

@@ -36,6 +36,7 @@ public:
                                           uint32_t serial, const QString& name,
                                           TOpenFailure& failure);
     int Rate() const override { return mRate; }
+    std::vector<TRatePart> RateParts() const override { return mParts; }
     const TLayout& Layout() const override { return mLayout; }
     int MaxChannels() const override { return 8; }
     int64_t LengthFrames() const override { return mFrames; }
@@ -47,6 +48,7 @@ private:
     bool Start();
     bool MeasureLength();
     int64_t CountToEnd(); // frames decoded from here to the end
+    bool CountWhole();    // every frame from the start, and where the rate changes
     bool DecodeMore();
 
     static FLAC__StreamDecoderReadStatus OnRead(const FLAC__StreamDecoder*, FLAC__byte buffer[],
@@ -70,9 +72,12 @@ private:
     bool mOgg = false;
     uint32_t mSerial = 0; // in Ogg: the FLAC stream's, as other streams may come first
     bool mInfo = false;
-    int mRate = 0;
+    int mRate = 0; // the stream info's, then that of the frames the last Read gave
     int mChannels = 0;
     int mBits = 0;
+    std::vector<TRatePart> mParts;
+    bool mMapping = false;     // counting from the start: a change of rate starts a part
+    bool mOtherRate = false;   // a frame decoded at Open is of another rate than the stream info's
     uint32_t mChannelMask = 0; // WAVEFORMATEXTENSIBLE_CHANNEL_MASK, where a comment gives one
     TLayout mLayout;
     uint64_t mClaimed = 0; // what the stream info says; 0 when unknown
@@ -82,8 +87,9 @@ private:
     int64_t mCounted = 0;
     bool mSkipping = false; // seeking by decoding from the start: frames before mSkipTo dropped
     int64_t mSkipTo = 0;
-    std::vector<float> mPending; // the frames of one FLAC frame, so of one channel count
+    std::vector<float> mPending; // the frames of one FLAC frame, so of one channel count and rate
     int mPendingChannels = 0;
+    int mPendingRate = 0;
     size_t mPendingAt = 0;
 };
 
@@ -134,14 +140,20 @@ FLAC__StreamDecoderWriteStatus TFlacDecoder::OnWrite(const FLAC__StreamDecoder*,
     const unsigned blocksize = frame->header.blocksize;
     const auto channels = static_cast<size_t>(frame->header.channels);
     const unsigned bits = frame->header.bits_per_sample;
-    if (channels == 0 || channels > 8 || bits < 4 || bits > 32)
+    const auto rate = static_cast<int>(frame->header.sample_rate);
+    if (channels == 0 || channels > 8 || bits < 4 || bits > 32 || rate <= 0)
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
     if (!d->mInfo) {
         // no STREAMINFO: the first frame says what the stream holds
         d->mInfo = true;
-        d->mRate = static_cast<int>(frame->header.sample_rate);
+        d->mRate = rate;
         d->mChannels = static_cast<int>(channels);
         d->mBits = static_cast<int>(bits);
+    }
+    if (d->mCounting) {
+        d->mOtherRate = d->mOtherRate || rate != d->mRate;
+        if (d->mMapping && (d->mParts.empty() || d->mParts.back().Rate != rate))
+            d->mParts.push_back({d->mCounted, rate});
     }
     if (d->mCounting || (d->mSkipping && d->mCounted + blocksize <= d->mSkipTo)) {
         d->mCounted += blocksize;
@@ -154,9 +166,10 @@ FLAC__StreamDecoderWriteStatus TFlacDecoder::OnWrite(const FLAC__StreamDecoder*,
                           d->mPending.begin() + static_cast<std::ptrdiff_t>(d->mPendingAt));
         d->mPendingAt = 0;
     }
-    if (kept > 0 && static_cast<int>(channels) != d->mPendingChannels)
+    if (kept > 0 && (static_cast<int>(channels) != d->mPendingChannels || rate != d->mPendingRate))
         d->mPending.clear();
     d->mPendingChannels = static_cast<int>(channels);
+    d->mPendingRate = rate;
     d->mPending.resize(d->mPending.size() + blocksize * channels);
     float* out = d->mPending.data() + d->mPending.size() - blocksize * channels;
     // each frame says its own depth
@@ -223,28 +236,50 @@ int64_t TFlacDecoder::CountToEnd() {
     return mCounted; // a rest that cannot be decoded is not played either
 }
 
-// The stream info's count is taken when its last sample is really there and nothing follows;
-// otherwise (0 for unknown, a cut file, a count that lies) every frame is counted.
+bool TFlacDecoder::CountWhole() {
+    mPending.clear();
+    mPendingAt = 0;
+    mParts.clear();
+    if (!FLAC__stream_decoder_reset(mDecoder.get()) ||
+        !FLAC__stream_decoder_process_until_end_of_metadata(mDecoder.get()))
+        return false;
+    mMapping = true;
+    mFrames = CountToEnd();
+    mMapping = false;
+    return FLAC__stream_decoder_reset(mDecoder.get()) &&
+           FLAC__stream_decoder_process_until_end_of_metadata(mDecoder.get());
+}
+
+// The stream info's count is taken when its last sample is really there, nothing follows and
+// the last frame is of its rate; otherwise (0 for unknown, a cut file, a count that lies, a
+// stream that ends at another rate) every frame is counted, which also finds where the rate
+// changes. The common file is thus measured from a frame or two. (A stream that changes its
+// rate and comes back to it before the end, with a count that holds, is taken as one rate: it
+// still plays each part at its pitch, as Read stops at each change, but its length and
+// positions are at the one rate.)
 bool TFlacDecoder::MeasureLength() {
+    mOtherRate = false;
     if (mClaimed > 0 && FLAC__stream_decoder_seek_absolute(mDecoder.get(), mClaimed - 1)) {
         const int64_t last =
             static_cast<int64_t>(mPending.size() - mPendingAt) / std::max(1, mPendingChannels);
+        mOtherRate = mPendingRate != mRate;
         mPending.clear();
         mPendingAt = 0;
         if (last >= 1) {
             mFrames = static_cast<int64_t>(mClaimed) - 1 + last + CountToEnd();
-            return FLAC__stream_decoder_reset(mDecoder.get()) &&
-                   FLAC__stream_decoder_process_until_end_of_metadata(mDecoder.get());
+            if (!mOtherRate) {
+                mParts = {{0, mRate}};
+                return FLAC__stream_decoder_reset(mDecoder.get()) &&
+                       FLAC__stream_decoder_process_until_end_of_metadata(mDecoder.get());
+            }
         }
     }
-    mPending.clear();
-    mPendingAt = 0;
-    if (!FLAC__stream_decoder_reset(mDecoder.get()) ||
-        !FLAC__stream_decoder_process_until_end_of_metadata(mDecoder.get()))
+    if (!CountWhole())
         return false;
-    mFrames = CountToEnd();
-    return FLAC__stream_decoder_reset(mDecoder.get()) &&
-           FLAC__stream_decoder_process_until_end_of_metadata(mDecoder.get());
+    if (mParts.empty())
+        mParts = {{0, mRate}};
+    mRate = mParts.front().Rate; // what the first Read gives
+    return true;
 }
 
 std::unique_ptr<IDecoder> TFlacDecoder::Open(std::shared_ptr<IByteReader> file, bool ogg,
@@ -274,6 +309,7 @@ std::unique_ptr<IDecoder> TFlacDecoder::Open(std::shared_ptr<IByteReader> file, 
     d->mLayout = d->mChannelMask != 0 ? LayoutOfMask(d->mChannelMask, d->mChannels)
                                       : DefaultLayout(d->mChannels);
     d->mPendingChannels = d->mChannels;
+    d->mPendingRate = d->mRate;
     if (!d->MeasureLength())
         return Failed(failure, MediaService::mseDecoderFailed,
                       QStringLiteral("The file %1 cannot be played from its start.").arg(name));
@@ -296,13 +332,15 @@ size_t TFlacDecoder::Read(float* out, size_t frames) {
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(frames), mFrames - mPosition));
     size_t got = 0;
     while (got < frames && DecodeMore()) {
-        // A stream whose channel count changes part-way: the frames of one count at a time.
-        if (mPendingChannels != Channels()) {
+        // A stream whose channel count or rate changes part-way: the frames of one count and
+        // rate at a time.
+        if (mPendingChannels != Channels() || mPendingRate != mRate) {
             if (got > 0)
                 break;
             mLayout = mPendingChannels == mChannels && mChannelMask != 0
                           ? LayoutOfMask(mChannelMask, mChannels)
                           : DefaultLayout(mPendingChannels);
+            mRate = mPendingRate;
         }
         const auto channels = static_cast<size_t>(mPendingChannels);
         const size_t n = std::min(frames - got, (mPending.size() - mPendingAt) / channels);
