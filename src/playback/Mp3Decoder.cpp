@@ -410,10 +410,13 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
     long rate = 0;
     int channels = 0;
     int encoding = 0;
-    if (!mp3->mHandle ||
-        mpg123_getformat(mp3->mHandle.get(), &rate, &channels, &encoding) != MPG123_OK ||
-        rate <= 0 || channels <= 0)
+    if (!mp3->mHandle)
         return undecodable();
+    // No whole frame of audio after the header frame (a stream cut short inside its first one):
+    // nothing to play, which says more than a failure.
+    if (mpg123_getformat(mp3->mHandle.get(), &rate, &channels, &encoding) != MPG123_OK ||
+        rate <= 0 || channels <= 0)
+        return Failed(failure, MediaService::mseNoAudio, NoAudioText(name));
     mp3->mRate = static_cast<int>(rate);
     mp3->mChannels = channels;
     mp3->mLayout = DefaultLayout(channels);
@@ -443,7 +446,7 @@ std::unique_ptr<IDecoder> TMp3Decoder::Open(std::shared_ptr<IByteReader> file,
         while (const size_t got = mp3->Read(buffer.data(), 4096))
             counted += static_cast<int64_t>(got);
         if (counted == 0)
-            return undecodable();
+            return Failed(failure, MediaService::mseNoAudio, NoAudioText(name));
         mp3->mCursor = std::make_unique<TByteCursor>(*file, begin, end, zeros);
         mp3->mHandle = OpenHandle(*mp3->mCursor, MPG123_GAPLESS);
         if (!mp3->mHandle)

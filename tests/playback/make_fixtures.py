@@ -278,6 +278,9 @@ def main():
     damaged = mpeg1_frame_length(data, info)
     with open(p("info-damaged-next.mp3"), "wb") as f:
         f.write(data[:info] + data[info:info + damaged // 2] + data[info + damaged:])
+    # a download cut inside the first frame after the Info frame: nothing to play
+    with open(p("info-cut.mp3"), "wb") as f:
+        f.write(data[:info + damaged // 2])
     # a download cut inside the last packet: the decoder refuses the block it leaves short
     data = open(p("tone.wma"), "rb").read()
     with open(p("cut-packet.wma"), "wb") as f:

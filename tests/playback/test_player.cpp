@@ -176,7 +176,8 @@ TEST(Player, AacTrackStartsWithItsSound) {
 // inside its last packet; a short MP3 whose last frame the decoder does not play: without it;
 // one whose last frame a tag cuts short but leaves its data whole: with it; an Info frame before
 // a damaged one: its delay applies), and audio nothing can decode is refused at Open instead of
-// playing nothing. The sound of an Ogg film is found behind its video stream.
+// playing nothing (an MP3 cut inside its first audio frame as holding no audio). The sound of an
+// Ogg film is found behind its video stream.
 TEST(Player, RealWorldFilesDecodeTheirLength) {
     const auto source = static_cast<int64_t>(
                             DecodeWithReference(Fixture(QStringLiteral("source-44k.wav"))).size()) /
@@ -195,6 +196,7 @@ TEST(Player, RealWorldFilesDecodeTheirLength) {
         {"smpb-no-edits.m4a", source, nullptr},
         {"no-edits.m4a", source + 1024, nullptr},
         {"undecodable.m4a", 0, "cannot be decoded"},
+        {"info-cut.mp3", 0, "contains no audio"},
         {"video-vorbis.ogg", source, nullptr},
         {"video-flac.ogg", source, nullptr},
         {"frames-only.flac", source, nullptr},
