@@ -42,9 +42,8 @@ std::atomic<uint64_t> gNextFeedId{1};
 TDeviceCore::TDeviceCore(uint16_t id, QString fileName, std::unique_ptr<IDecoder> decoder,
                          std::shared_ptr<TMediaFile> file)
     : mId(id), mFileName(std::move(fileName)),
-      mTimeLine(decoder->RateParts(), decoder->LengthFrames()), mLength(mTimeLine.Frames()),
-      mFile(std::move(file)), mDoorbell(std::make_shared<TDoorbell>()),
-      mDecoder(std::move(decoder)) {}
+      mTimeLine(decoder->RateParts(), decoder->LengthFrames()), mFile(std::move(file)),
+      mDoorbell(std::make_shared<TDoorbell>()), mDecoder(std::move(decoder)) {}
 
 TDeviceCore::~TDeviceCore() = default;
 
@@ -59,8 +58,8 @@ std::shared_ptr<TFeed> TDeviceCore::NewFeed(const TOutputFormat& format) {
         if (mFeed) {
             const int64_t heard = mFeed->Heard.load();
             const bool ended = mFeedEnd >= 0 ? heard >= mFeedEnd : mFeed->HeardEnd.load();
-            mBase =
-                ended ? mLength : mTimeLine.Advance(mBase, heard - mFeedStart, mFeed->Format.Rate);
+            mBase = ended ? mTimeLine.Frames()
+                          : mTimeLine.Advance(mBase, heard - mFeedStart, mFeed->Format.Rate);
         }
         mFeed = feed;
         mFeedStart = 0;
@@ -137,7 +136,7 @@ int64_t TDeviceCore::PositionFrames(bool& ended) {
     // Followed by the next device in the same feed: ended once its last frame was heard.
     if (end >= 0 && heard >= end) {
         ended = true;
-        return mLength;
+        return mTimeLine.Frames();
     }
     ended = end < 0 && feed->HeardEnd.load();
     return mTimeLine.Advance(base, heard - start, feed->Format.Rate);
@@ -145,7 +144,7 @@ int64_t TDeviceCore::PositionFrames(bool& ended) {
 
 void TDeviceCore::MoveTo(int64_t frame) {
     std::lock_guard lock(mLock);
-    mBase = std::clamp<int64_t>(frame, 0, mLength);
+    mBase = std::clamp<int64_t>(frame, 0, mTimeLine.Frames());
     mFeed.reset();
     mFeedStart = 0;
     mFeedEnd = -1;

@@ -23,7 +23,7 @@ public:
 
     // The file's frames in time: its rate parts (most files have one).
     const TTimeLine& TimeLine() const { return mTimeLine; }
-    int64_t LengthFrames() const { return mLength; }
+    int64_t LengthFrames() const { return mTimeLine.Frames(); }
 
     std::shared_ptr<TFeed> NewFeed(const TOutputFormat& format) override;
     void OutputFailed(const QString& reason) override;
@@ -61,7 +61,6 @@ private:
     const uint16_t mId;
     const QString mFileName;
     const TTimeLine mTimeLine;
-    const int64_t mLength;
     const std::shared_ptr<TMediaFile> mFile;
     const std::shared_ptr<TDoorbell> mDoorbell;
     std::unique_ptr<IDecoder> mDecoder; // the decoder thread's once it runs
