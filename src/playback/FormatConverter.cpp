@@ -173,6 +173,15 @@ void TFormatConverter::SetInLayout(const TLayout& in) {
         MakeResampler();
 }
 
+const float* TFormatConverter::FlushBefore(const TLayout& in, size_t& frames) {
+    frames = 0;
+    const int channels =
+        in == mOutLayout ? mOutChannels : std::min(static_cast<int>(in.size()), mOutChannels);
+    if (mResampler == nullptr || channels == mResamplerChannels)
+        return nullptr;
+    return Convert(nullptr, 0, frames);
+}
+
 void TFormatConverter::SetInRate(int inRate) {
     if (inRate == mInRate)
         return;

@@ -40,6 +40,10 @@ public:
     // The input's layout changes part-way (a FLAC stream's channel count): the mix follows,
     // the resampler (which sees the output's channels or fewer) goes on where it can.
     void SetInLayout(const TLayout& in);
+    // Before SetInLayout(in): where the resampler cannot go on with `in`, the last frames the
+    // old one holds, flushed out (valid until the next call), else nullptr; their count in
+    // `frames`. The caller plays them first, so nothing is lost where the layout changes.
+    const float* FlushBefore(const TLayout& in, size_t& frames);
     // Converts `frames` input frames; the result stays valid until the next call. With
     // frames == 0 the resampler's last frames are flushed out (at the end of the input).
     const float* Convert(const float* in, size_t frames, size_t& outFrames);

@@ -302,6 +302,11 @@ void TDeviceCore::Run() {
             const int rate = mTimeLine.RateAt(at);
             if (handed && handed->InRate() == rate) {
                 converter = std::move(handed);
+                // the last track's last frames, where the resampler is made anew for this one
+                size_t tail = 0;
+                const float* last = converter->FlushBefore(mDecoder->Layout(), tail);
+                if (tail > 0 && !Push(*feed, last, tail))
+                    continue;
                 converter->SetInLayout(mDecoder->Layout());
             } else {
                 converter = std::make_unique<TFormatConverter>(
@@ -357,8 +362,13 @@ void TDeviceCore::Run() {
                 continue;
             }
         }
-        if (mDecoder->Layout() != converter->InLayout())
+        if (mDecoder->Layout() != converter->InLayout()) {
+            size_t tail = 0;
+            const float* last = converter->FlushBefore(mDecoder->Layout(), tail);
+            if (tail > 0 && !Push(*feed, last, tail))
+                continue;
             converter->SetInLayout(mDecoder->Layout());
+        }
         size_t converted = 0;
         const float* out = converter->Convert(buffer.data(), got, converted);
         Push(*feed, out, converted);

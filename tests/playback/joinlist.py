@@ -22,7 +22,7 @@ WINDOW = 2205  # 50 ms on each side of a join
 
 def make(out):
     """Writes join-source.wav (the whole signal), join-source-48k.wav and join-1..4 in every
-    format of FORMATS into the folder `out`."""
+    format of FORMATS (and as mono Opus) into the folder `out`."""
     p = lambda name: os.path.join(out, name)  # noqa: E731
     same = ["-map_metadata", "-1", "-fflags", "+bitexact", "-flags:a", "+bitexact"]
     for name, rate in (("join-source.wav", 44100), ("join-source-48k.wav", 48000)):
@@ -47,6 +47,9 @@ def make(out):
                "44100")
         encode(name("ogg"), name("wav"), "-c:a", "libvorbis", "-q:a", "6")
         encode(name("opus"), "join48-%d.wav" % (i + 1), "-c:a", "libopus", "-b:a", "160k")
+        # the left channel alone, for a join between tracks of two channel counts
+        encode(name("mono.opus"), "join48-%d.wav" % (i + 1), "-af", "pan=mono|c0=c0", "-c:a",
+               "libopus", "-b:a", "96k")
 
 
 def files(folder, exts):

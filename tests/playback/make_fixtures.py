@@ -288,6 +288,7 @@ def main():
     replaygain(p)
     wav_layouts(p)
     two_rates(p)
+    chained(p)
 
 
 # The same five 16-bit values (multiples of 16, so that 12 bits hold them) stored as WAV files
@@ -425,6 +426,23 @@ def two_rates(p):
         out += frame + crc16(frame).to_bytes(2, "big")
     with open(p("two-rates.flac"), "wb") as f:
         f.write(out)
+
+
+def chained(p):
+    # two Ogg streams one after the other, each with its own serial number: a chained stream
+    # whose second link has another rate (Vorbis) or channel count (both)
+    for name, codec, rates in (("two-rates.ogg", ["-c:a", "libvorbis", "-q:a", "4"], None),
+                               ("two-layouts.opus", ["-c:a", "libopus", "-b:a", "96k"], 48000)):
+        out = b""
+        for link, ((rate, hz, count), channels) in enumerate(zip(TWO_RATES, ("2", "1"))):
+            rate = rates or rate
+            part = p(f"link-{link}.ogg")
+            ffmpeg(part, tone(hz, 1, rate) + f",atrim=end_sample={count}", "-ac", channels,
+                   *codec, "-f", "ogg", "-serial_offset", str(link * 1000))
+            out += open(part, "rb").read()
+            os.remove(part)
+        with open(p(name), "wb") as f:
+            f.write(out)
 
 
 def flac_metadata(data):

@@ -426,17 +426,17 @@ int64_t Locate(const std::vector<float>& output, const std::vector<float>& windo
 // Four tracks cut at odd sample positions from one signal, each encoded on its own, play as that
 // signal when each next one is prepared while the one before plays, as the main window does:
 // the 50 ms before and after every join lie in the output exactly where the signal has them,
-// for every format and a list mixing them (with a 48 kHz Opus track among 44.1 kHz ones), and a
-// lossless list arrives sample for sample.
+// for every format and lists mixing them (48 kHz Opus tracks among 44.1 kHz ones, a stereo one
+// before a mono one), and a lossless list arrives sample for sample.
 TEST(Output, JoinsLoseAndAddNothing) {
     const int64_t cuts[] = {0, 30135, 63357, 88935, 114660};
     const auto source = DecodeWithReference(Fixture("join-source.wav"));
     ASSERT_EQ(source.size(), 2u * 114660);
     const std::vector<std::vector<const char*>> lists = {
-        {"wav", "wav", "wav", "wav"},    {"flac", "flac", "flac", "flac"},
-        {"mp3", "mp3", "mp3", "mp3"},    {"m4a", "m4a", "m4a", "m4a"},
-        {"ogg", "ogg", "ogg", "ogg"},    {"opus", "opus", "opus", "opus"},
-        {"wav", "mp3", "opus", "flac"}};
+        {"wav", "wav", "wav", "wav"},   {"flac", "flac", "flac", "flac"},
+        {"mp3", "mp3", "mp3", "mp3"},   {"m4a", "m4a", "m4a", "m4a"},
+        {"ogg", "ogg", "ogg", "ogg"},   {"opus", "opus", "opus", "opus"},
+        {"wav", "mp3", "opus", "flac"}, {"wav", "opus", "mono.opus", "flac"}};
     QTemporaryDir dir;
     for (const auto& list : lists) {
         std::string name;
@@ -501,12 +501,20 @@ TEST(Output, JoinsLoseAndAddNothing) {
     }
 }
 
-// A FLAC stream whose rate changes part-way (440 Hz for 24576 frames at 44.1 kHz, then 880 Hz for
-// 29672 at 48 kHz) plays each part at its own rate, the second right after the first: Length is
-// the two parts' durations, the output holds as many frames as they last and each tone at its
-// pitch, and a seek into the second part plays from that moment of it.
-TEST(Output, FlacRatePartsPlayEachAtItsRate) {
-    const double seconds = 24576.0 / 44100 + 29672.0 / 48000;
+// A stream whose rate or layout changes part-way (440 Hz for 24576 frames, then 880 Hz for 29672:
+// a FLAC stream from 44.1 to 48 kHz, and chained Ogg streams whose second link has another rate
+// or channel count) plays each part at its own rate, the second right after the first: Length
+// is the two parts' durations, the output holds as many frames as they last and each tone at
+// its pitch, and a seek into the second part plays from that moment of it.
+TEST(Output, RatePartsPlayEachAtItsRate) {
+    struct TParts {
+        const char* File;
+        int FirstRate;
+        int SecondRate;
+    };
+    const std::vector<TParts> files = {{"two-rates.flac", 44100, 48000},
+                                       {"two-rates.ogg", 44100, 48000},
+                                       {"two-layouts.opus", 48000, 48000}};
     QTemporaryDir dir;
     // the sound's frames in the output, from its first to its last sample that is not silence,
     // with nothing silent between them
@@ -531,44 +539,44 @@ TEST(Output, FlacRatePartsPlayEachAtItsRate) {
             crossings += output[2 * (f - 1)] < 0 && output[2 * f] >= 0;
         return static_cast<double>(crossings) * 44100 / static_cast<double>(to - from);
     };
+    const auto play = [&](const TParts& parts, const QString& raw, int32_t seekTo) {
+        UseFileOutput(raw, 44100, 2);
+        {
+            TMediaPlayer player;
+            player.SetFileName(Fixture(parts.File));
+            EXPECT_NO_THROW(player.Open());
+            const double seconds = 24576.0 / parts.FirstRate + 29672.0 / parts.SecondRate;
+            EXPECT_EQ(player.Length(), std::lround(seconds * 1000));
+            if (seekTo > 0) {
+                player.Seek(seekTo);
+                EXPECT_EQ(player.Position(), seekTo);
+            }
+            player.Play();
+            EXPECT_TRUE(WaitFor([&] { return player.Position() == player.Length(); }, 5s))
+                << "stalled at " << player.Position();
+        }
+        MediaService::ReleaseIdleOutput();
+        return ReadSamples(raw);
+    };
 
-    const QString whole = dir.filePath(QStringLiteral("whole.raw"));
-    UseFileOutput(whole, 44100, 2);
-    {
-        TMediaPlayer player;
-        player.SetFileName(Fixture("two-rates.flac"));
-        ASSERT_NO_THROW(player.Open());
-        EXPECT_EQ(player.Length(), std::lround(seconds * 1000));
-        player.Play();
-        ASSERT_TRUE(WaitFor([&] { return player.Position() == player.Length(); }, 5s))
-            << "stalled at " << player.Position();
-    }
-    MediaService::ReleaseIdleOutput();
-    auto output = ReadSamples(whole);
-    size_t first = 0;
-    EXPECT_NEAR(sounding(output, first), seconds * 44100, 22);
-    // the first part needs no resampler: its frames come out as they are
-    const size_t change = first + 24576;
-    EXPECT_NEAR(pitch(output, first + 2205, change - 2205), 440, 4.4);
-    EXPECT_NEAR(pitch(output, change + 2205, change + 27261 - 2205), 880, 8.8);
+    for (const TParts& parts : files) {
+        SCOPED_TRACE(parts.File);
+        const double first = 24576.0 * 44100 / parts.FirstRate;
+        const double second = 29672.0 * 44100 / parts.SecondRate;
+        const QString name = QString::fromLatin1(parts.File);
+        auto output = play(parts, dir.filePath(name + QStringLiteral(".raw")), 0);
+        size_t at = 0;
+        EXPECT_NEAR(sounding(output, at), first + second, 22);
+        const size_t change = at + static_cast<size_t>(first);
+        EXPECT_NEAR(pitch(output, at + 2205, change - 2205), 440, 4.4);
+        EXPECT_NEAR(pitch(output, change + 2205, change + static_cast<size_t>(second) - 2205), 880,
+                    8.8);
 
-    const QString seek = dir.filePath(QStringLiteral("seek.raw"));
-    UseFileOutput(seek, 44100, 2);
-    {
-        TMediaPlayer player;
-        player.SetFileName(Fixture("two-rates.flac"));
-        ASSERT_NO_THROW(player.Open());
-        player.Seek(900);
-        EXPECT_EQ(player.Position(), 900);
-        player.Play();
-        ASSERT_TRUE(WaitFor([&] { return player.Position() == player.Length(); }, 5s))
-            << "stalled at " << player.Position();
+        output = play(parts, dir.filePath(name + QStringLiteral("-seek.raw")), 900);
+        const double rest = sounding(output, at);
+        EXPECT_NEAR(rest, first + second - 0.9 * 44100, 22);
+        EXPECT_NEAR(pitch(output, at + 1000, at + static_cast<size_t>(rest) - 1000), 880, 8.8);
     }
-    MediaService::ReleaseIdleOutput();
-    output = ReadSamples(seek);
-    const double rest = sounding(output, first);
-    EXPECT_NEAR(rest, (seconds - 0.9) * 44100, 22);
-    EXPECT_NEAR(pitch(output, first + 1000, first + static_cast<size_t>(rest) - 1000), 880, 8.8);
 }
 
 // ReplayGain as the file's tags say it, before the volume: each kind of tag, album or track gain

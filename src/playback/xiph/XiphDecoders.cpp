@@ -407,6 +407,31 @@ long VorbisTell(void* cursor) {
     return static_cast<long>(static_cast<TByteCursor*>(cursor)->Position());
 }
 
+// The first frames of a chained stream's next link, of another rate or layout, decoded while a
+// Read was filling with the link before: they open the next Read, in their own format.
+struct TLinkStart {
+    std::vector<float> Samples;
+    size_t At = 0; // the next sample to hand over
+    int Link = -1;
+
+    bool Holds() const { return At < Samples.size(); }
+    void Clear() {
+        Samples.clear();
+        At = 0;
+        Link = -1;
+    }
+    // Copies up to `frames` frames of `channels` into `out`; returns how many.
+    size_t Give(float* out, size_t frames, int channels) {
+        const auto width = static_cast<size_t>(channels);
+        const size_t n = std::min(frames, (Samples.size() - At) / width);
+        std::copy_n(Samples.begin() + static_cast<std::ptrdiff_t>(At), n * width, out);
+        At += n * width;
+        if (!Holds())
+            Clear();
+        return n;
+    }
+};
+
 class TVorbisDecoder final : public IDecoder {
 public:
     static std::unique_ptr<IDecoder> Open(std::shared_ptr<IByteReader> file, const QString& name,
@@ -416,23 +441,30 @@ public:
             ov_clear(&mVorbis);
     }
     int Rate() const override { return mRate; }
+    std::vector<TRatePart> RateParts() const override { return mParts; }
     const TLayout& Layout() const override { return mLayout; }
+    int MaxChannels() const override { return mMaxChannels; }
     int64_t LengthFrames() const override { return mFrames; }
     size_t Read(float* out, size_t frames) override;
     bool Seek(int64_t frame) override;
 
 private:
     TVorbisDecoder() = default;
+    void UseLink(int link);
 
     std::shared_ptr<IByteReader> mFile;
     std::unique_ptr<TByteCursor> mCursor;
     OggVorbis_File mVorbis{};
     bool mOpen = false;
+    int mLink = 0; // the chain's link the last Read gave frames of
     int mRate = 0;
     int mChannels = 0;
+    int mMaxChannels = 0;
     TLayout mLayout;
+    std::vector<TRatePart> mParts;
     int64_t mFrames = 0;
     int64_t mPosition = 0;
+    TLinkStart mHeld;
 };
 
 std::unique_ptr<IDecoder> TVorbisDecoder::Open(std::shared_ptr<IByteReader> file,
@@ -444,25 +476,45 @@ std::unique_ptr<IDecoder> TVorbisDecoder::Open(std::shared_ptr<IByteReader> file
     if (ov_open_callbacks(d->mCursor.get(), &d->mVorbis, nullptr, 0, callbacks) != 0)
         return Failed(failure, MediaService::mseUnsupportedFile, Unsupported(name, "Ogg Vorbis"));
     d->mOpen = true;
-    const vorbis_info* info = ov_info(&d->mVorbis, 0);
-    if (info == nullptr || info->rate <= 0 || info->channels <= 0)
+    // Each link of a chain in its own rate and layout. Its length is its last page's granule
+    // position: exact, as the encoder trimmed the last packet to it. A link that cannot be
+    // played ends the stream.
+    const long links = ov_streams(&d->mVorbis);
+    for (long link = 0; link < links; ++link) {
+        const vorbis_info* info = ov_info(&d->mVorbis, static_cast<int>(link));
+        const int64_t frames = ov_pcm_total(&d->mVorbis, static_cast<int>(link));
+        if (info == nullptr || info->rate <= 0 || info->channels <= 0 || frames < 0)
+            break;
+        if (d->mParts.empty() || d->mParts.back().Rate != info->rate)
+            d->mParts.push_back({d->mFrames, static_cast<int>(info->rate)});
+        d->mMaxChannels = std::max(d->mMaxChannels, info->channels);
+        d->mFrames += frames;
+    }
+    if (d->mParts.empty())
         return Failed(failure, MediaService::mseUnsupportedFile, Unsupported(name, "Ogg Vorbis"));
-    d->mRate = static_cast<int>(info->rate);
-    d->mChannels = info->channels;
-    d->mLayout = VorbisLayout(info->channels);
-    // The last page's granule position: exact, as the encoder trimmed the last packet to it.
-    d->mFrames = ov_pcm_total(&d->mVorbis, -1);
     if (d->mFrames <= 0)
         return Failed(failure, MediaService::mseNoAudio, NoAudioText(name));
+    d->UseLink(0);
     return d;
+}
+
+void TVorbisDecoder::UseLink(int link) {
+    const vorbis_info* info = ov_info(&mVorbis, link);
+    mLink = link;
+    mRate = static_cast<int>(info->rate);
+    mChannels = info->channels;
+    mLayout = VorbisLayout(info->channels);
 }
 
 size_t TVorbisDecoder::Read(float* out, size_t frames) {
     frames =
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(frames), mFrames - mPosition));
-    const auto channels = static_cast<size_t>(mChannels);
     size_t got = 0;
-    while (got < frames) {
+    if (mHeld.Holds()) {
+        UseLink(mHeld.Link);
+        got = mHeld.Give(out, frames, mChannels);
+    }
+    while (got < frames && !mHeld.Holds()) {
         int link = 0;
         float** pcm = nullptr;
         const long n = ov_read_float(&mVorbis, &pcm, static_cast<int>(frames - got), &link);
@@ -470,10 +522,25 @@ size_t TVorbisDecoder::Read(float* out, size_t frames) {
             continue; // a damaged page was skipped
         if (n <= 0)
             break;
-        // A chained stream that changes its format ends here.
-        const vorbis_info* info = ov_info(&mVorbis, link);
-        if (info == nullptr || info->channels != mChannels || info->rate != mRate)
-            break;
+        if (link != mLink) {
+            const vorbis_info* info = ov_info(&mVorbis, link);
+            if (info == nullptr || info->rate <= 0 || info->channels <= 0 ||
+                info->channels > mMaxChannels)
+                break; // a link Open did not count
+            const bool same = info->rate == mRate && info->channels == mChannels;
+            if (same || got == 0) {
+                UseLink(link);
+            } else {
+                // the new link's frames wait for the next Read, in their own format
+                mHeld.Link = link;
+                mHeld.Samples.resize(static_cast<size_t>(n * info->channels));
+                for (long i = 0; i < n; ++i)
+                    for (int c = 0; c < info->channels; ++c)
+                        mHeld.Samples[static_cast<size_t>(i * info->channels + c)] = pcm[c][i];
+                break;
+            }
+        }
+        const auto channels = static_cast<size_t>(mChannels);
         float* to = out + got * channels;
         for (long i = 0; i < n; ++i)
             for (size_t c = 0; c < channels; ++c)
@@ -487,7 +554,13 @@ size_t TVorbisDecoder::Read(float* out, size_t frames) {
 bool TVorbisDecoder::Seek(int64_t frame) {
     frame = std::clamp<int64_t>(frame, 0, mFrames);
     mPosition = frame;
-    return frame == mFrames || ov_pcm_seek(&mVorbis, frame) == 0;
+    mHeld.Clear();
+    if (frame == mFrames)
+        return true;
+    if (ov_pcm_seek(&mVorbis, frame) != 0)
+        return false;
+    UseLink(mVorbis.current_link);
+    return true;
 }
 
 // ---- Opus ----------------------------------------------------------------------------------
@@ -518,20 +591,30 @@ public:
                                           TOpenFailure& failure);
     int Rate() const override { return 48000; } // Opus always decodes at 48 kHz
     const TLayout& Layout() const override { return mLayout; }
+    int MaxChannels() const override { return mMaxChannels; }
     int64_t LengthFrames() const override { return mFrames; }
     size_t Read(float* out, size_t frames) override;
     bool Seek(int64_t frame) override;
 
 private:
     TOpusDecoder() = default;
+    TLayout LayoutOf(int link) const;
+    void UseLink(int link) {
+        mLink = link;
+        mLayout = LayoutOf(link);
+        mChannels = static_cast<int>(mLayout.size());
+    }
 
     std::shared_ptr<IByteReader> mFile;
     std::unique_ptr<TByteCursor> mCursor;
     std::unique_ptr<OggOpusFile, TOpusDeleter> mOpus;
+    int mLink = 0; // the chain's link the last Read gave frames of
     int mChannels = 0;
+    int mMaxChannels = 0;
     TLayout mLayout;
     int64_t mFrames = 0;
     int64_t mPosition = 0;
+    TLinkStart mHeld;
 };
 
 std::unique_ptr<IDecoder> TOpusDecoder::Open(std::shared_ptr<IByteReader> file, const QString& name,
@@ -544,36 +627,59 @@ std::unique_ptr<IDecoder> TOpusDecoder::Open(std::shared_ptr<IByteReader> file, 
     d->mOpus.reset(op_open_callbacks(d->mCursor.get(), &callbacks, nullptr, 0, &err));
     if (!d->mOpus)
         return Failed(failure, MediaService::mseUnsupportedFile, Unsupported(name, "Opus"));
-    d->mChannels = op_channel_count(d->mOpus.get(), 0);
     // The last granule position less the pre-skip, over every link.
     d->mFrames = op_pcm_total(d->mOpus.get(), -1);
-    if (d->mChannels <= 0)
+    const int links = op_link_count(d->mOpus.get());
+    for (int link = 0; link < links; ++link)
+        d->mMaxChannels = std::max(d->mMaxChannels, op_channel_count(d->mOpus.get(), link));
+    if (d->mMaxChannels <= 0)
         return Failed(failure, MediaService::mseUnsupportedFile, Unsupported(name, "Opus"));
-    // Family 0 is mono or stereo, family 1 Vorbis's order; the others name no speakers.
-    const OpusHead* head = op_head(d->mOpus.get(), 0);
-    const int family = head != nullptr ? head->mapping_family : 0;
-    d->mLayout = family == 1 ? VorbisLayout(d->mChannels)
-                 : family == 0 || d->mChannels <= 2
-                     ? DefaultLayout(d->mChannels)
-                     : TLayout(static_cast<size_t>(d->mChannels), ESpeaker::None);
     if (d->mFrames <= 0)
         return Failed(failure, MediaService::mseNoAudio, NoAudioText(name));
+    d->UseLink(0);
     return d;
+}
+
+// Family 0 is mono or stereo, family 1 Vorbis's order; the others name no speakers.
+TLayout TOpusDecoder::LayoutOf(int link) const {
+    const int channels = op_channel_count(mOpus.get(), link);
+    const OpusHead* head = op_head(mOpus.get(), link);
+    const int family = head != nullptr ? head->mapping_family : 0;
+    return family == 1                    ? VorbisLayout(channels)
+           : family == 0 || channels <= 2 ? DefaultLayout(channels)
+                                          : TLayout(static_cast<size_t>(channels), ESpeaker::None);
 }
 
 size_t TOpusDecoder::Read(float* out, size_t frames) {
     frames =
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(frames), mFrames - mPosition));
-    const auto channels = static_cast<size_t>(mChannels);
     size_t got = 0;
-    while (got < frames) {
+    if (mHeld.Holds()) {
+        UseLink(mHeld.Link);
+        got = mHeld.Give(out, frames, mChannels);
+    }
+    while (got < frames && !mHeld.Holds()) {
         int link = 0;
-        const int n = op_read_float(mOpus.get(), out + got * channels,
-                                    static_cast<int>((frames - got) * channels), &link);
+        // room for frames of the link before, so never more than the buffer holds
+        float* to = out + got * static_cast<size_t>(mChannels);
+        const int n =
+            op_read_float(mOpus.get(), to,
+                          static_cast<int>((frames - got) * static_cast<size_t>(mChannels)), &link);
         if (n == OP_HOLE)
             continue; // a damaged page was skipped
-        if (n <= 0 || op_channel_count(mOpus.get(), link) != mChannels)
-            break; // the end, an unreadable rest, or a chained stream of another layout
+        if (n <= 0)
+            break; // the end, or an unreadable rest
+        if (link != mLink) {
+            if (LayoutOf(link) == mLayout || got == 0) {
+                UseLink(link);
+            } else {
+                // the new link's frames wait for the next Read, in their own layout
+                mHeld.Link = link;
+                const auto count = static_cast<size_t>(n * op_channel_count(mOpus.get(), link));
+                mHeld.Samples.assign(to, to + count);
+                break;
+            }
+        }
         got += static_cast<size_t>(n);
     }
     mPosition += static_cast<int64_t>(got);
@@ -583,7 +689,13 @@ size_t TOpusDecoder::Read(float* out, size_t frames) {
 bool TOpusDecoder::Seek(int64_t frame) {
     frame = std::clamp<int64_t>(frame, 0, mFrames);
     mPosition = frame;
-    return frame == mFrames || op_pcm_seek(mOpus.get(), frame) == 0;
+    mHeld.Clear();
+    if (frame == mFrames)
+        return true;
+    if (op_pcm_seek(mOpus.get(), frame) != 0)
+        return false;
+    UseLink(op_current_link(mOpus.get()));
+    return true;
 }
 
 // ---- the module ----------------------------------------------------------------------------
