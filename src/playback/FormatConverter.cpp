@@ -169,15 +169,13 @@ void TFormatConverter::SetInLayout(const TLayout& in) {
     mInChannels = static_cast<int>(in.size());
     mIdentity = in == mOutLayout;
     mWeights = mIdentity ? std::vector<float>() : MixMatrix(in, mOutLayout);
-    if (mResampler != nullptr && ResampledChannels() != mResamplerChannels)
+    if (mResampler != nullptr && ResampledChannels(in) != mResamplerChannels)
         MakeResampler();
 }
 
 const float* TFormatConverter::FlushBefore(const TLayout& in, size_t& frames) {
     frames = 0;
-    const int channels =
-        in == mOutLayout ? mOutChannels : std::min(static_cast<int>(in.size()), mOutChannels);
-    if (mResampler == nullptr || channels == mResamplerChannels)
+    if (mResampler == nullptr || ResampledChannels(in) == mResamplerChannels)
         return nullptr;
     return Convert(nullptr, 0, frames);
 }
@@ -202,7 +200,7 @@ void TFormatConverter::MakeResampler() {
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
     // one thread: the decoder thread is the only one that should work for this file
     const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-    mResamplerChannels = ResampledChannels();
+    mResamplerChannels = ResampledChannels(mInLayout);
     mResampler = soxr_create(mInRate, mOutRate, static_cast<unsigned>(mResamplerChannels), &error,
                              &io, &quality, &runtime);
     mValid = error == nullptr && mResampler != nullptr;
@@ -225,8 +223,8 @@ void TFormatConverter::Mix(const float* in, size_t frames) {
 }
 
 // Fewer channels go through the resampler: a down-mix comes before it, an up-mix after it.
-int TFormatConverter::ResampledChannels() const {
-    return mIdentity ? mOutChannels : std::min(mInChannels, mOutChannels);
+int TFormatConverter::ResampledChannels(const TLayout& in) const {
+    return in == mOutLayout ? mOutChannels : std::min(static_cast<int>(in.size()), mOutChannels);
 }
 
 const float* TFormatConverter::Resample(const float* in, size_t frames, size_t& outFrames) {

@@ -49,7 +49,8 @@ public:
     const float* Convert(const float* in, size_t frames, size_t& outFrames);
 
 private:
-    int ResampledChannels() const;
+    // The channels the resampler sees for input in `in`: the output's, or fewer before a mix.
+    int ResampledChannels(const TLayout& in) const;
     void Mix(const float* in, size_t frames);
     const float* Resample(const float* in, size_t frames, size_t& outFrames);
     void MakeResampler();

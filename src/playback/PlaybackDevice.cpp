@@ -219,6 +219,15 @@ bool TDeviceCore::Push(TFeed& feed, const float* frames, size_t count) {
 // for) the feed goes on with it: with the resampler as it stands where the next file has the
 // same rate, so the join is as if the two were one file, else after flushing it. Without one
 // the feed ends here.
+bool TDeviceCore::FollowLayout(TFeed& feed, TFormatConverter& converter) {
+    size_t tail = 0;
+    const float* last = converter.FlushBefore(mDecoder->Layout(), tail);
+    if (tail > 0 && !Push(feed, last, tail))
+        return false;
+    converter.SetInLayout(mDecoder->Layout());
+    return true;
+}
+
 bool TDeviceCore::Finish(TFeed& feed, std::unique_ptr<TFormatConverter>& converter) {
     const auto waitingSince = std::chrono::steady_clock::now();
     for (;;) {
@@ -302,12 +311,9 @@ void TDeviceCore::Run() {
             const int rate = mTimeLine.RateAt(at);
             if (handed && handed->InRate() == rate) {
                 converter = std::move(handed);
-                // the last track's last frames, where the resampler is made anew for this one
-                size_t tail = 0;
-                const float* last = converter->FlushBefore(mDecoder->Layout(), tail);
-                if (tail > 0 && !Push(*feed, last, tail))
+                // the last track's last frames first, where the resampler is made anew for this one
+                if (!FollowLayout(*feed, *converter))
                     continue;
-                converter->SetInLayout(mDecoder->Layout());
             } else {
                 converter = std::make_unique<TFormatConverter>(
                     rate, mDecoder->Layout(), feed->Format.Rate, feed->Format.Layout);
@@ -362,13 +368,8 @@ void TDeviceCore::Run() {
                 continue;
             }
         }
-        if (mDecoder->Layout() != converter->InLayout()) {
-            size_t tail = 0;
-            const float* last = converter->FlushBefore(mDecoder->Layout(), tail);
-            if (tail > 0 && !Push(*feed, last, tail))
-                continue;
-            converter->SetInLayout(mDecoder->Layout());
-        }
+        if (mDecoder->Layout() != converter->InLayout() && !FollowLayout(*feed, *converter))
+            continue;
         size_t converted = 0;
         const float* out = converter->Convert(buffer.data(), got, converted);
         Push(*feed, out, converted);

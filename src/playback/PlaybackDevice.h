@@ -49,6 +49,9 @@ public:
 private:
     void Run();
     bool Push(TFeed& feed, const float* frames, size_t count);
+    // The converter takes the decoder's layout; what its resampler held, where it cannot go on
+    // with that layout, is pushed first. False where the push was cut short (Push).
+    bool FollowLayout(TFeed& feed, TFormatConverter& converter);
     void Wake(const TFeed* writing);
     bool Stopping();
     // The predecessor's decoder thread: this device's frames follow from `start` on in `feed`,

@@ -498,6 +498,13 @@ std::unique_ptr<IDecoder> TVorbisDecoder::Open(std::shared_ptr<IByteReader> file
     return d;
 }
 
+// libvorbisfile's planar frames, interleaved
+void Interleave(float* const* pcm, long frames, int channels, float* to) {
+    for (long i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            *to++ = pcm[c][i];
+}
+
 void TVorbisDecoder::UseLink(int link) {
     const vorbis_info* info = ov_info(&mVorbis, link);
     mLink = link;
@@ -534,17 +541,11 @@ size_t TVorbisDecoder::Read(float* out, size_t frames) {
                 // the new link's frames wait for the next Read, in their own format
                 mHeld.Link = link;
                 mHeld.Samples.resize(static_cast<size_t>(n * info->channels));
-                for (long i = 0; i < n; ++i)
-                    for (int c = 0; c < info->channels; ++c)
-                        mHeld.Samples[static_cast<size_t>(i * info->channels + c)] = pcm[c][i];
+                Interleave(pcm, n, info->channels, mHeld.Samples.data());
                 break;
             }
         }
-        const auto channels = static_cast<size_t>(mChannels);
-        float* to = out + got * channels;
-        for (long i = 0; i < n; ++i)
-            for (size_t c = 0; c < channels; ++c)
-                *to++ = pcm[c][i];
+        Interleave(pcm, n, mChannels, out + got * static_cast<size_t>(mChannels));
         got += static_cast<size_t>(n);
     }
     mPosition += static_cast<int64_t>(got);
